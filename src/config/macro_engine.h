@@ -1,0 +1,108 @@
+// Macro substitution and the text functions "@PAD", "@NUM" and "@SIZE" of
+// command templates and settings lines.
+
+#ifndef ZAVO_CONFIG_MACRO_ENGINE_H_
+#define ZAVO_CONFIG_MACRO_ENGINE_H_
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "text/text_utils.h"
+
+namespace zavo {
+
+// How a macro's value is put into the text.
+enum class MacroQuoting {
+  kPlain,  // as it is
+  // Quoted for a POSIX shell according to where the name stands in the text:
+  // bare, inside double quotes, or inside single quotes, so that the shell
+  // reads exactly the value whatever characters it holds.
+  kShell,
+};
+
+struct Macro {
+  std::string name;  // an empty name makes the macro inert
+  std::string value;
+  bool case_sensitive = false;
+  MacroQuoting quoting = MacroQuoting::kPlain;
+};
+
+// Macros kept sorted by name in descending order of their upper-cased forms,
+// so that a longer name that extends a shorter one is substituted first.
+class MacroList {
+ public:
+  // Replaces the value, case flag and quoting of a macro of the same
+  // upper-cased name (its name stays as first written), or inserts a new one.
+  void Define(const std::string& name, const std::string& value,
+              bool case_sensitive, MacroQuoting quoting);
+  const std::vector<Macro>& macros() const { return macros_; }
+
+ private:
+  std::vector<Macro> macros_;
+};
+
+// A function handler receives the argument text and returns the result.
+using MacroHandler = std::function<std::string(const std::string&)>;
+
+struct MacroFunction {
+  std::string name;
+  MacroHandler handler;
+};
+
+class MacroFunctionTable {
+ public:
+  // Replaces the handler of a function of that name (letter case ignored)
+  // or appends a new function.
+  void Register(const std::string& name, MacroHandler handler);
+  const std::vector<MacroFunction>& functions() const { return functions_; }
+
+ private:
+  std::vector<MacroFunction> functions_;
+};
+
+// Expands templates: every macro in descending name order, then, when
+// enabled, the text-function calls from the rightmost inward.
+class MacroEngine {
+ public:
+  // max_length is the longest text the engine produces: 255 for settings
+  // lines; commands pass the longest command the platform can run.
+  explicit MacroEngine(std::size_t max_length = kMaxText);
+  virtual ~MacroEngine() = default;
+
+  void Define(const std::string& name, const std::string& value,
+              bool case_sensitive,
+              MacroQuoting quoting = MacroQuoting::kPlain);
+
+  // Expands *text in place. Returns false when some step had to cut the
+  // text at max_length: the cut text is then in *text, and a caller that
+  // would run it as a command must not.
+  bool Expand(std::string* text);
+
+  bool functions_enabled() const { return functions_enabled_; }
+  void set_functions_enabled(bool enabled) { functions_enabled_ = enabled; }
+
+  MacroList& macros() { return macros_; }
+  MacroFunctionTable& functions() { return functions_; }
+
+ private:
+  MacroList macros_;
+  MacroFunctionTable functions_;
+  bool functions_enabled_ = true;
+  std::size_t max_length_;
+};
+
+// The built-in functions, exposed for tests: they take the argument text
+// between the braces.
+std::string PadFunction(const std::string& arguments);
+std::string NumFunction(const std::string& arguments);
+std::string SizeFunction(const std::string& arguments);
+
+// Quotes value for a POSIX shell as it would stand at the end of `before`:
+// bare, inside "...", or inside '...'. Exposed for tests.
+std::string QuoteForShell(const std::string& before, const std::string& value);
+
+}  // namespace zavo
+
+#endif  // ZAVO_CONFIG_MACRO_ENGINE_H_

@@ -1,0 +1,22 @@
+// The entry point: start up, run, and turn the outcome into an exit code.
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "archivers/command_runner.h"
+#include "driver/converter.h"
+#include "platform/process.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args;
+  args.push_back(zavo::ProgramPath(argc > 0 ? argv[0] : nullptr));
+  for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
+
+  zavo::SystemCommandRunner runner;
+  zavo::Converter converter(args, &runner, std::cout);
+  int code = converter.Execute();
+  std::cout.flush();
+  return code;
+}

@@ -1,0 +1,20 @@
+// The process-wide pseudo-random generator. It starts from the same state
+// in every process; work-folder names and new archive names draw from it.
+
+#ifndef ZAVO_DRIVER_RANDOM_H_
+#define ZAVO_DRIVER_RANDOM_H_
+
+#include <cstdint>
+
+namespace zavo {
+
+// Advances the generator one step and returns a number in 0..n-1 (n >= 1).
+// The first draw of a process gives 0 whatever n is.
+std::uint32_t RandomBelow(std::uint32_t n);
+
+// The generator's state; tests set it to start a sequence afresh.
+std::uint32_t& RandomSeed();
+
+}  // namespace zavo
+
+#endif  // ZAVO_DRIVER_RANDOM_H_

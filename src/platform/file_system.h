@@ -1,0 +1,107 @@
+// The platform's file services: attributes, listings, file times and the
+// current folder. One implementation per operating system.
+
+#ifndef ZAVO_PLATFORM_FILE_SYSTEM_H_
+#define ZAVO_PLATFORM_FILE_SYSTEM_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace zavo {
+
+// Attribute bits of a directory entry, as the converter tests them.
+enum : std::uint32_t {
+  kAttrReadOnly = 0x01,
+  kAttrHidden = 0x02,
+  kAttrSystem = 0x04,
+  kAttrVolume = 0x08,
+  kAttrFolder = 0x10,
+  kAttrArchive = 0x20,
+  // A symbolic link, junction or other reparse point. It is never a folder
+  // here, whatever it points to.
+  kAttrLink = 0x400,
+};
+
+// A file's attributes as saved for putting back later. `bits` are the
+// attribute bits above; `native` is the platform's own word (the POSIX mode)
+// so that putting it back restores exactly what was there.
+struct FileAttributes {
+  std::uint32_t bits = 0;
+  std::uint32_t native = 0;
+};
+
+// Reads the attributes of path without following a final link. Returns
+// false when the entry does not exist or cannot be queried.
+bool GetFileAttributes(const std::string& path, FileAttributes* attributes);
+
+// Puts back attributes saved by GetFileAttributes. Never changes a link.
+bool RestoreFileAttributes(const std::string& path,
+                           const FileAttributes& attributes);
+
+// Makes a file writable and erasable: the design's "attributes none" or
+// "archive alone". Never changes a link.
+bool MakeFileWritable(const std::string& path);
+
+// A file's modification time. On POSIX the exact time in seconds and
+// nanoseconds; on Win32 `seconds` holds the packed local DOS date-time
+// (date in the high 16 bits) and `nanoseconds` is 0.
+struct FileTime {
+  std::int64_t seconds = 0;
+  std::int64_t nanoseconds = 0;
+};
+
+bool GetFileTime(const std::string& path, FileTime* time);
+// Sets the modification time of path (of a link itself, never its target).
+bool SetFileTime(const std::string& path, const FileTime& time);
+
+// One entry of a folder listing.
+struct DirEntry {
+  std::string name;    // without folder
+  std::uint32_t attributes = 0;  // kAttr* bits
+};
+
+// A listing of one folder's entries whose names match a mask. Masks hold
+// "*" and "?", match regardless of letter case, and "*.*" matches every
+// name, also one without a dot. "." and ".." are never returned.
+class DirectoryListing {
+ public:
+  virtual ~DirectoryListing() = default;
+  // Fills *entry with the next entry; false when the listing has ended.
+  virtual bool Next(DirEntry* entry) = 0;
+};
+
+// Opens a listing of pattern, a folder path followed by a mask (for example
+// "/arc/*.zip"). Returns null when the folder cannot be listed.
+std::unique_ptr<DirectoryListing> ListFolder(const std::string& pattern);
+
+// Whether name matches mask: "*" any run, "?" one character, letter case
+// ignored, "*.*" everything.
+bool MatchesMask(const std::string& mask, const std::string& name);
+
+// Whether a mask holds wildcards.
+bool HasWildcards(const std::string& text);
+
+// Creates one folder; false when it could not be made.
+bool MakeFolder(const std::string& path);
+// Removes one empty folder.
+bool RemoveEmptyFolder(const std::string& path);
+// Removes one file or link, never a folder.
+bool EraseFile(const std::string& path);
+// Renames source to destination, replacing destination atomically where the
+// platform can. *cross_device is set when the two are on different volumes.
+bool RenameFile(const std::string& source, const std::string& destination,
+                bool* cross_device);
+
+// Whether path names a root ("/" on POSIX, "C:\" or "\" on Win32).
+bool IsRootFolder(const std::string& path);
+
+std::string GetCurrentFolder();
+bool SetCurrentFolder(const std::string& path);
+
+// The text of the last failed call of this layer ("open(x): No such file").
+std::string LastSystemError();
+
+}  // namespace zavo
+
+#endif  // ZAVO_PLATFORM_FILE_SYSTEM_H_

@@ -1,0 +1,224 @@
+// POSIX file services. Attributes map onto the mode: read-only is a missing
+// owner write bit, a folder is a directory, names beginning with "." are
+// hidden, and there are no volume labels or system files. Links are reported
+// as links (lstat), never as what they point to.
+
+#include "platform/file_system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "text/text_utils.h"
+
+namespace zavo {
+
+namespace {
+
+thread_local std::string last_error;
+
+void Remember(const char* what, const std::string& path) {
+  last_error = std::string(what) + "(" + path + "): " + std::strerror(errno);
+}
+
+std::uint32_t BitsFromStat(const struct stat& st, const std::string& name) {
+  std::uint32_t bits = 0;
+  if (S_ISLNK(st.st_mode)) {
+    bits |= kAttrLink;
+  } else if (S_ISDIR(st.st_mode)) {
+    bits |= kAttrFolder;
+  } else {
+    bits |= kAttrArchive;
+  }
+  if ((st.st_mode & S_IWUSR) == 0 && !S_ISLNK(st.st_mode)) {
+    bits |= kAttrReadOnly;
+  }
+  if (!name.empty() && name[0] == '.') bits |= kAttrHidden;
+  return bits;
+}
+
+class PosixListing : public DirectoryListing {
+ public:
+  PosixListing(DIR* dir, std::string folder, std::string mask)
+      : dir_(dir), folder_(std::move(folder)), mask_(std::move(mask)) {}
+  ~PosixListing() override { closedir(dir_); }
+
+  bool Next(DirEntry* entry) override {
+    for (;;) {
+      errno = 0;
+      struct dirent* d = readdir(dir_);
+      if (d == nullptr) return false;
+      std::string name = d->d_name;
+      if (name == "." || name == "..") continue;
+      if (!MatchesMask(mask_, name)) continue;
+      struct stat st;
+      if (fstatat(dirfd(dir_), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        continue;  // vanished since readdir
+      }
+      entry->name = name;
+      entry->attributes = BitsFromStat(st, name);
+      return true;
+    }
+  }
+
+ private:
+  DIR* dir_;
+  std::string folder_;
+  std::string mask_;
+};
+
+}  // namespace
+
+bool GetFileAttributes(const std::string& path, FileAttributes* attributes) {
+  struct stat st;
+  if (path.empty() || lstat(path.c_str(), &st) != 0) {
+    Remember("lstat", path);
+    return false;
+  }
+  attributes->bits = BitsFromStat(st, PathFileName(NoTrailingBackslash(path)));
+  attributes->native = static_cast<std::uint32_t>(st.st_mode & 07777);
+  return true;
+}
+
+bool RestoreFileAttributes(const std::string& path,
+                           const FileAttributes& attributes) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) {
+    Remember("lstat", path);
+    return false;
+  }
+  if (S_ISLNK(st.st_mode)) return false;
+  if ((st.st_mode & 07777) == attributes.native) return true;
+  if (chmod(path.c_str(), static_cast<mode_t>(attributes.native)) != 0) {
+    Remember("chmod", path);
+    return false;
+  }
+  return true;
+}
+
+bool MakeFileWritable(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) {
+    Remember("lstat", path);
+    return false;
+  }
+  if (S_ISLNK(st.st_mode)) return false;
+  // A folder must also be listable and searchable to be emptied.
+  mode_t wanted = S_ISDIR(st.st_mode) ? S_IRWXU : S_IWUSR;
+  if ((st.st_mode & wanted) == wanted) return true;
+  if (chmod(path.c_str(), (st.st_mode & 07777) | wanted) != 0) {
+    Remember("chmod", path);
+    return false;
+  }
+  return true;
+}
+
+bool GetFileTime(const std::string& path, FileTime* time) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) {
+    Remember("lstat", path);
+    return false;
+  }
+  time->seconds = st.st_mtim.tv_sec;
+  time->nanoseconds = st.st_mtim.tv_nsec;
+  return true;
+}
+
+bool SetFileTime(const std::string& path, const FileTime& time) {
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(time.seconds);
+  times[1].tv_nsec = static_cast<long>(time.nanoseconds);
+  if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+    Remember("utimensat", path);
+    return false;
+  }
+  return true;
+}
+
+std::unique_ptr<DirectoryListing> ListFolder(const std::string& pattern) {
+  std::string folder = PathFolder(pattern);
+  std::string mask = PathFileName(pattern);
+  if (folder.empty()) folder = ".";
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) {
+    Remember("opendir", folder);
+    return nullptr;
+  }
+  return std::unique_ptr<DirectoryListing>(
+      new PosixListing(dir, folder, mask));
+}
+
+bool MakeFolder(const std::string& path) {
+  if (mkdir(path.c_str(), 0777) != 0) {
+    Remember("mkdir", path);
+    return false;
+  }
+  return true;
+}
+
+bool RemoveEmptyFolder(const std::string& path) {
+  if (rmdir(path.c_str()) != 0) {
+    Remember("rmdir", path);
+    return false;
+  }
+  return true;
+}
+
+bool EraseFile(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    Remember("unlink", path);
+    return false;
+  }
+  if (unlink(path.c_str()) != 0) {
+    Remember("unlink", path);
+    return false;
+  }
+  return true;
+}
+
+bool RenameFile(const std::string& source, const std::string& destination,
+                bool* cross_device) {
+  if (cross_device != nullptr) *cross_device = false;
+  if (rename(source.c_str(), destination.c_str()) != 0) {
+    if (errno == EXDEV && cross_device != nullptr) *cross_device = true;
+    Remember("rename", source + " -> " + destination);
+    return false;
+  }
+  return true;
+}
+
+bool IsRootFolder(const std::string& path) {
+  if (path.empty()) return false;
+  return path.find_first_not_of('/') == std::string::npos;
+}
+
+std::string GetCurrentFolder() {
+  char buffer[PATH_MAX];
+  if (getcwd(buffer, sizeof(buffer)) == nullptr) {
+    Remember("getcwd", ".");
+    return std::string();
+  }
+  return buffer;
+}
+
+bool SetCurrentFolder(const std::string& path) {
+  if (chdir(path.c_str()) != 0) {
+    Remember("chdir", path);
+    return false;
+  }
+  return true;
+}
+
+std::string LastSystemError() { return last_error; }
+
+}  // namespace zavo
