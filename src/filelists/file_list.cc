@@ -1,0 +1,240 @@
+#include "filelists/file_list.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fs/file_tree.h"
+#include "text/byte_stream.h"
+#include "text/text_utils.h"
+
+namespace zavo {
+
+namespace {
+
+// The parts of an entry line: the name as written between its quotes or
+// before its first blank, and where the first line's text begins. The text
+// is always the rest of the line, so the line is the lead (everything before
+// text_start) followed by the text.
+struct EntryLineParts {
+  std::string name;
+  std::size_t text_start = 0;
+};
+
+EntryLineParts SplitAtBlank(const std::string& line, std::size_t from) {
+  EntryLineParts parts;
+  const std::size_t blank = line.find(' ', from);
+  if (blank == std::string::npos) {
+    // A line without a blank names no file: all of it is text.
+    parts.text_start = from;
+    return parts;
+  }
+  parts.name = line.substr(from, blank - from);
+  parts.text_start = blank + 1;
+  return parts;
+}
+
+EntryLineParts SplitEntryLine(const std::string& line) {
+  if (line.empty() || line[0] != '"') return SplitAtBlank(line, 0);
+  // Quotes at the start are all taken as the opening one, however many.
+  const std::size_t name_start = line.find_first_not_of('"');
+  if (name_start == std::string::npos) {
+    EntryLineParts parts;
+    parts.text_start = line.size();
+    return parts;
+  }
+  const std::size_t close = line.find('"', name_start);
+  if (close == std::string::npos) return SplitAtBlank(line, name_start);
+  EntryLineParts parts;
+  parts.name = line.substr(name_start, close - name_start);
+  parts.text_start = close + 1;
+  if (parts.text_start < line.size() && line[parts.text_start] == ' ') {
+    ++parts.text_start;
+  }
+  return parts;
+}
+
+bool StartsWith(const std::string& text, const std::string& start) {
+  return text.compare(0, start.size(), start) == 0;
+}
+
+// Whether an entry line written with this name reads back as the same name
+// with the same text. Names that fail it would be taken apart on the next
+// load, or would split the entry line in two.
+bool NameSurvivesRoundTrip(const std::string& name) {
+  if (name.empty() || name.find_first_of("\r\n") != std::string::npos) {
+    return false;
+  }
+  const std::string line = FileListName(name) + " x";
+  const EntryLineParts parts = SplitEntryLine(line);
+  return parts.name == name &&
+         line.compare(parts.text_start, std::string::npos, "x") == 0;
+}
+
+void SetError(std::string* error, const std::string& message) {
+  if (error != nullptr) *error = message;
+}
+
+}  // namespace
+
+std::string FileListName(const std::string& name) {
+  if (name.find(' ') == std::string::npos) return name;
+  return "\"" + name + "\"";
+}
+
+FileListEntry::FileListEntry(const std::string& name) { SetName(name); }
+
+FileListEntry::FileListEntry(std::string file_name, std::string lead)
+    : name_(std::move(file_name)), lead_(std::move(lead)) {}
+
+void FileListEntry::AddLine(const std::string& text) {
+  lines_.emplace_back(text);
+}
+
+void FileListEntry::SetName(const std::string& name) {
+  name_ = FileListName(name);
+  lead_ = name_ + " ";
+}
+
+std::size_t FileList::Insert(FileListEntry entry) {
+  // Upper bound, so that entries of equal names keep the order of the file
+  // and the first of them stays the one that look-ups find.
+  const auto place =
+      std::upper_bound(entries_.begin(), entries_.end(), entry.name(),
+                       [](const std::string& name, const FileListEntry& other) {
+                         return CompareNoCase(name, other.name()) < 0;
+                       });
+  const auto inserted = entries_.insert(place, std::move(entry));
+  return static_cast<std::size_t>(inserted - entries_.begin());
+}
+
+FileListEntry FileList::Take(std::size_t index) {
+  FileListEntry entry = std::move(entries_[index]);
+  entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(index));
+  return entry;
+}
+
+int FileList::Find(const std::string& file_name) const {
+  const auto place =
+      std::lower_bound(entries_.begin(), entries_.end(), file_name,
+                       [](const FileListEntry& other, const std::string& name) {
+                         return CompareNoCase(other.name(), name) < 0;
+                       });
+  if (place == entries_.end() || !EqualNoCase(place->name(), file_name)) {
+    return -1;
+  }
+  return static_cast<int>(place - entries_.begin());
+}
+
+void FileList::Clear() {
+  entries_.clear();
+  complete_ = true;
+}
+
+bool LoadFileList(FileList* list, const std::string& path,
+                  const std::string& marker, std::string* error) {
+  list->Clear();
+  if (!FileExists(path)) return true;
+
+  ByteStream stream;
+  if (!stream.Open(path, ByteStream::Mode::kRead)) {
+    list->complete_ = false;
+    SetError(error, stream.error());
+    return false;
+  }
+
+  bool have_current = false;
+  FileListEntry current("");
+  std::string line;
+  bool read_whole = true;
+  for (;;) {
+    const std::int64_t size = stream.Size();
+    const std::int64_t position = stream.Position();
+    if (size < 0) {
+      read_whole = false;
+      break;
+    }
+    if (position >= size) break;
+    // No limit: a long line cut short here would be written back cut.
+    ReadTextLine(&stream, &line, std::string::npos);
+    if (stream.io_error() || stream.Position() <= position) {
+      // The line may be only part of what the file holds; leave it out.
+      read_whole = false;
+      break;
+    }
+    if (have_current && StartsWith(line, marker)) {
+      current.AddLine(line.substr(marker.size()));
+      continue;
+    }
+    if (have_current) list->Insert(std::move(current));
+    if (StartsWith(line, marker)) {
+      // Continuation lines before the first entry line: they become an
+      // entry of their own without a name, written back as they were, so
+      // that they stay at the top of the file on every rewrite.
+      current = FileListEntry(std::string(), marker);
+      current.AddLine(line.substr(marker.size()));
+    } else {
+      const EntryLineParts parts = SplitEntryLine(line);
+      current = FileListEntry(FileListName(parts.name),
+                              line.substr(0, parts.text_start));
+      current.AddLine(line.substr(parts.text_start));
+    }
+    have_current = true;
+  }
+  if (have_current) list->Insert(std::move(current));
+
+  if (!read_whole) {
+    list->complete_ = false;
+    SetError(error, stream.error().empty() ? "read(" + path + ") failed"
+                                           : stream.error());
+    return false;
+  }
+  return true;
+}
+
+bool SaveFileList(const FileList& list, const std::string& path,
+                  const std::string& marker, std::string* error) {
+  if (!list.complete()) {
+    SetError(error,
+             "not writing " + path + ": the list holds only part of the file");
+    return false;
+  }
+
+  std::string data;
+  for (const FileListEntry& entry : list.entries()) {
+    data += entry.lead();
+    const std::vector<FileListLine>& lines = entry.lines();
+    if (!lines.empty()) data += lines[0].text();
+    data += "\r\n";
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+      data += marker;
+      data += lines[i].text();
+      data += "\r\n";
+    }
+  }
+
+  // The lists of a folder are written back whenever the converter leaves
+  // it; most of them have not changed, and rewriting them would only
+  // disturb their file times.
+  std::string old_data;
+  if (ReadWholeFile(path, &old_data) && old_data == data) return true;
+
+  return ReplaceFileContents(path, data, error);
+}
+
+bool RenameEntry(FileList* list, const std::string& old_name,
+                 const std::string& new_name) {
+  if (old_name.empty() || !NameSurvivesRoundTrip(new_name)) return false;
+  const int index = list->Find(FileListName(old_name));
+  if (index < 0) return false;
+  FileListEntry entry = list->Take(static_cast<std::size_t>(index));
+  entry.SetName(new_name);
+  // Left at its old place, the entry would break the order that every
+  // binary search relies on, and later renames in the folder could miss.
+  list->Insert(std::move(entry));
+  return true;
+}
+
+}  // namespace zavo

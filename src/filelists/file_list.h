@@ -1,0 +1,156 @@
+// The per-folder description list files: a text file of entries, each a file
+// name and one or more lines of text, kept up to date when an archive in the
+// folder gets a new name.
+//
+// The format, line by line:
+//   name text                 an entry line: the name, one blank, the text
+//   "name with blanks" text   the same for a name that holds a blank
+//   <marker>text              a continuation line of the entry above it
+// The marker is " >" for every list the converter looks after. Lines end in
+// CR, LF, CR LF or LF CR on reading and in CR LF on writing.
+//
+// A list file is the user's text. Rewriting it changes only the order of the
+// entries (sorted by name, ignoring case) and the line ends, apart from the
+// names that RenameEntry changes: every line read is written back with every
+// byte it had, whatever its length, and a file that could not be read whole
+// is never written.
+
+#ifndef ZAVO_FILELISTS_FILE_LIST_H_
+#define ZAVO_FILELISTS_FILE_LIST_H_
+
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zavo {
+
+// The marker that begins a continuation line in every list the converter
+// reads and writes.
+constexpr char kContinuationMarker[] = " >";
+
+// The file form of a name: wrapped in double quotes when it contains a blank,
+// unchanged otherwise. The empty name stays empty.
+std::string FileListName(const std::string& name);
+
+// One line of an entry's text; an empty text is an empty line.
+class FileListLine {
+ public:
+  explicit FileListLine(std::string text) : text_(std::move(text)) {}
+  const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
+// One entry of a list: a name and its lines. The first line is the text on
+// the entry line itself, the others are its continuation lines.
+class FileListEntry {
+ public:
+  // An entry for the file name `name` given without quotes; it is stored in
+  // its file form (see FileListName). The entry has no lines yet.
+  explicit FileListEntry(const std::string& name);
+
+  // An entry as read from a list file: `file_name` is already in its file
+  // form, and `lead` is exactly the text that preceded the first line's text
+  // on the entry line (for example "\"x.zip\" " or "" for a line without a
+  // blank), so that the line is written back as it was read.
+  FileListEntry(std::string file_name, std::string lead);
+
+  // The name in its file form; the empty name belongs to lines that name no
+  // file (lines without a blank, text before the first entry).
+  const std::string& name() const { return name_; }
+  // What is written before the first line's text on the entry line.
+  const std::string& lead() const { return lead_; }
+  const std::vector<FileListLine>& lines() const { return lines_; }
+
+  // Appends a line holding `text` (the first call gives the entry line's
+  // text, later calls continuation lines).
+  void AddLine(const std::string& text);
+
+  // Gives the entry the file name `name` (without quotes); from then on the
+  // entry line is written as the name's file form, one blank and the text.
+  void SetName(const std::string& name);
+
+ private:
+  std::string name_;
+  std::string lead_;
+  std::vector<FileListLine> lines_;
+};
+
+// The entries of one list file, sorted by their names in upper case
+// (UpperText) compared as unsigned bytes. Entries whose names compare equal
+// stay in the order they were inserted; look-ups find the first of them.
+class FileList {
+ public:
+  std::size_t size() const { return entries_.size(); }
+  bool empty() const { return entries_.empty(); }
+  const FileListEntry& entry(std::size_t index) const {
+    return entries_[index];
+  }
+  const std::vector<FileListEntry>& entries() const { return entries_; }
+
+  // Puts the entry at its sorted place, after every entry with an equal
+  // name, and returns that place.
+  std::size_t Insert(FileListEntry entry);
+
+  // Removes the entry at `index` (which must be below size()) and hands it
+  // to the caller.
+  FileListEntry Take(std::size_t index);
+
+  // The index of the first entry whose name (in file form) equals
+  // `file_name` ignoring case, or -1 when there is none.
+  int Find(const std::string& file_name) const;
+
+  // Removes every entry. The list counts as complete again.
+  void Clear();
+
+  // False after LoadFileList could not read its file to the end: the list
+  // then holds only part of the file, and SaveFileList refuses to write it.
+  bool complete() const { return complete_; }
+
+ private:
+  friend bool LoadFileList(FileList* list, const std::string& path,
+                           const std::string& marker, std::string* error);
+
+  std::vector<FileListEntry> entries_;
+  bool complete_ = true;
+};
+
+// Replaces the content of *list by the entries of the list file at path,
+// with `marker` beginning continuation lines. Lines are kept whole, however
+// long. A missing file gives an empty list and counts as success.
+// Returns true when the whole file was read (or there is none). Returns false
+// with *error (when given) naming the file and the cause when it could not
+// be opened or read to its end; the list then holds the entries read before
+// the failure and is marked incomplete, so SaveFileList will not write it.
+bool LoadFileList(FileList* list, const std::string& path,
+                  const std::string& marker, std::string* error = nullptr);
+
+// Writes the entries of `list` to the file at path in their sorted order,
+// each entry line as it was read (or, for a new or renamed entry, the name's
+// file form, one blank and the first text), each further line as `marker`
+// and its text, every line ending in CR LF. The new content goes to a new
+// file beside path that is then renamed over it, so a failure leaves the old
+// file as it was; when the file already holds exactly these bytes, it is not
+// touched at all. Returns true when the file holds the list afterwards.
+// Returns false, writing nothing, for an incomplete list (see
+// FileList::complete), and false with the file unchanged when the write
+// failed; *error (when given) then says why.
+bool SaveFileList(const FileList& list, const std::string& path,
+                  const std::string& marker, std::string* error = nullptr);
+
+// Gives the first entry named `old_name` (ignoring case; both names are file
+// names without folder and without quotes) the name `new_name`, stored in
+// its file form, and moves the entry to its sorted place so that later
+// look-ups still find every entry. Returns true when an entry was renamed.
+// Returns false, changing nothing, when no entry has that name, when either
+// name is empty, or when `new_name` could not be read back from a list file
+// as the same name (it holds a line end, or double quotes that the entry
+// line's syntax would take apart).
+bool RenameEntry(FileList* list, const std::string& old_name,
+                 const std::string& new_name);
+
+}  // namespace zavo
+
+#endif  // ZAVO_FILELISTS_FILE_LIST_H_

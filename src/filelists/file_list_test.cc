@@ -1,0 +1,324 @@
+#include "filelists/file_list.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace zavo {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+// A fresh folder per test, removed with everything in it afterwards.
+class FileListTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    const fs::path base = fs::temp_directory_path();
+    for (int attempt = 0; attempt < 100 && dir_.empty(); ++attempt) {
+      fs::path candidate =
+          base / ("zavo_file_list_" + std::to_string(random()));
+      std::error_code ec;
+      if (fs::create_directory(candidate, ec)) dir_ = candidate;
+    }
+    ASSERT_FALSE(dir_.empty());
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  std::string Path(const std::string& name) const {
+    return (dir_ / name).string();
+  }
+  void Write(const std::string& name, const std::string& data) const {
+    std::ofstream out(Path(name), std::ios::binary);
+    out << data;
+  }
+  std::string Read(const std::string& name) const {
+    std::ifstream in(Path(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  // Loads the list file `name` with the usual marker, failing the test when
+  // it cannot be read.
+  FileList Load(const std::string& name) const {
+    FileList list;
+    std::string error;
+    EXPECT_TRUE(LoadFileList(&list, Path(name), kContinuationMarker, &error))
+        << error;
+    return list;
+  }
+  // Backdates the file so that a rewrite shows in its time.
+  void Backdate(const std::string& name) const {
+    fs::last_write_time(
+        Path(name), fs::last_write_time(Path(name)) - std::chrono::hours(48));
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(FileListTest, RewriteKeepsEveryLineAndSortsEntries) {
+  const std::string long_text(300, 'd');
+  const struct Case {
+    const char* what;
+    std::string marker;
+    std::string file;
+    std::string saved;
+  } cases[] = {
+      {"empty file", " >", "", ""},
+      {"sorted ignoring case, continuations stay with their entry", " >",
+       "b.zip first\r\n >second\r\nA.ZIP other\r\n",
+       "A.ZIP other\r\nb.zip first\r\n >second\r\n"},
+      {"quoted name with a blank", " >", "\"my file.zip\" text\r\n",
+       "\"my file.zip\" text\r\n"},
+      {"quoted name without a blank keeps its quotes", " >",
+       "y y\r\n\"x.zip\" t\r\n", "\"x.zip\" t\r\ny y\r\n"},
+      {"names equal but for case: both stay, in file order", " >",
+       "b.zip x\r\nA.ZIP two\r\n >2\r\na.zip one\r\n >1\r\n",
+       "A.ZIP two\r\n >2\r\na.zip one\r\n >1\r\nb.zip x\r\n"},
+      {"lines without a blank: each stays as it was, at the top", " >",
+       "z.zip t\r\nword\r\n\r\n>>>\r\nother\r\n",
+       "word\r\n\r\n>>>\r\nother\r\nz.zip t\r\n"},
+      {"continuation lines before any entry stay first", " >",
+       " >head\r\n >more\r\nb.zip x\r\nword\r\n",
+       " >head\r\n >more\r\nword\r\nb.zip x\r\n"},
+      {"every line end; the last line needs none", " >",
+       "b b\na a\rc c\n\rd d\r\ne e", "a a\r\nb b\r\nc c\r\nd d\r\ne e\r\n"},
+      {"CR CR ends two lines", " >", "b y\r\ra x", "\r\na x\r\nb y\r\n"},
+      {"long lines stay whole", " >",
+       "b.zip " + long_text + "\r\n >" + long_text + "\r\na " + long_text,
+       "a " + long_text + "\r\nb.zip " + long_text + "\r\n >" + long_text +
+           "\r\n"},
+      {"stray quotes stay", " >",
+       "\"Hello\" he said\r\n\"\"q r\" s\r\n\"abc\r\n",
+       "\"abc\r\n\"\"q r\" s\r\n\"Hello\" he said\r\n"},
+      {"blanks in the text, marker-like text", " >",
+       "x.zip  two  blanks \r\n >  >x\r\nw.zip >no\r\n",
+       "w.zip >no\r\nx.zip  two  blanks \r\n >  >x\r\n"},
+      {"any byte", " >", "\xe0.zip \x00\xff\r\n >\x01\r\n"s,
+       "\xe0.zip \x00\xff\r\n >\x01\r\n"s},
+      {"another marker", "+", "b x\r\n+y\r\n >z\r\n", " >z\r\nb x\r\n+y\r\n"},
+  };
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Write("list", c.file);
+    FileList list;
+    ASSERT_TRUE(LoadFileList(&list, Path("list"), c.marker));
+    std::string error;
+    ASSERT_TRUE(SaveFileList(list, Path("list"), c.marker, &error)) << error;
+    EXPECT_EQ(c.saved, Read("list"));
+
+    // What was written reads back as the same list.
+    ASSERT_TRUE(LoadFileList(&list, Path("list"), c.marker));
+    ASSERT_TRUE(SaveFileList(list, Path("list"), c.marker));
+    EXPECT_EQ(c.saved, Read("list"));
+  }
+}
+
+TEST_F(FileListTest, SplitsEntryLinesIntoNameAndText) {
+  struct Case {
+    std::string line;
+    std::string name;
+    std::string text;
+  } cases[] = {
+      {"\"my file.zip\" text", "\"my file.zip\"", "text"},
+      {"\"my file.zip\"text", "\"my file.zip\"", "text"},
+      {"\"my file.zip\"  text", "\"my file.zip\"", " text"},
+      {"\"x.zip\" t", "x.zip", "t"},
+      {"x.zip  two", "x.zip", " two"},
+      {"x.zip ", "x.zip", ""},
+      {"word", "", "word"},
+      {"", "", ""},
+      {" lead", "", "lead"},
+      {"\"abc def", "abc", "def"},
+      {"\"abc", "", "abc"},
+      {"\"\"a b\" c", "\"a b\"", "c"},
+      {"a\"b c", "a\"b", "c"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    Write("list", c.line + "\r\n");
+    FileList list = Load("list");
+    ASSERT_EQ(1u, list.size());
+    EXPECT_EQ(c.name, list.entry(0).name());
+    ASSERT_EQ(1u, list.entry(0).lines().size());
+    EXPECT_EQ(c.text, list.entry(0).lines()[0].text());
+  }
+}
+
+TEST_F(FileListTest, ContinuationLinesBelongToTheEntryAbove) {
+  Write("list", "x.zip a\r\n >b\r\n >\r\n > c\r\ny.zip d\r\n");
+  FileList list = Load("list");
+  ASSERT_EQ(2u, list.size());
+  const std::vector<FileListLine>& lines = list.entry(0).lines();
+  ASSERT_EQ(4u, lines.size());
+  EXPECT_EQ("a", lines[0].text());
+  EXPECT_EQ("b", lines[1].text());
+  EXPECT_EQ("", lines[2].text());
+  EXPECT_EQ(" c", lines[3].text());
+  EXPECT_EQ(1u, list.entry(1).lines().size());
+}
+
+TEST_F(FileListTest, MissingFileGivesEmptyList) {
+  FileList list;
+  list.Insert(FileListEntry("old.zip"));
+  std::string error;
+  EXPECT_TRUE(LoadFileList(&list, Path("none"), kContinuationMarker, &error));
+  EXPECT_TRUE(list.empty());
+  EXPECT_TRUE(list.complete());
+  EXPECT_EQ("", error);
+}
+
+TEST_F(FileListTest, NewEntriesAreWrittenInFileForm) {
+  FileList list;
+  FileListEntry spaced("b b.zip");
+  spaced.AddLine("x");
+  spaced.AddLine("y");
+  list.Insert(spaced);
+  FileListEntry plain("a.zip");
+  plain.AddLine("z");
+  list.Insert(plain);
+  ASSERT_TRUE(SaveFileList(list, Path("list"), kContinuationMarker));
+  // Names sort in their stored form, so the quote puts "b b.zip" first.
+  EXPECT_EQ("\"b b.zip\" x\r\n >y\r\na.zip z\r\n", Read("list"));
+}
+
+TEST_F(FileListTest, UnchangedFileIsNotRewritten) {
+  Write("list", "a.zip x\r\nb.zip y\r\n");
+  Backdate("list");
+  const fs::file_time_type before = fs::last_write_time(Path("list"));
+  FileList list = Load("list");
+  EXPECT_TRUE(SaveFileList(list, Path("list"), kContinuationMarker));
+  EXPECT_EQ(before, fs::last_write_time(Path("list")));
+}
+
+TEST_F(FileListTest, RewriteReplacesTheFileInsteadOfEmptyingIt) {
+  // A second name for the same data shows whether the old file was written
+  // over in place (a crash half-way would then have lost it) or replaced.
+  Write("list", "b.zip y\na.zip x\n");
+  fs::create_hard_link(Path("list"), Path("old"));
+  FileList list = Load("list");
+  ASSERT_TRUE(SaveFileList(list, Path("list"), kContinuationMarker));
+  EXPECT_EQ("a.zip x\r\nb.zip y\r\n", Read("list"));
+  EXPECT_EQ("b.zip y\na.zip x\n", Read("old"));
+}
+
+TEST_F(FileListTest, ListThatCouldNotBeReadIsNotWritten) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs a symbolic link";
+#else
+  // A link to nothing exists as a file but cannot be opened.
+  fs::create_symlink(Path("gone"), Path("list"));
+  FileList list;
+  std::string error;
+  EXPECT_FALSE(LoadFileList(&list, Path("list"), kContinuationMarker, &error));
+  EXPECT_NE(std::string::npos, error.find(Path("list"))) << error;
+  EXPECT_FALSE(list.complete());
+
+  error.clear();
+  EXPECT_FALSE(SaveFileList(list, Path("list"), kContinuationMarker, &error));
+  EXPECT_NE(std::string::npos, error.find(Path("list"))) << error;
+  EXPECT_TRUE(fs::is_symlink(Path("list")));
+  EXPECT_FALSE(fs::exists(Path("gone")));
+
+  // A later load of a readable file makes the list writable again.
+  Write("other", "a x\r\n");
+  EXPECT_TRUE(LoadFileList(&list, Path("other"), kContinuationMarker));
+  EXPECT_TRUE(list.complete());
+#endif
+}
+
+TEST_F(FileListTest, FailedWriteIsReported) {
+  FileList list;
+  FileListEntry entry("a.zip");
+  entry.AddLine("x");
+  list.Insert(entry);
+  std::string error;
+  EXPECT_FALSE(SaveFileList(list, Path("no/such/folder/list"),
+                            kContinuationMarker, &error));
+  EXPECT_NE("", error);
+}
+
+TEST_F(FileListTest, RenameMatchesIgnoringCase) {
+  Write("list", "X.ZIP text\r\n >more\r\n");
+  FileList list = Load("list");
+  EXPECT_TRUE(RenameEntry(&list, "x.zip", "x.rar"));
+  ASSERT_TRUE(SaveFileList(list, Path("list"), kContinuationMarker));
+  EXPECT_EQ("x.rar text\r\n >more\r\n", Read("list"));
+}
+
+TEST_F(FileListTest, RenameKeepsQuotesForNamesWithBlanks) {
+  Write("list", "\"my file.zip\" t\r\n\"a b.zip\"u\r\n");
+  FileList list = Load("list");
+  EXPECT_TRUE(RenameEntry(&list, "My File.ZIP", "my file.rar"));
+  EXPECT_TRUE(RenameEntry(&list, "a b.zip", "ab.rar"));
+  ASSERT_TRUE(SaveFileList(list, Path("list"), kContinuationMarker));
+  EXPECT_EQ("\"my file.rar\" t\r\nab.rar u\r\n", Read("list"));
+}
+
+TEST_F(FileListTest, RenameOfAnAbsentNameChangesNothing) {
+  Write("list", "a.zip x\r\nb.zip y\r\n");
+  Backdate("list");
+  const fs::file_time_type before = fs::last_write_time(Path("list"));
+  FileList list = Load("list");
+  EXPECT_FALSE(RenameEntry(&list, "c.zip", "c.rar"));
+  EXPECT_FALSE(RenameEntry(&list, "a.zip x", "a.rar"));
+  ASSERT_TRUE(SaveFileList(list, Path("list"), kContinuationMarker));
+  EXPECT_EQ(before, fs::last_write_time(Path("list")));
+}
+
+TEST_F(FileListTest, RenamedEntriesKeepTheListSearchable) {
+  Write("list", "b.zip 1\r\nc.zip 2\r\nd.zip 3\r\ne.zip 4\r\nf.zip 5\r\n");
+  FileList list = Load("list");
+  ASSERT_TRUE(RenameEntry(&list, "d.zip", "a.rar"));
+  // Each of these is found only when the list is still in order.
+  for (const char* name : {"b", "c", "e", "f"}) {
+    EXPECT_TRUE(RenameEntry(&list, name + ".zip"s, name + ".rar"s)) << name;
+  }
+  ASSERT_TRUE(SaveFileList(list, Path("list"), kContinuationMarker));
+  EXPECT_EQ("a.rar 3\r\nb.rar 1\r\nc.rar 2\r\ne.rar 4\r\nf.rar 5\r\n",
+            Read("list"));
+}
+
+TEST_F(FileListTest, RenameTakesTheFirstOfEqualNames) {
+  Write("list", "a.zip one\r\nA.ZIP two\r\n");
+  FileList list = Load("list");
+  EXPECT_TRUE(RenameEntry(&list, "a.zip", "a.rar"));
+  ASSERT_TRUE(SaveFileList(list, Path("list"), kContinuationMarker));
+  EXPECT_EQ("a.rar one\r\nA.ZIP two\r\n", Read("list"));
+}
+
+TEST_F(FileListTest, RenameRefusesNamesThatWouldNotReadBack) {
+  const std::string file = "word\r\na.zip x\r\n";
+  struct Case {
+    std::string old_name;
+    std::string new_name;
+  } cases[] = {
+      {"", "x.rar"},          // would take a line that names no file
+      {"a.zip", ""},          // would make the entry nameless
+      {"a.zip", "a\nb.rar"},  // would split the entry line
+      {"a.zip", "a\rb.rar"},
+      {"a.zip", "\"a.rar"},    // its quote would be read as syntax
+      {"a.zip", "a \"b.rar"},  // the quote would end the quoted name early
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.new_name);
+    Write("list", file);
+    FileList list = Load("list");
+    EXPECT_FALSE(RenameEntry(&list, c.old_name, c.new_name));
+    ASSERT_TRUE(SaveFileList(list, Path("list"), kContinuationMarker));
+    EXPECT_EQ(file, Read("list"));
+  }
+}
+
+}  // namespace
+}  // namespace zavo
