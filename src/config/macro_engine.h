@@ -72,8 +72,7 @@ class MacroEngine {
   virtual ~MacroEngine() = default;
 
   void Define(const std::string& name, const std::string& value,
-              bool case_sensitive,
-              MacroQuoting quoting = MacroQuoting::kPlain);
+              bool case_sensitive, MacroQuoting quoting = MacroQuoting::kPlain);
 
   // Expands *text in place. Returns false when some step had to cut the
   // text at max_length: the cut text is then in *text, and a caller that
@@ -94,8 +93,13 @@ class MacroEngine {
 };
 
 // The built-in functions, exposed for tests: they take the argument text
-// between the braces.
+// between the braces. None of them fails: missing or malformed arguments
+// read as empty texts and 0.
 std::string PadFunction(const std::string& arguments);
+// "@PAD" pads to at most `limit` characters, however wide it is asked to;
+// an engine passes one more than its max_length, so that the cut shows.
+std::string PadFunction(const std::string& arguments, std::size_t limit);
+constexpr std::size_t kMaxPadWidth = 65536;  // the limit of the first form
 std::string NumFunction(const std::string& arguments);
 std::string SizeFunction(const std::string& arguments);
 
