@@ -1,0 +1,205 @@
+#include "archivers/archiver_definition.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "config/macro_engine.h"
+#include "fs/file_tree.h"
+#include "platform/file_system.h"
+#include "text/text_utils.h"
+
+namespace zavo {
+
+namespace {
+
+#ifdef _WIN32
+// cmd.exe has no quoting that protects every character; the template's
+// author quotes the macros there.
+constexpr MacroQuoting kCommandQuoting = MacroQuoting::kPlain;
+#else
+constexpr MacroQuoting kCommandQuoting = MacroQuoting::kShell;
+#endif
+
+// The words of `text` between commas; empty words are never produced.
+std::vector<std::string> CommaWords(const std::string& text) {
+  std::vector<std::string> words;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find(',', start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) words.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return words;
+}
+
+bool IsAbsolutePath(const std::string& path) {
+  if (!path.empty() && path[0] == kPathSeparator) return true;
+  return kHasDrives && path.size() >= 2 && path[1] == ':';
+}
+
+// Whether the text calls one of the engine's text functions: a function
+// name (any letter case) directly followed by "{".
+bool CallsTextFunction(MacroEngine& engine, const std::string& text) {
+  const std::string upper = UpperText(text);
+  for (const MacroFunction& function : engine.functions().functions()) {
+    if (upper.find(UpperText(function.name) + "{") != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Characters that mean nothing to the shell and nothing to the text
+// functions' argument syntax, so a value made only of them stays whole
+// whatever a function does to the text around it.
+bool IsInertCharacter(unsigned char c) {
+  if (c >= 0x80) return true;  // letters of the console code page
+  if (c >= '0' && c <= '9') return true;
+  if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') return true;
+  return c == '.' || c == '_' || c == '-' || c == '+' || c == ',' || c == ':' ||
+         c == '/' || c == '%';
+}
+
+// The regular file behind path, following links: anything else (a folder, a
+// link to one, a pipe whose opening would block, a device) is not an archive.
+bool IsRegularFile(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(std::filesystem::path(path), error);
+}
+
+}  // namespace
+
+void DecodeIdent(const std::string& ident, std::int32_t* offset,
+                 std::string* bytes) {
+  *offset = 0;
+  bytes->clear();
+  if (ident.empty()) return;
+  const std::vector<std::string> words = CommaWords(ident);
+  if (!words.empty()) *offset = TextToInt(TrimBlanks(words[0]));
+  std::string hex = words.size() > 1 ? TrimBlanks(words[1]) : std::string();
+  // At least one byte, even from an empty hexadecimal text.
+  do {
+    const std::size_t take = std::min<std::size_t>(2, hex.size());
+    const std::int32_t value = ParseNumber(hex.substr(0, take), 16);
+    bytes->push_back(static_cast<char>(value & 0xFF));
+    hex.erase(0, take);
+  } while (!hex.empty());
+}
+
+unsigned char BuildCommand(const std::string& command_template,
+                           const std::vector<CommandMacro>& macros,
+                           std::string* command) {
+  MacroEngine engine(MaxCommandLength());
+  const bool calls_functions = CallsTextFunction(engine, command_template);
+  for (const CommandMacro& macro : macros) {
+    // A value holding a macro name could be substituted into again: its own
+    // name again and again until the text is cut, another one inside the
+    // quoted value, changing the name.
+    const std::string upper_value = UpperText(macro.value);
+    for (const CommandMacro& other : macros) {
+      if (!other.name.empty() &&
+          upper_value.find(UpperText(other.name)) != std::string::npos) {
+        return kCommandUnsafe;
+      }
+    }
+    if (kCommandQuoting == MacroQuoting::kShell && calls_functions &&
+        !std::all_of(macro.value.begin(), macro.value.end(),
+                     [](char c) { return IsInertCharacter(c); })) {
+      return kCommandUnsafe;
+    }
+    engine.Define(macro.name, macro.value, false, kCommandQuoting);
+  }
+  // Functions run after the macros, over the values too: a file called
+  // "@NUM{...}.zip" would be rewritten. A template without calls of its own
+  // needs none evaluated.
+  engine.set_functions_enabled(calls_functions);
+  *command = command_template;
+  if (!engine.Expand(command)) return kCommandTooLong;
+  return 0;
+}
+
+ArchiverDefinition::ArchiverDefinition(const std::string& extension,
+                                       const std::string& ident,
+                                       const std::string& extract,
+                                       const std::string& add,
+                                       const std::string& test)
+    : extension_(extension),
+      extract_command_(extract),
+      add_command_(add),
+      test_command_(test) {
+  DecodeIdent(ident, &ident_offset_, &ident_bytes_);
+}
+
+bool ArchiverDefinition::Matches() const {
+  if (!FileExists(archive_name_) || !IsRegularFile(archive_name_)) {
+    return false;
+  }
+  if (ident_bytes_.empty()) {
+    return !extension_.empty() &&
+           EqualNoCase(PathExtension(archive_name_), extension_);
+  }
+  if (ident_offset_ < 0) return false;
+  // Opening for reading needs no change of attributes, so none is made: a
+  // run killed between changing and restoring them would have altered the
+  // user's archive.
+  std::ifstream file(std::filesystem::path(archive_name_),
+                     std::ios::in | std::ios::binary);
+  if (!file) return false;
+  file.seekg(ident_offset_);
+  if (!file) return false;
+  std::string found(ident_bytes_.size(), '\0');
+  file.read(&found[0], static_cast<std::streamsize>(found.size()));
+  return static_cast<std::size_t>(file.gcount()) == ident_bytes_.size() &&
+         found == ident_bytes_;
+}
+
+unsigned char ArchiverDefinition::RunInFolder(
+    const std::string& command_template, const std::string& arc_name,
+    const std::string& file_name, const std::string& folder,
+    CommandRunner* runner) {
+  if (archive_name_.empty() || command_template.empty()) return kNotRun;
+  std::string command;
+  const unsigned char built = BuildCommand(
+      command_template, {{"@ArcName", arc_name}, {"@FileName", file_name}},
+      &command);
+  if (built != 0) return built;
+  const std::string work_folder = WithBackslash(folder);
+  if (!ForceFolders(work_folder)) return kNotRun;
+  // The child gets the folder; ours stays where it is, so that relative
+  // paths the converter still holds keep their meaning. A root keeps its
+  // separator, or it would read as "the current folder".
+  const std::string run_folder = IsRootFolder(work_folder)
+                                     ? work_folder
+                                     : NoTrailingBackslash(work_folder);
+  return runner->RunCommand(command, run_folder);
+}
+
+unsigned char ArchiverDefinition::Extract(const std::string& folder,
+                                          CommandRunner* runner) {
+  std::string arc_name = archive_name_;
+  if (!arc_name.empty() && !IsAbsolutePath(arc_name)) {
+    arc_name = WithBackslash(GetCurrentFolder()) + arc_name;
+  }
+  return RunInFolder(extract_command_, arc_name, kExtractFileName, folder,
+                     runner);
+}
+
+unsigned char ArchiverDefinition::Pack(const std::string& folder,
+                                       CommandRunner* runner) {
+  return RunInFolder(add_command_, PathFileName(archive_name_), kPackFileName,
+                     folder, runner);
+}
+
+unsigned char ArchiverDefinition::Test(CommandRunner* runner) {
+  if (archive_name_.empty() || test_command_.empty()) return kNotRun;
+  std::string command;
+  const unsigned char built =
+      BuildCommand(test_command_, {{"@ArcName", archive_name_}}, &command);
+  if (built != 0) return built;
+  return runner->RunCommand(command, std::string());
+}
+
+}  // namespace zavo

@@ -1,0 +1,139 @@
+// One kind of archive as the archivers file describes it: how an archive of
+// that kind is recognised, and the command templates that extract, pack and
+// test it.
+
+#ifndef ZAVO_ARCHIVERS_ARCHIVER_DEFINITION_H_
+#define ZAVO_ARCHIVERS_ARCHIVER_DEFINITION_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archivers/command_runner.h"
+
+namespace zavo {
+
+// Result codes of the archiver operations. Any other value is the low 8 bits
+// of the command's exit code (an exit code of 256 thus counts as 0).
+//
+// The operation did not run a command: no template, no archive name, or the
+// work folder could not be made.
+constexpr unsigned char kNotRun = 66;
+// The list has no archive name, or no definition recognises the archive.
+constexpr unsigned char kNoArchiver = 255;
+// The expanded command would be longer than the interpreter takes; a cut
+// command is never run. Callers treat it as a failed command.
+constexpr unsigned char kCommandTooLong = 254;
+// A value could not be put into the command safely: a name that holds the
+// name of one of the command's macros, in any letter case (it would be
+// substituted into, its own name without end), or,
+// on POSIX, a name with characters the shell or the text functions read,
+// used by a template that calls a text function (the function could cut the
+// name's quoting apart). Nothing is run.
+constexpr unsigned char kCommandUnsafe = 253;
+
+// What "@FileName" stands for. Win32 archivers take "*.*" for "every file".
+// On POSIX "*.*" means "names with a dot" to a shell and to 7z alike, so
+// packing names the work folder itself, ".", which takes in every file,
+// dot-names, sub-folders and empty folders; extracting names the archiver's
+// own wildcard "*" (quoted, so the shell never expands it).
+#ifdef _WIN32
+constexpr const char* kPackFileName = "*.*";
+constexpr const char* kExtractFileName = "*.*";
+#else
+constexpr const char* kPackFileName = ".";
+constexpr const char* kExtractFileName = "*";
+#endif
+
+// Decodes an "ident" value: an offset, a comma and hexadecimal bytes, such as
+// "0,504B0304". Words are split at commas (runs of commas count as one, and
+// leading commas are skipped); the first word, trimmed, is read as a decimal
+// number (anything else gives 0); the second, trimmed, is read two digits at
+// a time (a last single digit is a byte of its own), and an empty or missing
+// second word gives the one byte 0x00. Later words are ignored. An empty
+// text gives offset 0 and no bytes.
+void DecodeIdent(const std::string& ident, std::int32_t* offset,
+                 std::string* bytes);
+
+class ArchiverDefinition {
+ public:
+  // Keeps the texts as given (an empty text is an absent field) and decodes
+  // `ident` with DecodeIdent. Nothing is validated.
+  ArchiverDefinition(const std::string& extension, const std::string& ident,
+                     const std::string& extract, const std::string& add,
+                     const std::string& test);
+  virtual ~ArchiverDefinition() = default;
+
+  // The file the next Matches, Extract, Pack or Test is about.
+  void SetArchiveName(const std::string& name) { archive_name_ = name; }
+
+  // Whether ArchiveName is an archive of this kind. A definition without
+  // ident bytes compares the extension (letter case ignored); one with
+  // ident bytes compares the bytes at the offset and ignores the extension;
+  // one with neither matches nothing. Only regular files (or links to them)
+  // that can be opened for reading match: a folder, a link to one, a
+  // missing file, a device or a pipe never does, nor a file that ends before
+  // the last ident byte, nor any file when the offset is negative. The file
+  // is only read; its attributes and mode are never changed.
+  bool Matches() const;
+
+  // Expands the "extract" template ("@ArcName": the archive's full path;
+  // "@FileName": kExtractFileName), makes `folder` with every missing
+  // parent, and runs the command through `runner` with the child in that
+  // folder. The process's own current folder never changes. A relative
+  // archive name is made absolute first, since the child runs elsewhere.
+  // Returns kNotRun (no template, no name, folder not made),
+  // kCommandTooLong, kCommandUnsafe, or the command's result.
+  unsigned char Extract(const std::string& folder, CommandRunner* runner);
+
+  // The same with the "add" template; "@ArcName" is the bare file name of
+  // ArchiveName, which the command creates inside `folder`; "@FileName" is
+  // kPackFileName.
+  unsigned char Pack(const std::string& folder, CommandRunner* runner);
+
+  // Expands the "test" template with "@ArcName" as ArchiveName ("@FileName"
+  // stays as written) and runs it in the current folder. Same codes.
+  unsigned char Test(CommandRunner* runner);
+
+  const std::string& extension() const { return extension_; }
+  const std::string& extract_command() const { return extract_command_; }
+  const std::string& add_command() const { return add_command_; }
+  const std::string& test_command() const { return test_command_; }
+  const std::string& archive_name() const { return archive_name_; }
+  std::int32_t ident_offset() const { return ident_offset_; }
+  // One character per byte, in file order; empty when there is no ident.
+  const std::string& ident_bytes() const { return ident_bytes_; }
+
+ private:
+  unsigned char RunInFolder(const std::string& command_template,
+                            const std::string& arc_name,
+                            const std::string& file_name,
+                            const std::string& folder, CommandRunner* runner);
+
+  std::string extension_;
+  std::string extract_command_;
+  std::string add_command_;
+  std::string test_command_;
+  std::string archive_name_;
+  std::int32_t ident_offset_ = 0;
+  std::string ident_bytes_;
+};
+
+// One macro of a command template and its value.
+struct CommandMacro {
+  std::string name;
+  std::string value;
+};
+
+// Expands `command_template` with `macros` (case-insensitive; on POSIX each
+// value quoted for the shell where it stands) and the text functions into
+// *command. Returns 0 on success, else kCommandTooLong or kCommandUnsafe
+// (see above), with *command not to be run. Exposed for the converter's own
+// commands and for tests.
+unsigned char BuildCommand(const std::string& command_template,
+                           const std::vector<CommandMacro>& macros,
+                           std::string* command);
+
+}  // namespace zavo
+
+#endif  // ZAVO_ARCHIVERS_ARCHIVER_DEFINITION_H_

@@ -1,0 +1,208 @@
+#include "archivers/archiver_definition.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "archivers/archiver_list.h"
+#include "platform/process.h"
+
+namespace zavo {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(ArchiverIdentTest, DecodesOffsetAndBytes) {
+  struct Case {
+    const char* ident;
+    std::int32_t offset;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"", 0, ""},
+      {"0,504B0304", 0, "\x50\x4B\x03\x04"},
+      {"2 , 2D6C68", 2, "\x2D\x6C\x68"},
+      {"\t3\t,\t4d534346 ", 3, "\x4D\x53\x43\x46"},
+      {"5", 5, std::string(1, '\0')},
+      {",1F8B", 0, std::string(1, '\0')},  // "1F8B" is the offset word
+      {"0,,,60ea", 0, "\x60\xEA"},
+      {"0,1F8B08,x", 0, "\x1F\x8B\x08"},
+      {"0,ABC", 0, "\xAB\x0C"},
+      {"x,AA", 0, "\xAA"},
+      {"257,7573746172", 257, "ustar"},
+      {"-1,AA", -1, "\xAA"},
+  };
+  for (const Case& c : cases) {
+    std::int32_t offset = 99;
+    std::string bytes = "old";
+    DecodeIdent(c.ident, &offset, &bytes);
+    EXPECT_EQ(c.offset, offset) << "ident \"" << c.ident << "\"";
+    EXPECT_EQ(c.bytes, bytes) << "ident \"" << c.ident << "\"";
+  }
+}
+
+TEST(ArchiverIdentTest, DefinitionKeepsItsTexts) {
+  ArchiverDefinition d("rar", "0,526172", "unrar x @ArcName", "", "t");
+  EXPECT_EQ("rar", d.extension());
+  EXPECT_EQ("unrar x @ArcName", d.extract_command());
+  EXPECT_EQ("", d.add_command());
+  EXPECT_EQ("Rar", d.ident_bytes());
+  EXPECT_EQ(0, d.ident_offset());
+  EXPECT_EQ("", d.archive_name());
+}
+
+class ArchiverRecognitionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    do {
+      dir_ = fs::temp_directory_path() /
+             ("zavo_recognition_" + std::to_string(random()));
+    } while (!fs::create_directory(dir_));
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::permissions(dir_ / "ro.dat", fs::perms::owner_all,
+                    fs::perm_options::add, ignored);
+    fs::remove_all(dir_, ignored);
+  }
+
+  std::string Write(const std::string& name, const std::string& bytes) {
+    const fs::path path = dir_ / name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path.string();
+  }
+
+  std::int32_t Identify(ArchiverList& list, const std::string& path) {
+    list.SetArchiveName(path);
+    return list.Identify();
+  }
+
+  fs::path dir_;
+  SystemCommandRunner runner_;
+};
+
+TEST_F(ArchiverRecognitionTest, ByExtensionIgnoringLetterCase) {
+  ArchiverList list(&runner_);
+  list.AddDefinition("zip", "", "", "", "");
+  list.AddDefinition("arj", "", "", "", "");
+  fs::create_directory(dir_ / "OLD.DIR");
+  struct Case {
+    std::string name;
+    std::int32_t index;
+  };
+  const Case cases[] = {
+      {"X.ARJ", 1}, {"x.zip", 0},           {"X.RAR", -1},
+      {"X", -1},    {"OLD.DIR/README", -1}, {"x.zip.bak", -1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.index, Identify(list, Write(c.name, "data"))) << c.name;
+  }
+  EXPECT_EQ(-1, Identify(list, (dir_ / "missing.zip").string()));
+  EXPECT_EQ(-1, Identify(list, ""));
+}
+
+TEST_F(ArchiverRecognitionTest, IdentBytesDecideAndExtensionIsIgnored) {
+  ArchiverList list(&runner_);
+  list.AddDefinition("zip", "0,504B", "", "", "");
+  EXPECT_EQ(-1, Identify(list, Write("A.ZIP", "ZZ archive")));
+  EXPECT_EQ(0, Identify(list, Write("A.DAT", "PK\x03\x04")));
+  EXPECT_EQ(0, Identify(list, Write("exact", "PK")));
+  EXPECT_EQ(-1, Identify(list, Write("short", "P")));
+  EXPECT_EQ(-1, Identify(list, Write("empty.zip", "")));
+}
+
+TEST_F(ArchiverRecognitionTest, BytesAtAnOffset) {
+  ArchiverList list(&runner_);
+  list.AddDefinition("lzh", "2,2D6C68", "", "", "");
+  EXPECT_EQ(0, Identify(list, Write("a", "xx-lh5-")));
+  EXPECT_EQ(0, Identify(list, Write("b", "xx-lh")));
+  // Only two bytes are there to read at offset 2.
+  EXPECT_EQ(-1, Identify(list, Write("c", "xx-l")));
+  EXPECT_EQ(-1, Identify(list, Write("d", "-lh5-xx")));
+  // Far beyond the end of the file.
+  ArchiverList far(&runner_);
+  far.AddDefinition("", "100000,00", "", "", "");
+  EXPECT_EQ(-1, Identify(far, Write("e", std::string(10, '\0'))));
+}
+
+TEST_F(ArchiverRecognitionTest, NegativeOffsetNeverMatches) {
+  ArchiverList list(&runner_);
+  list.AddDefinition("x", "-1,41", "", "", "");
+  list.AddDefinition("x", "-2,", "", "", "");
+  EXPECT_EQ(-1, Identify(list, Write("a.x", std::string("AAAA\0\0", 6))));
+}
+
+TEST_F(ArchiverRecognitionTest, DefinitionWithNothingToGoOnMatchesNothing) {
+  ArchiverList list(&runner_);
+  list.AddDefinition("", "", "x", "", "");
+  EXPECT_EQ(-1, Identify(list, Write("a.zip", "PK")));
+  EXPECT_EQ(-1, Identify(list, Write("noext", "PK")));
+}
+
+TEST_F(ArchiverRecognitionTest, LaterDefinitionWins) {
+  ArchiverList list(&runner_);
+  list.AddDefinition("zip", "", "first", "", "");
+  list.AddDefinition("zip", "", "second", "", "");
+  list.AddDefinition("arj", "", "third", "", "");
+  const std::string path = Write("A.ZIP", "x");
+  EXPECT_EQ(1, Identify(list, path));
+  EXPECT_EQ(1, list.current());
+  // Definitions asked on the way are told the name; those before are not.
+  EXPECT_EQ(path, list.definition(2).archive_name());
+  EXPECT_EQ("", list.definition(0).archive_name());
+
+  // A new name forgets the definition of the old one.
+  list.SetArchiveName(Write("B.RAR", "x"));
+  EXPECT_EQ(-1, list.current());
+}
+
+TEST_F(ArchiverRecognitionTest, FoldersAndLinksToFoldersMatchNothing) {
+  ArchiverList list(&runner_);
+  list.AddDefinition("zip", "", "", "", "");
+  list.AddDefinition("", "0,00", "", "", "");
+  fs::create_directory(dir_ / "dir.zip");
+  fs::create_directory_symlink(dir_ / "dir.zip", dir_ / "link.zip");
+  fs::create_symlink(dir_ / "gone.zip", dir_ / "dangling.zip");
+  EXPECT_EQ(-1, Identify(list, (dir_ / "dir.zip").string()));
+  EXPECT_EQ(-1, Identify(list, (dir_ / "link.zip").string()));
+  EXPECT_EQ(-1, Identify(list, (dir_ / "dangling.zip").string()));
+  // A link to a regular file is that file.
+  fs::create_symlink(Write("real.zip", "x"), dir_ / "tofile.zip");
+  EXPECT_EQ(0, Identify(list, (dir_ / "tofile.zip").string()));
+}
+
+#ifndef _WIN32
+TEST_F(ArchiverRecognitionTest, PipeIsNeverOpened) {
+  // Opening a pipe with no writer would wait for ever; a writer that gives
+  // up after a while turns such a wait into a failure instead of a hang.
+  ASSERT_EQ(0, RunShellCommand("mkfifo pipe.zip && "
+                               "(timeout 10 sh -c 'echo PK > pipe.zip' "
+                               ">/dev/null 2>&1 &)",
+                               dir_.string())
+                   .Code());
+  ArchiverList list(&runner_);
+  list.AddDefinition("zip", "", "", "", "");
+  list.AddDefinition("", "0,50", "", "", "");
+  EXPECT_EQ(-1, Identify(list, (dir_ / "pipe.zip").string()));
+}
+#endif
+
+TEST_F(ArchiverRecognitionTest, ReadOnlyArchiveKeepsItsMode) {
+  const std::string path = Write("ro.dat", "PK\x03\x04");
+  fs::permissions(path, fs::perms::owner_read | fs::perms::group_read);
+  const auto before = fs::last_write_time(path);
+  ArchiverList list(&runner_);
+  list.AddDefinition("zip", "0,504B0304", "", "", "");
+  EXPECT_EQ(0, Identify(list, path));
+  EXPECT_EQ(fs::perms::owner_read | fs::perms::group_read,
+            fs::status(path).permissions());
+  EXPECT_EQ(before, fs::last_write_time(path));
+}
+
+}  // namespace
+}  // namespace zavo

@@ -1,0 +1,81 @@
+#include "archivers/archiver_list.h"
+
+#include "driver/work_names.h"
+#include "fs/file_tree.h"
+#include "platform/file_system.h"
+#include "text/text_utils.h"
+
+namespace zavo {
+
+ArchiverList::ArchiverList(CommandRunner* runner) : runner_(runner) {}
+
+void ArchiverList::AddDefinition(const std::string& extension,
+                                 const std::string& ident,
+                                 const std::string& extract,
+                                 const std::string& add,
+                                 const std::string& test) {
+  definitions_.push_back(std::make_unique<ArchiverDefinition>(
+      extension, ident, extract, add, test));
+}
+
+void ArchiverList::SetArchiveName(const std::string& name) {
+  archive_name_ = name;
+  current_ = -1;
+}
+
+std::int32_t ArchiverList::Identify() {
+  if (archive_name_.empty()) return -1;
+  for (std::size_t i = definitions_.size(); i-- > 0;) {
+    definitions_[i]->SetArchiveName(archive_name_);
+    if (definitions_[i]->Matches()) {
+      current_ = static_cast<std::int32_t>(i);
+      return current_;
+    }
+  }
+  return -1;
+}
+
+ArchiverDefinition* ArchiverList::Recognised() {
+  if (archive_name_.empty()) return nullptr;
+  if (current_ == -1) current_ = Identify();
+  if (current_ == -1) return nullptr;
+  return definitions_[static_cast<std::size_t>(current_)].get();
+}
+
+unsigned char ArchiverList::Extract(const std::string& folder) {
+  ArchiverDefinition* definition = Recognised();
+  if (definition == nullptr) return kNoArchiver;
+  return definition->Extract(folder, runner_);
+}
+
+unsigned char ArchiverList::Test() {
+  ArchiverDefinition* definition = Recognised();
+  if (definition == nullptr) return kNoArchiver;
+  return definition->Test(runner_);
+}
+
+unsigned char ArchiverList::Pack(const std::string& folder) {
+  if (archive_name_.empty() || definitions_.empty()) return kNoArchiver;
+  ArchiverDefinition& target = *definitions_[0];
+  // NewArchiveName checks the ".tmp" name only; the archive is made under
+  // the target's extension, which an unpacked file (or folder) may hold.
+  std::string name;
+  FileAttributes attributes;
+  do {
+    name = WithExtension(NewArchiveName(folder), target.extension());
+  } while (GetFileAttributes(name, &attributes));
+  archive_name_ = name;
+  target.SetArchiveName(name);
+  return target.Pack(folder, runner_);
+}
+
+std::string ArchiverList::NewArchiveName(const std::string& folder) {
+  ForceFolders(folder);
+  std::string name;
+  do {
+    name = folder + TimeStampName() + ".tmp";
+  } while (FileExists(name));
+  return name;
+}
+
+}  // namespace zavo
