@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs from Debian's packages whatever the build, the tests and the
+# default archivers need and this machine lacks. Run as root.
+set -euo pipefail
+
+want=()
+need() {  # need COMMAND-OR-FILE PACKAGE
+  if [[ "$1" == /* ]]; then
+    [[ -e "$1" ]] || want+=("$2")
+  else
+    command -v "$1" >/dev/null 2>&1 || want+=("$2")
+  fi
+}
+
+need cmake cmake
+need g++ g++
+need make make
+need python3 python3
+need /usr/include/gtest/gtest.h libgtest-dev
+# The archivers of the default archivers file and of the tests.
+need 7z p7zip-full
+need zip zip
+need unzip unzip
+need arj arj
+need lha lhasa
+need unar unar
+need cabextract cabextract
+need bzip2 bzip2
+need xz xz-utils
+if [[ "${ZAVO_WITH_FUZZ:-1}" == 1 ]]; then
+  need clang++ clang
+  need /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a libclang-rt-14-dev
+fi
+
+if ((${#want[@]})); then
+  if [[ $(id -u) != 0 ]]; then
+    echo "missing packages: ${want[*]} (run as root to install them)" >&2
+    exit 1
+  fi
+  echo "installing: ${want[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${want[@]}" >/dev/null
+fi

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds zavo and runs every test: the unit tests and the end-to-end tests,
+# then the same again under AddressSanitizer and UndefinedBehaviorSanitizer,
+# then each fuzz target for a short time. Installs what is missing first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+jobs=2
+echo "== build and test"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+(cd build && ctest --output-on-failure -j"$jobs")
+
+echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZAVO_SANITIZE=ON >/dev/null
+cmake --build build-asan -j"$jobs"
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --output-on-failure -j"$jobs")
+
+if [[ -x fuzz/run.sh ]]; then
+  echo "== fuzz targets, briefly"
+  bash fuzz/run.sh "${ZAVO_FUZZ_SECONDS:-10}"
+fi
+echo "== all tests passed"
