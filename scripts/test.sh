@@ -19,6 +19,11 @@ cmake --build build-asan -j"$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j"$jobs")
 
+if [[ -x scripts/test-win32.sh && "${ZAVO_SKIP_WIN32:-0}" != 1 ]]; then
+  echo "== the Win32 build under Wine"
+  bash scripts/test-win32.sh
+fi
+
 if [[ -x fuzz/run.sh ]]; then
   echo "== fuzz targets, briefly"
   bash fuzz/run.sh "${ZAVO_FUZZ_SECONDS:-10}"
