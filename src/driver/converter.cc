@@ -1,5 +1,6 @@
 #include "driver/converter.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "config/macro_engine.h"
@@ -275,6 +276,9 @@ void Converter::ScanFolder(const std::string& folder,
       }
     }
   }
+  // Sorted, so that a run's order and its report do not depend on how the
+  // file system happens to return names.
+  std::sort(files.begin(), files.end());
   for (const std::string& name : files) {
     if (!ConvertArchive(folder + name)) return;
   }
@@ -289,6 +293,7 @@ void Converter::ScanFolder(const std::string& folder,
       }
     }
   }
+  std::sort(folders.begin(), folders.end());
   for (const std::string& name : folders) {
     ScanFolder(folder + name + kPathSeparator, pattern);
     if (stopped_) return;
