@@ -1,0 +1,47 @@
+// Runs a fuzz target on every input file named on the command line (folders
+// are walked), once each, for replaying a corpus without libFuzzer.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size);
+
+namespace {
+
+void RunFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                          std::istreambuf_iterator<char>());
+  LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                         bytes.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int runs = 0;
+  for (int i = 1; i < argc; ++i) {
+    std::filesystem::path path = argv[i];
+    if (std::filesystem::is_directory(path)) {
+      for (const auto& entry :
+           std::filesystem::recursive_directory_iterator(path)) {
+        if (entry.is_regular_file()) {
+          RunFile(entry.path());
+          ++runs;
+        }
+      }
+    } else {
+      RunFile(path);
+      ++runs;
+    }
+  }
+  std::printf("replayed %d inputs\n", runs);
+  return 0;
+}
