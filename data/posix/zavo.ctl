@@ -1,0 +1,28 @@
+; zavo settings: one key and its value per line; ";" starts a comment.
+; A switch is on only when its value is "yes".
+
+; Convert the archives of every sub-folder too (the same as /r).
+Recurse no
+; Convert archives found inside archives before re-packing (as /n).
+Nested no
+; The new archive keeps the old one's file time (/k switches it off).
+KeepTime yes
+; Stop the whole run at the first archive that fails.
+StopOnError no
+; Let the new archive replace a file that already has its name.
+KillExist no
+
+; The archivers file; a bare name is looked for beside the program.
+Archives archivers.ini
+
+; Files to add to every archive (a relative mask counts from the folder
+; zavo was started in), for example:
+;AddFile /srv/banner/readme.txt
+; Files to delete from every unpacked archive, relative to its top:
+;DeleteFile *.bak
+; A command run on every unpacked archive; @Folder names its folder:
+;Scan clamscan -r --quiet @Folder
+
+; Description lists whose entries follow the renamed archives.
+FileList descript.ion
+FileList files.bbs
