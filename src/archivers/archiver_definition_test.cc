@@ -45,16 +45,6 @@ TEST(ArchiverIdentTest, DecodesOffsetAndBytes) {
   }
 }
 
-TEST(ArchiverIdentTest, DefinitionKeepsItsTexts) {
-  ArchiverDefinition d("rar", "0,526172", "unrar x @ArcName", "", "t");
-  EXPECT_EQ("rar", d.extension());
-  EXPECT_EQ("unrar x @ArcName", d.extract_command());
-  EXPECT_EQ("", d.add_command());
-  EXPECT_EQ("Rar", d.ident_bytes());
-  EXPECT_EQ(0, d.ident_offset());
-  EXPECT_EQ("", d.archive_name());
-}
-
 class ArchiverRecognitionTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -162,6 +152,9 @@ TEST_F(ArchiverRecognitionTest, LaterDefinitionWins) {
 }
 
 TEST_F(ArchiverRecognitionTest, FoldersAndLinksToFoldersMatchNothing) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs a symbolic link";
+#endif
   ArchiverList list(&runner_);
   list.AddDefinition("zip", "", "", "", "");
   list.AddDefinition("", "0,00", "", "", "");
@@ -193,6 +186,9 @@ TEST_F(ArchiverRecognitionTest, PipeIsNeverOpened) {
 #endif
 
 TEST_F(ArchiverRecognitionTest, ReadOnlyArchiveKeepsItsMode) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX mode bits";
+#endif
   const std::string path = Write("ro.dat", "PK\x03\x04");
   fs::permissions(path, fs::perms::owner_read | fs::perms::group_read);
   const auto before = fs::last_write_time(path);

@@ -76,6 +76,9 @@ TEST_F(WorkNamesTest, PlainFileOfThatNameIsNotTaken) {
 }
 
 TEST_F(WorkNamesTest, LinkOfThatNameIsTaken) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs a symbolic link";
+#endif
   fs::create_directory(dir_ / "elsewhere");
   fs::create_directory_symlink(dir_ / "elsewhere", dir_ / "136f0432.tmp");
   fs::create_symlink(dir_ / "missing", dir_ / "136f0c3a.tmp");
