@@ -24,12 +24,12 @@ constexpr unsigned char kNoArchiver = 255;
 // The expanded command would be longer than the interpreter takes; a cut
 // command is never run. Callers treat it as a failed command.
 constexpr unsigned char kCommandTooLong = 254;
-// A value could not be put into the command safely: a name that holds the
-// name of one of the command's macros, in any letter case (it would be
-// substituted into, its own name without end), or,
-// on POSIX, a name with characters the shell or the text functions read,
-// used by a template that calls a text function (the function could cut the
-// name's quoting apart). Nothing is run.
+// A value could not be put into the command safely. Either it holds the name
+// of one of the command's macros in any letter case (it would be substituted
+// into, and its own name without end), or, on POSIX, the template calls a
+// text function and the value holds characters that the shell or the
+// function syntax reads (the function could cut the value's quoting apart).
+// Nothing is run.
 constexpr unsigned char kCommandUnsafe = 253;
 
 // What "@FileName" stands for. Win32 archivers take "*.*" for "every file".
