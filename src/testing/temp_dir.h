@@ -49,7 +49,11 @@ class ScopedTempDir {
   const std::string& path() const { return path_; }
   // A path inside the folder.
   std::string operator/(const std::string& name) const {
+#ifdef _WIN32
+    return path_ + "\\" + name;
+#else
     return path_ + "/" + name;
+#endif
   }
 
  private:
