@@ -1,0 +1,355 @@
+// Win32 file services over kernel32's ANSI calls. The attribute bits of the
+// layer are the platform's own, so they pass through; a reparse point
+// (junction, symbolic link, mount point) is reported as a link and never as
+// a folder, so that no tree removal or scan walks through it. File times are
+// the packed local DOS date-time: date in the high 16 bits, time of day in
+// the low 16 bits, in two-second steps.
+
+#include "platform/file_system.h"
+
+#include <windows.h>
+
+// <windows.h> maps these names onto its ANSI functions; the layer's own
+// declarations above must keep their names.
+#undef GetFileAttributes
+
+#include <string>
+#include <vector>
+
+#include "text/text_utils.h"
+
+namespace zavo {
+
+namespace {
+
+thread_local std::string last_error;
+
+std::string ErrorText(DWORD code) {
+  char* buffer = nullptr;
+  DWORD n = ::FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+          FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+  std::string text;
+  if (n > 0 && buffer != nullptr) text.assign(buffer, n);
+  if (buffer != nullptr) ::LocalFree(buffer);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' ||
+                           text.back() == ' ' || text.back() == '.')) {
+    text.pop_back();
+  }
+  if (text.empty()) text = "error " + std::to_string(code);
+  return text;
+}
+
+// Records the failed call with the error code the platform left, which is
+// read before anything else can change it.
+void Remember(const char* what, const std::string& path) {
+  DWORD code = ::GetLastError();
+  last_error = std::string(what) + "(" + path + "): " + ErrorText(code);
+}
+
+// The attributes SetFileAttributesA accepts; the others describe what an
+// entry is and cannot be set that way.
+constexpr DWORD kSettableAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+std::uint32_t BitsFromNative(DWORD native) {
+  std::uint32_t bits = native & (kAttrReadOnly | kAttrHidden | kAttrSystem |
+                                 kAttrFolder | kAttrArchive);
+  if ((native & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    bits = (bits & ~static_cast<std::uint32_t>(kAttrFolder)) | kAttrLink;
+  }
+  return bits;
+}
+
+bool SetNative(const std::string& path, DWORD native) {
+  native &= kSettableAttributes;
+  if (native == 0) native = FILE_ATTRIBUTE_NORMAL;
+  if (!::SetFileAttributesA(path.c_str(), native)) {
+    Remember("SetFileAttributes", path);
+    return false;
+  }
+  return true;
+}
+
+// Opens an entry for its times only. Folders need backup semantics to be
+// opened at all, and a reparse point is opened itself, never its target.
+HANDLE OpenForTimes(const std::string& path, DWORD access) {
+  return ::CreateFileA(
+      path.c_str(), access,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+      nullptr);
+}
+
+class Win32Listing : public DirectoryListing {
+ public:
+  // `handle` is an open search whose first entry is in `first`; an invalid
+  // handle is an empty listing.
+  Win32Listing(HANDLE handle, const WIN32_FIND_DATAA& first, std::string folder,
+               std::string mask)
+      : handle_(handle),
+        data_(first),
+        have_data_(handle != INVALID_HANDLE_VALUE),
+        folder_(std::move(folder)),
+        mask_(std::move(mask)) {}
+  ~Win32Listing() override {
+    if (handle_ != INVALID_HANDLE_VALUE) ::FindClose(handle_);
+  }
+
+  bool Next(DirEntry* entry) override {
+    while (have_data_) {
+      std::string name = data_.cFileName;
+      DWORD native = data_.dwFileAttributes;
+      Advance();
+      if (name == "." || name == ".." || !MatchesMask(mask_, name)) continue;
+      entry->name = name;
+      entry->attributes = BitsFromNative(native);
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  void Advance() {
+    if (::FindNextFileA(handle_, &data_)) return;
+    have_data_ = false;
+    // ERROR_NO_MORE_FILES (18) is the normal end of a listing; anything
+    // else is a failure worth a message.
+    if (::GetLastError() != ERROR_NO_MORE_FILES) {
+      Remember("FindNextFile", folder_);
+    }
+  }
+
+  HANDLE handle_;
+  WIN32_FIND_DATAA data_;
+  bool have_data_;
+  std::string folder_;
+  std::string mask_;
+};
+
+}  // namespace
+
+bool GetFileAttributes(const std::string& path, FileAttributes* attributes) {
+  if (path.empty()) return false;
+  DWORD native = ::GetFileAttributesA(path.c_str());
+  if (native == INVALID_FILE_ATTRIBUTES) {
+    Remember("GetFileAttributes", path);
+    return false;
+  }
+  attributes->bits = BitsFromNative(native);
+  attributes->native = native;
+  return true;
+}
+
+bool RestoreFileAttributes(const std::string& path,
+                           const FileAttributes& attributes) {
+  DWORD now = ::GetFileAttributesA(path.c_str());
+  if (now == INVALID_FILE_ATTRIBUTES) {
+    Remember("GetFileAttributes", path);
+    return false;
+  }
+  if ((now & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
+  if ((now & kSettableAttributes) == (attributes.native & kSettableAttributes)) {
+    return true;
+  }
+  return SetNative(path, attributes.native);
+}
+
+bool MakeFileWritable(const std::string& path) {
+  DWORD now = ::GetFileAttributesA(path.c_str());
+  if (now == INVALID_FILE_ATTRIBUTES) {
+    Remember("GetFileAttributes", path);
+    return false;
+  }
+  if ((now & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
+  if ((now & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    // A read-only folder cannot be removed; hidden and system do no harm.
+    if ((now & FILE_ATTRIBUTE_READONLY) == 0) return true;
+    return SetNative(path, now & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  }
+  // A hidden or system file is as hard to replace as a read-only one, so a
+  // file to be erased or written over gets the archive bit alone.
+  constexpr DWORD kInTheWay =
+      FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  if ((now & kInTheWay) == 0) return true;
+  return SetNative(path, FILE_ATTRIBUTE_ARCHIVE);
+}
+
+bool GetFileTime(const std::string& path, FileTime* time) {
+  HANDLE h = OpenForTimes(path, FILE_READ_ATTRIBUTES);
+  if (h == INVALID_HANDLE_VALUE) {
+    Remember("CreateFile", path);
+    return false;
+  }
+  FILETIME written;
+  BOOL ok = ::GetFileTime(h, nullptr, nullptr, &written);
+  if (!ok) Remember("GetFileTime", path);
+  ::CloseHandle(h);
+  if (!ok) return false;
+  FILETIME local;
+  WORD dos_date = 0;
+  WORD dos_time = 0;
+  if (!::FileTimeToLocalFileTime(&written, &local) ||
+      !::FileTimeToDosDateTime(&local, &dos_date, &dos_time)) {
+    // Times before 1980 or after 2107 have no packed form.
+    Remember("FileTimeToDosDateTime", path);
+    return false;
+  }
+  time->seconds = (static_cast<std::int64_t>(dos_date) << 16) | dos_time;
+  time->nanoseconds = 0;
+  return true;
+}
+
+bool SetFileTime(const std::string& path, const FileTime& time) {
+  if (time.seconds < 0 || time.seconds > 0xFFFFFFFFll) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    Remember("SetFileTime", path);
+    return false;
+  }
+  WORD dos_date = static_cast<WORD>((time.seconds >> 16) & 0xFFFF);
+  WORD dos_time = static_cast<WORD>(time.seconds & 0xFFFF);
+  FILETIME local;
+  FILETIME universal;
+  if (!::DosDateTimeToFileTime(dos_date, dos_time, &local) ||
+      !::LocalFileTimeToFileTime(&local, &universal)) {
+    Remember("DosDateTimeToFileTime", path);
+    return false;
+  }
+  HANDLE h = OpenForTimes(path, FILE_WRITE_ATTRIBUTES);
+  if (h == INVALID_HANDLE_VALUE) {
+    Remember("CreateFile", path);
+    return false;
+  }
+  BOOL ok = ::SetFileTime(h, nullptr, nullptr, &universal);
+  if (!ok) Remember("SetFileTime", path);
+  ::CloseHandle(h);
+  return ok != FALSE;
+}
+
+std::unique_ptr<DirectoryListing> ListFolder(const std::string& pattern) {
+  std::string folder = PathFolder(pattern);
+  std::string mask = PathFileName(pattern);
+  // The whole folder is listed and the mask applied here, with the same
+  // matching on every platform: the system's own matching also tries the
+  // short 8.3 names, so "*.zip" would find "old.zipx".
+  std::string search = WithBackslash(folder) + "*";
+  WIN32_FIND_DATAA first = {};
+  HANDLE h = ::FindFirstFileA(search.c_str(), &first);
+  if (h == INVALID_HANDLE_VALUE) {
+    // A drive root has no "." or "..": empty, it lists nothing at all.
+    if (::GetLastError() == ERROR_FILE_NOT_FOUND) {
+      return std::unique_ptr<DirectoryListing>(
+          new Win32Listing(h, first, folder, mask));
+    }
+    Remember("FindFirstFile", search);
+    return nullptr;
+  }
+  return std::unique_ptr<DirectoryListing>(
+      new Win32Listing(h, first, folder, mask));
+}
+
+bool MakeFolder(const std::string& path) {
+  if (!::CreateDirectoryA(path.c_str(), nullptr)) {
+    Remember("CreateDirectory", path);
+    return false;
+  }
+  return true;
+}
+
+bool RemoveEmptyFolder(const std::string& path) {
+  if (!::RemoveDirectoryA(path.c_str())) {
+    Remember("RemoveDirectory", path);
+    return false;
+  }
+  return true;
+}
+
+bool EraseFile(const std::string& path) {
+  DWORD native = ::GetFileAttributesA(path.c_str());
+  if (native != INVALID_FILE_ATTRIBUTES &&
+      (native & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    if ((native & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+      ::SetLastError(ERROR_ACCESS_DENIED);
+      Remember("DeleteFile", path);
+      return false;
+    }
+    // A junction or a link to a folder is removed as a folder entry; that
+    // takes the link away and leaves its target alone.
+    if (!::RemoveDirectoryA(path.c_str())) {
+      Remember("RemoveDirectory", path);
+      return false;
+    }
+    return true;
+  }
+  if (!::DeleteFileA(path.c_str())) {
+    Remember("DeleteFile", path);
+    return false;
+  }
+  return true;
+}
+
+bool RenameFile(const std::string& source, const std::string& destination,
+                bool* cross_device) {
+  if (cross_device != nullptr) *cross_device = false;
+  // Without MOVEFILE_COPY_ALLOWED a move to another volume fails instead of
+  // copying behind the caller's back: the caller copies and checks itself.
+  if (!::MoveFileExA(source.c_str(), destination.c_str(),
+                     MOVEFILE_REPLACE_EXISTING)) {
+    DWORD code = ::GetLastError();
+    if (code == ERROR_NOT_SAME_DEVICE && cross_device != nullptr) {
+      *cross_device = true;
+    }
+    ::SetLastError(code);
+    Remember("MoveFileEx", source + " -> " + destination);
+    return false;
+  }
+  return true;
+}
+
+bool IsRootFolder(const std::string& path) {
+  if (path.empty()) return false;
+  // "\" or "\\" alone: the root of the current drive.
+  if (path.find_first_not_of('\\') == std::string::npos) return true;
+  // "C:\".
+  if (path.size() == 3 && path[1] == ':' && path[2] == '\\') return true;
+  // "\\server\share" with or without its final "\".
+  if (path.size() > 2 && path[0] == '\\' && path[1] == '\\') {
+    std::string rest = NoTrailingBackslash(path.substr(2));
+    std::size_t slash = rest.find('\\');
+    return slash != std::string::npos && slash > 0 &&
+           rest.find('\\', slash + 1) == std::string::npos &&
+           slash + 1 < rest.size();
+  }
+  return false;
+}
+
+std::string GetCurrentFolder() {
+  DWORD needed = ::GetCurrentDirectoryA(0, nullptr);
+  if (needed == 0) {
+    Remember("GetCurrentDirectory", ".");
+    return std::string();
+  }
+  std::vector<char> buffer(needed + 1);
+  DWORD n = ::GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()),
+                                   buffer.data());
+  if (n == 0 || n >= buffer.size()) {
+    Remember("GetCurrentDirectory", ".");
+    return std::string();
+  }
+  return std::string(buffer.data(), n);
+}
+
+bool SetCurrentFolder(const std::string& path) {
+  if (!::SetCurrentDirectoryA(path.c_str())) {
+    Remember("SetCurrentDirectory", path);
+    return false;
+  }
+  return true;
+}
+
+std::string LastSystemError() { return last_error; }
+
+}  // namespace zavo
