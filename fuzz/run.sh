@@ -4,7 +4,10 @@
 # outside the work tree; a crash or failed property leaves its input in the
 # current folder as crash-* and makes this script fail.
 #
-#   fuzz/run.sh [SECONDS] [TARGET...]     targets: macro_engine settings_file sectioned_file
+#   fuzz/run.sh [SECONDS] [TARGET...]
+#
+# targets: macro_engine settings_file sectioned_file file_list ident
+#          text_number
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -13,7 +16,7 @@ seconds=${1:-60}
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(macro_engine settings_file sectioned_file)
+  targets=(macro_engine settings_file sectioned_file file_list ident text_number)
 fi
 
 build="$root/build-fuzz"
@@ -27,7 +30,9 @@ for t in "${targets[@]}"; do
   mkdir -p "$scratch/$t"
   cp "$here/corpus/$t/"* "$scratch/$t/"
   echo "fuzzing $t for ${seconds}s"
-  if ! "$build/${t}_fuzzer" "$scratch/$t" -dict="$here/$t.dict" \
+  dict=()
+  if [ -f "$here/$t.dict" ]; then dict=(-dict="$here/$t.dict"); fi
+  if ! "$build/${t}_fuzzer" "$scratch/$t" "${dict[@]}" \
       -max_len=2048 -max_total_time="$seconds" -print_final_stats=1 \
       >"$scratch/$t.log" 2>&1; then
     echo "$t FAILED:"

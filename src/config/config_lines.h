@@ -9,11 +9,8 @@
 namespace zavo {
 
 // The lines of `data`: CR, LF, CR LF and LF CR each end one line (CR CR ends
-// two), and the last line needs no end. Empty data has no lines. When
-// `line_end` is given it receives the bytes that ended the first line, or
-// stays as it is when no line has an end.
-std::vector<std::string> SplitConfigLines(const std::string& data,
-                                          std::string* line_end = nullptr);
+// two), and the last line needs no end. Empty data has no lines.
+std::vector<std::string> SplitConfigLines(const std::string& data);
 
 // Whether c is a blank or a tab, the characters that separate words of
 // configuration lines.

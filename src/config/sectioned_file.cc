@@ -12,11 +12,7 @@ namespace zavo {
 
 namespace {
 
-#ifdef _WIN32
-constexpr char kNativeLineEnd[] = "\r\n";
-#else
-constexpr char kNativeLineEnd[] = "\n";
-#endif
+constexpr char kLineEnd[] = "\r\n";
 
 std::string SectionName(const std::string& name) {
   return TrimBlanks(name).empty() ? std::string(kDefaultSection) : name;
@@ -59,7 +55,7 @@ bool Section::NextEntry(bool first, std::string* key, std::string* value) {
 bool SectionedFile::Load(const std::string& path) {
   file_name_ = path;
   sections_.clear();
-  line_end_.clear();
+  preamble_.clear();
   complete_ = true;
   at_end_ = true;
   cursor_ = -1;
@@ -77,12 +73,25 @@ bool SectionedFile::Load(const std::string& path) {
   }
   std::string current = kDefaultSection;
   std::vector<std::string> headers;
-  for (const std::string& raw : SplitConfigLines(data, &line_end_)) {
+  // Comments and blank lines at the top describe the file, not a section:
+  // as a section "Default" they would come first, and the first section is
+  // the target archiver. They become one only when a key line follows
+  // them before the first header.
+  bool at_top = true;
+  for (const std::string& raw : SplitConfigLines(data)) {
     std::string line = TrimBlanks(raw);
     if (!line.empty() && line[0] == '[') {
+      at_top = false;
       LoadHeader(line, &current);
       headers.push_back(current);
+    } else if (at_top && (line.empty() || IsComment(line))) {
+      preamble_.push_back(line);
     } else {
+      if (at_top) {
+        at_top = false;
+        for (const std::string& top : preamble_) LoadEntry(top, current);
+        preamble_.clear();
+      }
       LoadEntry(line, current);
     }
   }
@@ -184,8 +193,9 @@ bool SectionedFile::RoundTrips() const {
 }
 
 std::string SectionedFile::Text() const {
-  const std::string& end = line_end_.empty() ? kNativeLineEnd : line_end_;
+  const std::string end = kLineEnd;
   std::string text;
+  for (const std::string& line : preamble_) text += line + end;
   for (const Section& section : sections_) {
     text += "[" + section.name() + "]" + end;
     for (const SectionEntry& entry : section.entries()) {

@@ -65,10 +65,10 @@ class SectionedFile {
   // when the file was read.
   bool Load(const std::string& path);
 
-  // Remembers path as file_name() and writes the normalised text there:
-  // per section its header line, then "key=value" per entry (the key alone
-  // when the value is empty), each line ended as the loaded file's first
-  // line was. The file is replaced whole or not at all, and is left alone
+  // Remembers path as file_name() and writes the normalised text there: the
+  // preamble, then per section its header line and "key=value" per entry
+  // (the key alone when the value is empty), each line ended by CR LF. The
+  // file is replaced whole or not at all, and is left alone
   // when it already holds that text. Returns TRUE FOR FAILURE, error() then
   // saying why: the write failed, or complete() is false (the file is then
   // not touched, so that no text of it is lost).
@@ -106,6 +106,9 @@ class SectionedFile {
 
   const std::string& file_name() const { return file_name_; }
   const std::vector<Section>& sections() const { return sections_; }
+  // The comment and blank lines before the first header, when no key line
+  // comes before it; they belong to no section.
+  const std::vector<std::string>& preamble() const { return preamble_; }
   const std::string& error() const { return error_; }
 
  private:
@@ -115,7 +118,7 @@ class SectionedFile {
 
   std::string file_name_;
   std::vector<Section> sections_;
-  std::string line_end_;
+  std::vector<std::string> preamble_;
   bool complete_ = true;
   bool at_end_ = true;
   int cursor_ = -1;

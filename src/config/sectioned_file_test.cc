@@ -37,11 +37,22 @@ class SectionedFileTest : public ::testing::Test {
 
 using Strings = std::vector<std::string>;
 
+// Written lines end in CR LF; expectations are easier to read with LF.
+std::string Crlf(const std::string& text) {
+  std::string out;
+  for (char c : text)
+    out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return out;
+}
+
 TEST_F(SectionedFileTest, NormalisesTheText) {
   const std::pair<const char*, const char*> kCases[] = {
       {"[ARJ]\n\nextension=arj\n", "[ARJ]\n\nextension=arj\n"},
-      {"\n[A]\nx=1\n", "[Default]\n\n[A]\nx=1\n"},
-      {"; note\n[A]\nx=1", "[Default]\n; note\n[A]\nx=1\n"},
+      // Comments at the top are no section unless a key line follows.
+      {"\n[A]\nx=1\n", "\n[A]\nx=1\n"},
+      {"; note\n[A]\nx=1", "; note\n[A]\nx=1\n"},
+      {"; note\n\n", "; note\n\n"},
+      {"; c\nk=v\n[A]\nx=1", "[Default]\n; c\nk=v\n[A]\nx=1\n"},
       {"[ARJ]\nextension = arj\n", "[ARJ]\nextension=arj\n"},
       {"  [A]  \n\tk\t=\tv w \n", "[A]\nk=v w\n"},
       {"[A]\nx=1\nadd=a\nX=2\n", "[A]\nx=2\nadd=a\n"},
@@ -54,13 +65,13 @@ TEST_F(SectionedFileTest, NormalisesTheText) {
       {"[A]\nkey=\nkey2\n=v\n= \n", "[A]\nkey\nkey2\n=v\n\n"},
       {"[A] ; the target\nk=v\n", "[A]\n; the target\nk=v\n"},
       {"[A]\n; a = b = c\n;x\n;x\n", "[A]\n; a = b = c\n;x\n;x\n"},
-      {"[A]\r\nk=v", "[A]\r\nk=v\r\n"},
-      {"[A]\n\rk=v\n\r", "[A]\n\rk=v\n\r"},
+      {"[A]\r\nk=v", "[A]\nk=v\n"},
+      {"[A]\n\rk=v\rx\r\r", "[A]\nk=v\nx\n\n"},
       {"", ""},
   };
   for (const auto& c : kCases) {
     Load(c.first);
-    EXPECT_EQ(c.second, file_.Text()) << c.first;
+    EXPECT_EQ(Crlf(c.second), file_.Text()) << c.first;
     EXPECT_TRUE(file_.complete()) << c.first;
   }
 }
@@ -81,7 +92,7 @@ TEST_F(SectionedFileTest, ReadsValuesInAnyLetterCase) {
 }
 
 TEST_F(SectionedFileTest, EnumeratesSectionsInFileOrder) {
-  Load("; first\n[RAR]\ne=rar\n[ZIP]\ne=zip\n[rar]\nx=1\n");
+  Load("top=1\n[RAR]\ne=rar\n[ZIP]\ne=zip\n[rar]\nx=1\n");
   EXPECT_EQ((Strings{"Default", "RAR", "ZIP"}), SectionNames());
   EXPECT_TRUE(file_.at_end());
   std::string name = "x";
@@ -93,13 +104,18 @@ TEST_F(SectionedFileTest, EnumeratesSectionsInFileOrder) {
 
   Load("");
   EXPECT_TRUE(SectionNames().empty());
+
+  // A file's opening comments do not make a first section.
+  Load("; archivers\n\n[RAR]\ne=rar\n");
+  EXPECT_EQ((Strings{"RAR"}), SectionNames());
+  EXPECT_EQ((Strings{"; archivers", ""}), file_.preamble());
 }
 
 TEST_F(SectionedFileTest, KeepsLongLinesWhole) {
   std::string value(300, 'v');
   Load("[A]\nadd=" + value + "\n");
   EXPECT_EQ(value, file_.ReadString("A", "add"));
-  EXPECT_EQ("[A]\nadd=" + value + "\n", file_.Text());
+  EXPECT_EQ(Crlf("[A]\nadd=" + value + "\n"), file_.Text());
 }
 
 // Files whose text the normalised form cannot carry are never written.
@@ -126,7 +142,7 @@ TEST_F(SectionedFileTest, LeavesFilesItCannotCarryAsTheyAre) {
 TEST_F(SectionedFileTest, SavesTheNormalisedText) {
   Load("[ARJ]\nextension = arj\n\n; c\n[ARJ]\nadd=x");
   EXPECT_FALSE(file_.SaveAs(path_));
-  EXPECT_EQ("[ARJ]\nextension=arj\n\n; c\nadd=x\n", ReadFile(path_));
+  EXPECT_EQ(Crlf("[ARJ]\nextension=arj\n\n; c\nadd=x\n"), ReadFile(path_));
 
   std::string other = dir_ / "sub/other.ini";
   EXPECT_TRUE(file_.SaveAs(other));  // no such folder
@@ -144,7 +160,7 @@ TEST_F(SectionedFileTest, MissingFileLoadsEmptyAndIsNotCreated) {
 
   file_.Put("New", "k", "v");
   EXPECT_FALSE(file_.SaveAs(path_));
-  EXPECT_EQ("[New]\nk=v\n", ReadFile(path_));
+  EXPECT_EQ(Crlf("[New]\nk=v\n"), ReadFile(path_));
 }
 
 TEST_F(SectionedFileTest, PutMergesKeysButNotCommentsOrBlankLines) {
@@ -155,7 +171,7 @@ TEST_F(SectionedFileTest, PutMergesKeysButNotCommentsOrBlankLines) {
   file_.Put("Default", "", "");
   file_.Put("Default", "", "");
   file_.Put("S", "k", "3");
-  EXPECT_EQ("[Default]\nk=2\n;c\n;c\n\n\n[S]\nk=3\n", file_.Text());
+  EXPECT_EQ(Crlf("[Default]\nk=2\n;c\n;c\n\n\n[S]\nk=3\n"), file_.Text());
 }
 
 TEST_F(SectionedFileTest, PutValuesThatWouldNotReadBackAreNotSaved) {
@@ -199,7 +215,8 @@ TEST_F(SectionedFileCacheTest, ReadsEachFileOnceAndWritesItBack) {
   }
   EXPECT_EQ((Strings{"rar", "zip"}), extensions);
   EXPECT_FALSE(cache.Release());
-  EXPECT_EQ("[RAR]\nextension=rar\n[ZIP]\nextension=zip\n", ReadFile(path_));
+  EXPECT_EQ(Crlf("[RAR]\nextension=rar\n[ZIP]\nextension=zip\n"),
+            ReadFile(path_));
 }
 
 TEST_F(SectionedFileCacheTest, DestructionWritesBack) {
@@ -208,7 +225,7 @@ TEST_F(SectionedFileCacheTest, DestructionWritesBack) {
     SectionedFileCache cache;
     EXPECT_EQ("v", cache.ReadString(path_, "a", "K"));
   }
-  EXPECT_EQ("[A]\nk=v\n", ReadFile(path_));
+  EXPECT_EQ(Crlf("[A]\nk=v\n"), ReadFile(path_));
 }
 
 TEST_F(SectionedFileCacheTest, LeavesNormalFilesUntouched) {
@@ -233,7 +250,7 @@ TEST_F(SectionedFileCacheTest, ReportsFilesLeftUnwritten) {
   EXPECT_NE(std::string::npos, cache.error().find(path_));
   EXPECT_EQ(std::string::npos, cache.error().find(other));
   EXPECT_EQ("[A]x\nk=v\n", ReadFile(path_));
-  EXPECT_EQ("[B]\nk=v\n", ReadFile(other));
+  EXPECT_EQ(Crlf("[B]\nk=v\n"), ReadFile(other));
 }
 
 TEST_F(SectionedFileCacheTest, MissingFileGivesNothing) {
