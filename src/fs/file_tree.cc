@@ -7,6 +7,12 @@
 #include <memory>
 #include <vector>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#endif
+
 #include "platform/file_system.h"
 #include "text/text_utils.h"
 
@@ -37,7 +43,15 @@ std::string TempNameBeside(const std::string& path) {
 std::FILE* CreateExclusive(std::string* name, const std::string& beside) {
   for (int attempt = 0; attempt < 16; ++attempt) {
     *name = TempNameBeside(beside);
+#ifdef _WIN32
+    // The Windows C runtime does not know fopen's "x".
+    int fd = _open(name->c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                   _S_IREAD | _S_IWRITE);
+    std::FILE* f = fd < 0 ? nullptr : _fdopen(fd, "wb");
+    if (f == nullptr && fd >= 0) _close(fd);
+#else
     std::FILE* f = std::fopen(name->c_str(), "wbx");
+#endif
     if (f != nullptr) return f;
   }
   return nullptr;
