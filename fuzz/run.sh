@@ -23,8 +23,17 @@ build="$root/build-fuzz"
 cmake -S "$here" -B "$build" -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$build" -j2 >/dev/null
 
-scratch=$(mktemp -d)
+# Targets that write their input to a file run fifty times faster on a
+# memory file system than on a disk; their scratch files go there too, so
+# that nothing is left behind.
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then
+  scratch=$(mktemp -d -p /dev/shm)
+else
+  scratch=$(mktemp -d)
+fi
 trap 'rm -rf "$scratch"' EXIT
+mkdir "$scratch/tmp"
+export TMPDIR="$scratch/tmp"
 status=0
 for t in "${targets[@]}"; do
   mkdir -p "$scratch/$t"
