@@ -1,0 +1,117 @@
+#include "fs/file_tree.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#undef GetFileAttributes
+
+#include <string>
+
+#include "platform/file_system.h"
+#include "testing/temp_dir.h"
+
+namespace zavo {
+namespace {
+
+DWORD Attributes(const std::string& path) {
+  return ::GetFileAttributesA(path.c_str());
+}
+
+void SetAttributes(const std::string& path, DWORD attributes) {
+  ASSERT_TRUE(::SetFileAttributesA(path.c_str(), attributes)) << path;
+}
+
+TEST(FileTreeWin32Test, DrivesAndRoots) {
+  const std::string drive = GetCurrentFolder().substr(0, 2);
+  EXPECT_TRUE(FolderExists(drive));         // its current folder
+  EXPECT_TRUE(FolderExists(drive + "\\"));  // its root
+  EXPECT_TRUE(ForceFolders(drive + "file.zip"));
+  EXPECT_TRUE(ForceFolders(drive + "\\file.zip"));
+  // Roots are refused before anything is looked at; a drive that does not
+  // exist shows it without risking a real one.
+  std::string unused;
+  DWORD drives = ::GetLogicalDrives();
+  for (char letter = 'Q'; letter <= 'Y' && unused.empty(); ++letter) {
+    if ((drives & (1u << (letter - 'A'))) == 0) unused = std::string(1, letter) + ":";
+  }
+  ASSERT_FALSE(unused.empty());
+  EXPECT_FALSE(RemoveTree(unused + "\\"));
+  EXPECT_FALSE(RemoveTree(unused));
+  EXPECT_TRUE(RemoveTree(unused + "\\gone"));  // nothing there: gone
+}
+
+TEST(FileTreeWin32Test, ForceFoldersMakesTheFolderPart) {
+  ScopedTempDir dir;
+  EXPECT_TRUE(ForceFolders(dir / "a\\b\\"));
+  EXPECT_TRUE(FolderExists(dir / "a\\b"));
+  EXPECT_TRUE(ForceFolders(dir / "a\\b\\"));
+  EXPECT_TRUE(ForceFolders(dir / "c\\file"));
+  EXPECT_TRUE(FolderExists(dir / "c"));
+  EXPECT_FALSE(FolderExists(dir / "c\\file"));
+  WriteFile(dir / "f", "x");
+  EXPECT_FALSE(ForceFolders(dir / "f\\sub\\"));
+}
+
+TEST(FileTreeWin32Test, RemoveTreeTakesReadOnlyHiddenAndSystemEntries) {
+  ScopedTempDir dir;
+  const std::string top = dir / "work.tmp";
+  ASSERT_TRUE(ForceFolders(top + "\\sub\\deeper\\"));
+  WriteFile(top + "\\ro", "x");
+  WriteFile(top + "\\sub\\hs", "x");
+  WriteFile(top + "\\sub\\deeper\\.dot", "x");
+  SetAttributes(top + "\\ro", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  SetAttributes(top + "\\sub\\hs", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  SetAttributes(top + "\\sub\\deeper", FILE_ATTRIBUTE_READONLY);
+  EXPECT_TRUE(RemoveTree(top));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, Attributes(top));
+}
+
+TEST(FileTreeWin32Test, CopyKeepsAttributesAndTime) {
+  ScopedTempDir dir;
+  const std::string source = dir / "src.dat";
+  WriteFile(source, std::string(65536, 's'));
+  const FileTime kTime{(((2003 - 1980) << 9 | 4 << 5 | 5) << 16) | (6 << 11) |
+                           (7 << 5) | 4,
+                       0};
+  ASSERT_TRUE(SetFileTime(source, kTime));
+  SetAttributes(source, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+
+  EXPECT_TRUE(CopyFileTo(source, dir / "copy.dat"));
+  EXPECT_EQ(std::string(65536, 's'), ReadFile(dir / "copy.dat"));
+  EXPECT_NE(0u, Attributes(dir / "copy.dat") & FILE_ATTRIBUTE_READONLY);
+  EXPECT_NE(0u, Attributes(source) & FILE_ATTRIBUTE_READONLY);
+  FileTime t;
+  ASSERT_TRUE(GetFileTime(dir / "copy.dat", &t));
+  EXPECT_EQ(kTime.seconds, t.seconds);
+
+  // The same file in other letters is the same file here.
+  EXPECT_FALSE(CopyFileTo(source, dir / "SRC.DAT"));
+  EXPECT_EQ(std::string(65536, 's'), ReadFile(source));
+  SetAttributes(source, FILE_ATTRIBUTE_NORMAL);
+  SetAttributes(dir / "copy.dat", FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(FileTreeWin32Test, MoveReplacesWritableButNotReadOnlyFiles) {
+  ScopedTempDir dir;
+  WriteFile(dir / "new.7z", "new");
+  WriteFile(dir / "old.7z", "old");
+  EXPECT_TRUE(MoveFileTo(dir / "new.7z", dir / "old.7z"));
+  EXPECT_EQ("new", ReadFile(dir / "old.7z"));
+  EXPECT_FALSE(FileExists(dir / "new.7z"));
+
+  WriteFile(dir / "other.7z", "other");
+  SetAttributes(dir / "old.7z", FILE_ATTRIBUTE_READONLY);
+  EXPECT_FALSE(MoveFileTo(dir / "other.7z", dir / "old.7z"));
+  EXPECT_EQ("new", ReadFile(dir / "old.7z"));
+  EXPECT_EQ("other", ReadFile(dir / "other.7z"));
+  EXPECT_FALSE(RemoveFile(dir / "old.7z"));
+  EXPECT_TRUE(FileExists(dir / "old.7z"));
+
+  // Onto itself in other letters: nothing moves, nothing is lost.
+  EXPECT_FALSE(MoveFileTo(dir / "other.7z", dir / "OTHER.7Z"));
+  EXPECT_EQ("other", ReadFile(dir / "other.7z"));
+  SetAttributes(dir / "old.7z", FILE_ATTRIBUTE_NORMAL);
+}
+
+}  // namespace
+}  // namespace zavo
