@@ -23,19 +23,37 @@ namespace zavo {
     }                                                                     \
   } while (false)
 
-// A path in a scratch folder of this process; the folder is made once and
-// stays for the process's life (fuzzing runs millions of inputs).
-inline std::string ScratchPath(const std::string& name) {
-  static const std::string folder = [] {
+// The scratch folder of this process, removed when the process ends
+// normally (a crashing run leaves it, with the input that crashed).
+class ScratchFolder {
+ public:
+  ScratchFolder() {
     std::error_code ec;
     std::filesystem::path base = std::filesystem::temp_directory_path(ec);
     std::random_device seed;
     for (;;) {
       std::filesystem::path p = base / ("zavo_fuzz_" + std::to_string(seed()));
-      if (std::filesystem::create_directory(p, ec)) return p.string();
+      if (std::filesystem::create_directory(p, ec)) {
+        path_ = p.string();
+        return;
+      }
     }
-  }();
-  return folder + "/" + name;
+  }
+  ~ScratchFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// A path in the scratch folder; the folder is made once and stays for the
+// process's life (fuzzing runs millions of inputs).
+inline std::string ScratchPath(const std::string& name) {
+  static const ScratchFolder folder;
+  return folder.path() + "/" + name;
 }
 
 inline void WriteScratch(const std::string& path, const std::string& data) {
