@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "config/macro_engine.h"
+#include "archivers/archiver_definition.h"
 #include "config/sectioned_file.h"
 #include "config/settings_file.h"
 #include "driver/work_names.h"
@@ -266,7 +266,7 @@ void Converter::ScanFolder(const std::string& folder,
   // Names are taken before anything is converted, so the listing never
   // races with the archives and work folders made beside them.
   std::vector<std::string> files;
-  if (auto listing = ListFolder(folder + pattern)) {
+  if (auto listing = ListFolderKinds(folder + pattern)) {
     DirEntry entry;
     while (listing->Next(&entry)) {
       // A link is not followed: converting through it would replace the
@@ -284,7 +284,7 @@ void Converter::ScanFolder(const std::string& folder,
   }
   if (!recurse_) return;
   std::vector<std::string> folders;
-  if (auto listing = ListFolder(folder + "*.*")) {
+  if (auto listing = ListFolderKinds(folder + "*.*")) {
     DirEntry entry;
     while (listing->Next(&entry)) {
       if (!entry.name.empty() && entry.name[0] != '.' &&
@@ -343,15 +343,14 @@ void Converter::DeleteUnwantedFiles(const std::string& work_folder) {
 
 void Converter::RunScanners(const std::string& work_folder) {
   for (const std::string& command : scan_commands_) {
-    MacroEngine engine(MaxCommandLength());
-#ifdef _WIN32
-    MacroQuoting quoting = MacroQuoting::kPlain;
-#else
-    MacroQuoting quoting = MacroQuoting::kShell;
-#endif
-    engine.Define("@Folder", NoTrailingBackslash(work_folder), false, quoting);
-    std::string text = command;
-    if (!engine.Expand(&text)) continue;  // never run a cut command
+    // The same expansion as the archivers' commands: the folder quoted for
+    // the shell, and a command that would be cut, or whose folder name the
+    // text functions could pull apart, is not run.
+    std::string text;
+    if (BuildCommand(command, {{"@Folder", NoTrailingBackslash(work_folder)}},
+                     &text) != 0) {
+      continue;
+    }
     runner_->RunCommand(text, std::string());
   }
 }
@@ -441,7 +440,14 @@ bool Converter::ConvertArchive(const std::string& candidate) {
   std::string packed = archivers_->archive_name();
   archivers_->SetArchiveName(packed);
   unsigned char tested = archivers_->Test();
-  if (tested != 0 && tested != kNotRun) {
+  // kNotRun passes only a kind that has no tester. A tester that ran and
+  // exited 66 (EX_NOINPUT to many tools: it could not read the archive) has
+  // not vouched for it, and the old archive is about to be deleted.
+  bool untested = tested == kNotRun && archivers_->current() >= 0 &&
+                  archivers_->definition(archivers_->current())
+                      .test_command()
+                      .empty();
+  if (tested != 0 && !untested) {
     return FailArchive(work_folder, "testing", candidate);
   }
 

@@ -179,12 +179,24 @@ TEST_F(ConverterTest, FailedStepsKeepTheOldArchive) {
   }
 }
 
-TEST_F(ConverterTest, TestResult66CountsAsPassed) {
+TEST_F(ConverterTest, TesterExiting66FailsButNoTesterPasses) {
+  // 66 is also the code of an operation that ran nothing; only a target
+  // without a test template may pass untested.
   Settings("");
   fake_.codes["t"] = 66;
   WriteFile(arc_ / "a.zip", "z");
+  EXPECT_EQ(kExitSomeFailed, RunZavo({"*.zip"}));
+  EXPECT_EQ("testing mistake on [" + arc_.path() + "/a.zip]. next archive!",
+            Output().back());
+  EXPECT_EQ("z", ReadFile(arc_ / "a.zip"));
+  EXPECT_FALSE(FileExists(arc_ / "a.7z"));
+
+  WriteFile(program_dir_ / "archivers.ini",
+            "[7z]\nextension=7z\nadd=a @ArcName @FileName\n[zip]\n"
+            "extension=zip\nextract=x @ArcName\n");
   EXPECT_EQ(kExitDone, RunZavo({"*.zip"}));
   EXPECT_TRUE(FileExists(arc_ / "a.7z"));
+  EXPECT_FALSE(FileExists(arc_ / "a.zip"));
 }
 
 TEST_F(ConverterTest, PackerThatWritesNothingFailsTheArchive) {
