@@ -66,9 +66,11 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
   }
   if (pid == 0) {
     close(report[0]);
-    // The converter ignores no signals of its own, but a parent shell may
-    // have; give the archiver the defaults.
+    // A parent shell may have ignored SIGPIPE, and the converter ignores
+    // SIGXFSZ for itself; give the archiver the defaults, so that one that
+    // cannot write its whole output ends as it normally would.
     signal(SIGPIPE, SIG_DFL);
+    signal(SIGXFSZ, SIG_DFL);
     int err = 0;
     const char* step = "chdir";
     if (!folder.empty() && chdir(folder.c_str()) != 0) {
