@@ -1,0 +1,93 @@
+"""End-to-end: zavo killed with SIGKILL at random moments of a run over many
+archives, then run again. No archive is ever missing, a work folder is the
+most a kill leaves, and the second run finishes the work."""
+
+import os
+import random
+import shutil
+import signal
+import time
+import unittest
+
+from fault_helpers import ReliabilityCase, WORK_FOLDER, with_folders
+
+LAYOUT = ["a%d.zip" % i for i in range(6)] + \
+         ["sub1/b%d.zip" % i for i in range(4)] + \
+         ["sub2/deep/c%d.zip" % i for i in range(4)]
+ROUNDS = int(os.environ.get("ZAVO_KILL_ROUNDS", "6"))
+
+
+class KillTest(ReliabilityCase):
+
+    settings = "KeepTime yes\n"
+
+    def lay_out(self):
+        shutil.rmtree(self.arc)
+        os.makedirs(self.arc)
+        self.originals = {}
+        for rel in LAYOUT:
+            self.add_zip(rel)
+
+    def kill_after(self, delay):
+        """Starts a run, kills zavo alone after `delay` seconds, and waits
+        for the archiver it may have left running to end on its own, as
+        after a crash of zavo. Returns whether the run was still going."""
+        p = self.start_zavo("/r", "*.zip")
+        time.sleep(delay)
+        running = p.poll() is None
+        if running:
+            os.kill(p.pid, signal.SIGKILL)
+        # The pipe stays open while an orphaned archiver runs.
+        p.communicate(timeout=120)
+        return running
+
+    def test_killed_runs_lose_nothing_and_a_second_run_finishes(self):
+        self.lay_out()
+        started = time.monotonic()
+        code, lines = self.run_zavo("/r", "*.zip")
+        whole_run = time.monotonic() - started
+        self.assertEqual(0, code, lines)
+        self.assertEqual(set(LAYOUT), set(self.assertNothingLost(
+            must_be_converted=LAYOUT)))
+
+        seed = int(os.environ.get("ZAVO_KILL_SEED", time.time_ns() % 100000))
+        chance = random.Random(seed)
+        kills = 0
+        for round_number in range(ROUNDS):
+            where = "seed %d, round %d" % (seed, round_number)
+            self.lay_out()
+            delay = chance.uniform(0.0, whole_run)
+            kills += self.kill_after(delay)
+            outcome = self.assertNothingLost(work_folders_allowed=True)
+
+            # Killed between putting the new archive in place and deleting
+            # the old one, both stand complete; the second run must not
+            # replace a file it did not make, and says so.
+            both = {rel for rel, state in outcome.items() if state == "kept" and
+                    os.path.exists(os.path.join(self.arc, rel[:-4] + ".7z"))}
+            for rel in both:
+                self.assertEqual(with_folders(self.originals[rel][1]),
+                                 self.converted_members(
+                                     os.path.join(self.arc, rel[:-4] + ".7z")),
+                                 where)
+            code, lines = self.run_zavo("/r", "*.zip")
+            refused = ["[%s] -> [%s] exists, not replaced!"
+                       % (os.path.basename(rel), os.path.basename(rel)[:-4] + ".7z")
+                       for rel in sorted(both)]
+            self.assertEqual(1 if both else 0, code, (where, lines))
+            self.assertEqual(sorted(refused),
+                             sorted(l for l in lines if "exists" in l), where)
+            finals = tuple(rel[:-4] + ".7z" for rel in both)
+            outcome = self.assertNothingLost(
+                work_folders_allowed=True, extra=finals,
+                must_be_converted=set(LAYOUT) - both)
+            leftovers = [os.path.join(folder, d)
+                         for folder, dirs, _ in os.walk(self.arc) for d in dirs
+                         if WORK_FOLDER.match(d)]
+            self.assertLessEqual(len(leftovers), 1, (where, leftovers))
+        # The random moments must have met running conversions.
+        self.assertGreater(kills, ROUNDS // 2, "seed %d" % seed)
+
+
+if __name__ == "__main__":
+    unittest.main()
