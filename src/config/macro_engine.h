@@ -77,6 +77,12 @@ class MacroEngine {
   // Expands *text in place. Returns false when some step had to cut the
   // text at max_length: the cut text is then in *text, and a caller that
   // would run it as a command must not.
+  //
+  // Only the template's own characters are read as macro names, "@"
+  // escapes and function calls: a value once inserted (and a function's
+  // result) is never substituted or evaluated again, so a file name that
+  // holds "@Folder", "@PAD{" or "}" stays as it is, and a value quoted for
+  // the shell stays quoted.
   bool Expand(std::string* text);
 
   bool functions_enabled() const { return functions_enabled_; }
