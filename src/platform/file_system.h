@@ -75,6 +75,13 @@ class DirectoryListing {
 // "/arc/*.zip"). Returns null when the folder cannot be listed.
 std::unique_ptr<DirectoryListing> ListFolder(const std::string& pattern);
 
+// The same listing for callers that only tell folders, links and other
+// entries apart: only the kind bits (kAttrFolder, kAttrLink, kAttrVolume)
+// and kAttrHidden are sure, kAttrReadOnly and kAttrSystem may be missing.
+// On POSIX this spares a query of every entry where the folder itself tells
+// the kinds; an entry that vanishes meanwhile may then still be returned.
+std::unique_ptr<DirectoryListing> ListFolderKinds(const std::string& pattern);
+
 // Whether name matches mask: "*" any run, "?" one character, letter case
 // ignored, "*.*" everything.
 bool MatchesMask(const std::string& mask, const std::string& name);

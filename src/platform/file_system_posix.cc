@@ -43,10 +43,34 @@ std::uint32_t BitsFromStat(const struct stat& st, const std::string& name) {
   return bits;
 }
 
+// The kind bits of an entry as its folder tells them, without a query of
+// the entry; false when the file system does not say.
+bool BitsFromType(unsigned char type, const std::string& name,
+                  std::uint32_t* bits) {
+  switch (type) {
+    case DT_UNKNOWN:
+      return false;
+    case DT_LNK:
+      *bits = kAttrLink;
+      break;
+    case DT_DIR:
+      *bits = kAttrFolder;
+      break;
+    default:
+      *bits = kAttrArchive;
+      break;
+  }
+  if (!name.empty() && name[0] == '.') *bits |= kAttrHidden;
+  return true;
+}
+
 class PosixListing : public DirectoryListing {
  public:
-  PosixListing(DIR* dir, std::string folder, std::string mask)
-      : dir_(dir), folder_(std::move(folder)), mask_(std::move(mask)) {}
+  PosixListing(DIR* dir, std::string folder, std::string mask, bool kinds_only)
+      : dir_(dir),
+        folder_(std::move(folder)),
+        mask_(std::move(mask)),
+        kinds_only_(kinds_only) {}
   ~PosixListing() override { closedir(dir_); }
 
   bool Next(DirEntry* entry) override {
@@ -57,12 +81,16 @@ class PosixListing : public DirectoryListing {
       std::string name = d->d_name;
       if (name == "." || name == "..") continue;
       if (!MatchesMask(mask_, name)) continue;
-      struct stat st;
-      if (fstatat(dirfd(dir_), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        continue;  // vanished since readdir
+      std::uint32_t bits = 0;
+      if (!kinds_only_ || !BitsFromType(d->d_type, name, &bits)) {
+        struct stat st;
+        if (fstatat(dirfd(dir_), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+          continue;  // vanished since readdir
+        }
+        bits = BitsFromStat(st, name);
       }
       entry->name = name;
-      entry->attributes = BitsFromStat(st, name);
+      entry->attributes = bits;
       return true;
     }
   }
@@ -71,7 +99,22 @@ class PosixListing : public DirectoryListing {
   DIR* dir_;
   std::string folder_;
   std::string mask_;
+  bool kinds_only_;
 };
+
+std::unique_ptr<DirectoryListing> OpenListing(const std::string& pattern,
+                                              bool kinds_only) {
+  std::string folder = PathFolder(pattern);
+  std::string mask = PathFileName(pattern);
+  if (folder.empty()) folder = ".";
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) {
+    Remember("opendir", folder);
+    return nullptr;
+  }
+  return std::unique_ptr<DirectoryListing>(
+      new PosixListing(dir, folder, mask, kinds_only));
+}
 
 }  // namespace
 
@@ -144,16 +187,11 @@ bool SetFileTime(const std::string& path, const FileTime& time) {
 }
 
 std::unique_ptr<DirectoryListing> ListFolder(const std::string& pattern) {
-  std::string folder = PathFolder(pattern);
-  std::string mask = PathFileName(pattern);
-  if (folder.empty()) folder = ".";
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) {
-    Remember("opendir", folder);
-    return nullptr;
-  }
-  return std::unique_ptr<DirectoryListing>(
-      new PosixListing(dir, folder, mask));
+  return OpenListing(pattern, false);
+}
+
+std::unique_ptr<DirectoryListing> ListFolderKinds(const std::string& pattern) {
+  return OpenListing(pattern, true);
 }
 
 bool MakeFolder(const std::string& path) {
