@@ -21,9 +21,10 @@ need /usr/include/gtest/gtest.h libgtest-dev
 need 7z p7zip-full
 need zip zip
 need unzip unzip
-need arj arj
-need lha lhasa
+
+
 need unar unar
+need arj arj  # the tests make arj archives with it
 need cabextract cabextract
 need bzip2 bzip2
 need xz xz-utils
