@@ -100,6 +100,31 @@ class HostileArchiveTest(ReliabilityCase):
         # What stays of the links is links, never the data they point to.
         self.assertEqual({"out", "secret.txt"}, links)
 
+    def test_links_in_the_tree_lead_nowhere_outside(self):
+        # A linked folder is not scanned, a linked archive not converted,
+        # and a final name that is a link is replaced as a link.
+        outside_zip = os.path.join(self.outside, "folder", "far.zip")
+        make_zip(outside_zip, member_files("far"))
+        self.untouchable = self.outside_state()
+        os.symlink(os.path.join(self.outside, "folder"),
+                   os.path.join(self.arc, "linked"))
+        os.symlink(outside_zip, os.path.join(self.arc, "near.zip"))
+        os.symlink(os.path.join(self.outside, "victim.nfo"),
+                   os.path.join(self.arc, "a.7z"))
+        self.add_zip("a.zip")
+        links = ("linked", "near.zip", "a.7z")
+        code, lines = self.run_zavo("/r", "*.zip")
+        self.assertEqual((1, ["processing folder [%s]" % self.arc,
+                              "[a.zip] -> [a.7z] exists, not replaced!"]),
+                         (code, lines))
+        self.assertEqual({"a.zip": "kept"}, self.assertNothingLost(extra=links))
+        self.write_settings("KillExist yes\n")
+        code, lines = self.run_zavo("/r", "*.zip")
+        self.assertEqual((0, "[a.zip] -> [a.7z] done!"), (code, lines[-1]))
+        self.assertFalse(os.path.islink(os.path.join(self.arc, "a.7z")))
+        self.assertEqual({"a.zip": "converted"},
+                         self.assertNothingLost(extra=links[:2]))
+
     def test_names_a_shell_would_run(self):
         names = ["$(touch pwned).txt", "a;touch pwned;b", "`touch pwned`",
                  "new\nline.txt", "quote's \"both\".txt", "-rf", "*", "@FileName",
