@@ -65,7 +65,7 @@ bool IsInertCharacter(unsigned char c) {
 
 // The regular file behind path, following links: anything else (a folder, a
 // link to one, a pipe whose opening would block, a device) is not an archive.
-bool IsRegularFile(const std::string& path) {
+bool IsRegularPath(const std::string& path) {
   std::error_code error;
   return std::filesystem::is_regular_file(std::filesystem::path(path), error);
 }
@@ -133,26 +133,61 @@ ArchiverDefinition::ArchiverDefinition(const std::string& extension,
   DecodeIdent(ident, &ident_offset_, &ident_bytes_);
 }
 
-bool ArchiverDefinition::Matches() const {
-  if (!FileExists(archive_name_) || !IsRegularFile(archive_name_)) {
-    return false;
+bool FileProbe::IsRegularFile() {
+  if (regular_ < 0) {
+    // One query that follows links answers both questions: a path that is
+    // a regular file behind any links exists and is no folder.
+    regular_ = !path_.empty() && !HasWildcards(path_) && IsRegularPath(path_);
   }
-  if (ident_bytes_.empty()) {
-    return !extension_.empty() &&
-           EqualNoCase(PathExtension(archive_name_), extension_);
+  return regular_ != 0;
+}
+
+bool FileProbe::ReadAt(std::int32_t offset, std::size_t count,
+                       std::string* bytes) {
+  if (offset < 0) return false;
+  const std::size_t start = static_cast<std::size_t>(offset);
+  if (start + count <= head_size_) {
+    if (!head_loaded_) {
+      head_loaded_ = true;
+      std::ifstream file(std::filesystem::path(path_),
+                         std::ios::in | std::ios::binary);
+      head_readable_ = static_cast<bool>(file);
+      if (head_readable_) {
+        head_.resize(head_size_);
+        file.read(&head_[0], static_cast<std::streamsize>(head_size_));
+        head_.resize(static_cast<std::size_t>(file.gcount()));
+      }
+    }
+    if (!head_readable_ || start + count > head_.size()) return false;
+    bytes->assign(head_, start, count);
+    return true;
   }
-  if (ident_offset_ < 0) return false;
   // Opening for reading needs no change of attributes, so none is made: a
   // run killed between changing and restoring them would have altered the
   // user's archive.
-  std::ifstream file(std::filesystem::path(archive_name_),
+  std::ifstream file(std::filesystem::path(path_),
                      std::ios::in | std::ios::binary);
   if (!file) return false;
-  file.seekg(ident_offset_);
+  file.seekg(offset);
   if (!file) return false;
-  std::string found(ident_bytes_.size(), '\0');
-  file.read(&found[0], static_cast<std::streamsize>(found.size()));
-  return static_cast<std::size_t>(file.gcount()) == ident_bytes_.size() &&
+  bytes->assign(count, '\0');
+  file.read(&(*bytes)[0], static_cast<std::streamsize>(count));
+  return static_cast<std::size_t>(file.gcount()) == count;
+}
+
+bool ArchiverDefinition::Matches() const {
+  FileProbe probe(archive_name_, 0);
+  return Matches(&probe);
+}
+
+bool ArchiverDefinition::Matches(FileProbe* probe) const {
+  if (!probe->IsRegularFile()) return false;
+  if (ident_bytes_.empty()) {
+    return !extension_.empty() &&
+           EqualNoCase(PathExtension(probe->path()), extension_);
+  }
+  std::string found;
+  return probe->ReadAt(ident_offset_, ident_bytes_.size(), &found) &&
          found == ident_bytes_;
 }
 

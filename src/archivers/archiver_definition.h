@@ -5,6 +5,7 @@
 #ifndef ZAVO_ARCHIVERS_ARCHIVER_DEFINITION_H_
 #define ZAVO_ARCHIVERS_ARCHIVER_DEFINITION_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -55,6 +56,35 @@ constexpr const char* kExtractFileName = "*";
 void DecodeIdent(const std::string& ident, std::int32_t* offset,
                  std::string* bytes);
 
+// What recognition learns about one file, learnt once however many
+// definitions ask: whether it is a regular file, and its first bytes. A
+// definition whose bytes lie beyond the first `head_size` bytes reads them
+// on its own.
+class FileProbe {
+ public:
+  FileProbe(const std::string& path, std::size_t head_size)
+      : path_(path), head_size_(head_size) {}
+
+  const std::string& path() const { return path_; }
+
+  // Whether the path names a regular file, or a link to one: what
+  // FileExists and a regular file's test answer together. A folder, a link
+  // to one, a missing file, a device or a pipe is not.
+  bool IsRegularFile();
+
+  // Reads the `count` bytes at `offset` into *bytes. False when the file
+  // ends before the last of them or cannot be read.
+  bool ReadAt(std::int32_t offset, std::size_t count, std::string* bytes);
+
+ private:
+  std::string path_;
+  std::size_t head_size_;
+  int regular_ = -1;  // unknown until asked
+  bool head_loaded_ = false;
+  bool head_readable_ = false;
+  std::string head_;
+};
+
 class ArchiverDefinition {
  public:
   // Keeps the texts as given (an empty text is an absent field) and decodes
@@ -76,6 +106,8 @@ class ArchiverDefinition {
   // the last ident byte, nor any file when the offset is negative. The file
   // is only read; its attributes and mode are never changed.
   bool Matches() const;
+  // The same answer for the file `probe` looks at (ArchiveName is not read).
+  bool Matches(FileProbe* probe) const;
 
   // Expands the "extract" template ("@ArcName": the archive's full path;
   // "@FileName": kExtractFileName), makes `folder` with every missing

@@ -120,6 +120,22 @@ TEST_F(ArchiverRecognitionTest, BytesAtAnOffset) {
   EXPECT_EQ(-1, Identify(far, Write("e", std::string(10, '\0'))));
 }
 
+// One reading of a file serves every definition; bytes far into the file
+// are read apart, and a file shorter than the longest ident still matches
+// the shorter ones.
+TEST_F(ArchiverRecognitionTest, IdentsNearAndFarInOneList) {
+  ArchiverList list(&runner_);
+  list.AddDefinition("", "0,41", "", "", "");
+  list.AddDefinition("", "3,4243", "", "", "");
+  list.AddDefinition("", "9000,5A", "", "", "");
+  std::string far(9001, 'x');
+  far[9000] = 'Z';
+  EXPECT_EQ(2, Identify(list, Write("far", far)));
+  EXPECT_EQ(1, Identify(list, Write("near", "AxxBC")));
+  EXPECT_EQ(0, Identify(list, Write("short", "AxxB")));
+  EXPECT_EQ(-1, Identify(list, Write("none", std::string(9000, 'x') + "Y")));
+}
+
 TEST_F(ArchiverRecognitionTest, NegativeOffsetNeverMatches) {
   ArchiverList list(&runner_);
   list.AddDefinition("x", "-1,41", "", "", "");

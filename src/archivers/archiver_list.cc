@@ -7,6 +7,14 @@
 
 namespace zavo {
 
+namespace {
+
+// Identifying bytes further into a file than this are read apart, so that
+// one far-off ident does not make every file read in large part.
+constexpr std::size_t kMaxHeadSize = 4096;
+
+}  // namespace
+
 ArchiverList::ArchiverList(CommandRunner* runner) : runner_(runner) {}
 
 void ArchiverList::AddDefinition(const std::string& extension,
@@ -25,9 +33,20 @@ void ArchiverList::SetArchiveName(const std::string& name) {
 
 std::int32_t ArchiverList::Identify() {
   if (archive_name_.empty()) return -1;
+  // The file is looked at once for all definitions: a dozen of them would
+  // otherwise open and read every file of a large tree a dozen times.
+  std::size_t head_size = 0;
+  for (const auto& definition : definitions_) {
+    const std::int32_t offset = definition->ident_offset();
+    const std::size_t end = offset < 0 ? 0
+                                       : static_cast<std::size_t>(offset) +
+                                             definition->ident_bytes().size();
+    if (end <= kMaxHeadSize && end > head_size) head_size = end;
+  }
+  FileProbe probe(archive_name_, head_size);
   for (std::size_t i = definitions_.size(); i-- > 0;) {
     definitions_[i]->SetArchiveName(archive_name_);
-    if (definitions_[i]->Matches()) {
+    if (definitions_[i]->Matches(&probe)) {
       current_ = static_cast<std::int32_t>(i);
       return current_;
     }
