@@ -89,5 +89,38 @@ class KillTest(ReliabilityCase):
         self.assertGreater(kills, ROUNDS // 2, "seed %d" % seed)
 
 
+@unittest.skipUnless(shutil.which("strace"), "needs strace to stop zavo at a call")
+class KillAtTheWorstMomentTest(ReliabilityCase):
+    """zavo killed, through strace, at the calls right after the new archive
+    has taken its final name: the moments a random kill rarely meets."""
+
+    settings = "KeepTime yes\n"
+    old_time = 757382400123456789
+
+    def kill_at(self, call):
+        """Runs zavo on a.zip under strace, which kills it (not the archivers:
+        they are not traced) when it first makes `call`."""
+        p = self.start_zavo("a.zip", prefix=(
+            "strace", "-o", "/dev/null", "-e", "trace=" + call,
+            "-e", "inject=%s:signal=SIGKILL:when=1" % call))
+        p.communicate(timeout=120)
+        return self.assertNothingLost(work_folders_allowed=True,
+                                      extra=("a.7z",) if call == "unlink" else ())
+
+    def test_killed_after_the_new_archive_took_its_name(self):
+        for call, state in (("unlink", "kept"), ("rmdir", "converted")):
+            shutil.rmtree(self.arc)
+            os.makedirs(self.arc)
+            self.add_zip("a.zip")
+            os.utime(os.path.join(self.arc, "a.zip"), ns=(0, self.old_time))
+            # unlink: the old archive was about to go; rmdir: the clean-up
+            # of the work folder had begun.
+            self.assertEqual({"a.zip": state}, self.kill_at(call), call)
+            new = os.path.join(self.arc, "a.7z")
+            self.assertEqual(with_folders(self.originals["a.zip"][1]),
+                             self.converted_members(new), call)
+            self.assertEqual(self.old_time, os.stat(new).st_mtime_ns, call)
+
+
 if __name__ == "__main__":
     unittest.main()

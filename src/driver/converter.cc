@@ -464,11 +464,14 @@ bool Converter::ConvertArchive(const std::string& candidate) {
     ++failed_archives_;
     return true;
   }
+  // The time goes on before the name: a run that ends between putting the
+  // new archive in place and cleaning up must not leave it with the wrong
+  // time once the old archive, the only record of it, is gone.
+  if (have_time) SetFileTime(packed, old_time);
   if (!PutInPlace(candidate, packed, final_name)) {
     return FailArchive(work_folder, "replacing", candidate);
   }
   RemoveTree(NoTrailingBackslash(work_folder), true);
-  if (have_time) SetFileTime(final_name, old_time);
   for (auto& list : folder_lists_) {
     RenameEntry(list.get(), old_name, new_name);
   }
