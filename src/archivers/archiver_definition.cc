@@ -1,6 +1,7 @@
 #include "archivers/archiver_definition.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -142,6 +143,14 @@ bool FileProbe::IsRegularFile() {
   return regular_ != 0;
 }
 
+const std::string& FileProbe::extension() {
+  if (!extension_known_) {
+    extension_ = PathExtension(path_);
+    extension_known_ = true;
+  }
+  return extension_;
+}
+
 bool FileProbe::ReadAt(std::int32_t offset, std::size_t count,
                        std::string* bytes) {
   if (offset < 0) return false;
@@ -149,13 +158,14 @@ bool FileProbe::ReadAt(std::int32_t offset, std::size_t count,
   if (start + count <= head_size_) {
     if (!head_loaded_) {
       head_loaded_ = true;
-      std::ifstream file(std::filesystem::path(path_),
-                         std::ios::in | std::ios::binary);
-      head_readable_ = static_cast<bool>(file);
-      if (head_readable_) {
+      std::FILE* file = std::fopen(path_.c_str(), "rb");
+      head_readable_ = file != nullptr;
+      if (file != nullptr) {
+        // Unbuffered, the head is one read, with no buffer to size first.
+        std::setvbuf(file, nullptr, _IONBF, 0);
         head_.resize(head_size_);
-        file.read(&head_[0], static_cast<std::streamsize>(head_size_));
-        head_.resize(static_cast<std::size_t>(file.gcount()));
+        head_.resize(std::fread(&head_[0], 1, head_size_, file));
+        std::fclose(file);
       }
     }
     if (!head_readable_ || start + count > head_.size()) return false;
@@ -183,8 +193,7 @@ bool ArchiverDefinition::Matches() const {
 bool ArchiverDefinition::Matches(FileProbe* probe) const {
   if (!probe->IsRegularFile()) return false;
   if (ident_bytes_.empty()) {
-    return !extension_.empty() &&
-           EqualNoCase(PathExtension(probe->path()), extension_);
+    return !extension_.empty() && EqualNoCase(probe->extension(), extension_);
   }
   std::string found;
   return probe->ReadAt(ident_offset_, ident_bytes_.size(), &found) &&

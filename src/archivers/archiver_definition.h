@@ -66,6 +66,8 @@ class FileProbe {
       : path_(path), head_size_(head_size) {}
 
   const std::string& path() const { return path_; }
+  // PathExtension of the path.
+  const std::string& extension();
 
   // Whether the path names a regular file, or a link to one: what
   // FileExists and a regular file's test answer together. A folder, a link
@@ -80,6 +82,8 @@ class FileProbe {
   std::string path_;
   std::size_t head_size_;
   int regular_ = -1;  // unknown until asked
+  bool extension_known_ = false;
+  std::string extension_;
   bool head_loaded_ = false;
   bool head_readable_ = false;
   std::string head_;
