@@ -178,6 +178,10 @@ class ReliabilityCase(ZavoCase):
 
     def write_archivers(self, text):
         super().write_archivers(text)
+        if hasattr(self, "untouchable"):
+            # A new archivers file is normalised by the next run; take that
+            # as the program folder's state.
+            self.run_zavo("nothing-matches.*")
         self.settings_changed()
 
     def write_settings(self, text, archives="archivers.ini"):
@@ -186,9 +190,6 @@ class ReliabilityCase(ZavoCase):
 
     def settings_changed(self):
         if hasattr(self, "untouchable"):
-            # A new archivers file is normalised by the next run; take that
-            # as the program folder's state.
-            self.run_zavo("nothing-matches.*")
             self.untouchable = self.outside_state()
 
     def start_zavo(self, *params, prefix=(), preexec=None, cwd=None):
