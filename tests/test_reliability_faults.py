@@ -25,6 +25,27 @@ class ArchiverFaultTest(ReliabilityCase):
             "%s mistake on [%s/%s]. next archive!" % (step, self.arc, n)
             for n in names]
 
+    def test_archivers_that_fail_or_die_lose_nothing(self):
+        fail = self.make_fake_archiver("fail", "exit 3")
+        # After writing a little into the work folder, as a real archiver
+        # would have.
+        segv = self.make_fake_archiver(
+            "segv", 'case "$PWD" in *.tmp) echo partial > partial.out;; esac; '
+            'kill -SEGV $$')
+        self.add_zip("a.zip")
+        self.add_zip("b.zip")
+        for tool in (fail, segv):
+            for step, target, source in [
+                    ("extraction", None, {"extract": tool + " @ArcName"}),
+                    ("packing", {"add": tool + " @ArcName"}, None),
+                    ("testing", {"test": tool + " @ArcName"}, None)]:
+                self.write_archivers(archivers_text(target, source))
+                code, lines = self.run_zavo("*.zip")
+                self.assertEqual((1, self.fail_lines(step)), (code, lines),
+                                 (tool, step))
+                self.assertEqual({"a.zip": "kept", "b.zip": "kept"},
+                                 self.assertNothingLost(), (tool, step))
+
     def test_archivers_that_hang_are_killed_and_nothing_is_lost(self):
         pid_file = os.path.join(self.scratch, "hung.pid")
         hang = self.make_fake_archiver(
