@@ -8,7 +8,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from zavo_wine import (BANNER, HEX8, USAGE, ZavoTest, line, read, unzpack,
-                       win, write_tree, zpack)
+                       setUpModule, tearDownModule, win, write_tree, zpack)
 
 TITLE = ["", "Orlo's archive converter v0.2", ""]
 

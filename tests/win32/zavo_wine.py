@@ -43,6 +43,29 @@ ARCHIVERS = (
     "extract = exit 5\r\n")
 
 
+_keeper = None
+
+
+def setUpModule():
+    """Starts a Windows program that idles for the whole module. Wine's
+    server and service processes start with the first Windows program and
+    outlive the last one by seconds; started by one with no pipes of ours,
+    they keep running for every test and never hold a test's output open."""
+    global _keeper
+    quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                 env=dict(os.environ, WINEDEBUG="-all", DISPLAY=""))
+    _keeper = subprocess.Popen([WINE, "cmd"], stdin=subprocess.PIPE, **quiet)
+    # Once a program has run to its end, the services are up; before that a
+    # test's program could be the one that starts them.
+    subprocess.run([WINE, "cmd", "/C", "exit"], stdin=subprocess.DEVNULL,
+                   timeout=300, **quiet)
+
+
+def tearDownModule():
+    _keeper.stdin.close()  # cmd ends at the end of its input
+    _keeper.wait(timeout=60)
+
+
 def win(path):
     """The Windows path of a Linux path under Wine."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
