@@ -190,3 +190,10 @@ void SleepMilliseconds(int milliseconds) {
 }
 
 }  // namespace zavo
+
+// The C runtime of some mingw-w64 builds expands wildcards in the command
+// line before main() sees it, which would turn the file mask into the names
+// it matches. The mask is the converter's to expand, on every toolchain.
+extern "C" {
+int _dowildcard = 0;
+}
