@@ -1,21 +1,29 @@
-; zavo settings for Windows: one key and its value a line; ";" starts a comment.
-; "@Define NAME value" defines a macro for the lines after it.
+; zavo settings: one key and its value per line; ";" starts a comment.
+; A switch is on only when its value is "yes".
 
+; Convert the archives of every sub-folder too (the same as /r).
 Recurse no
+; Convert archives found inside archives before re-packing (as /n).
 Nested no
+; The new archive keeps the old one's file time (/k switches it off).
 KeepTime yes
+; Stop the whole run at the first archive that fails.
 StopOnError no
+; Let the new archive replace a file that already has its name.
 KillExist no
 
 ; The archivers file; a bare name is looked for beside zavo.exe.
 Archives archivers.ini
 
-; Description lists kept up to date in every folder.
+; Files to add to every archive (a relative mask counts from the folder
+; zavo was started in), for example:
+;AddFile C:\BBS\FILE_ID.DIZ
+; Files to delete from every unpacked archive, relative to its top:
+;DeleteFile *.bak
+; A command run on every unpacked archive; @Folder names its folder, which
+; the command quotes itself (it goes to "COMSPEC /C" as written):
+;Scan scanner /all "@Folder"
+
+; Description lists whose entries follow the renamed archives.
 FileList descript.ion
 FileList files.bbs
-
-; Files deleted from every unpacked archive, added to every archive, and
-; commands run on every unpacked archive (@Folder is its folder).
-;DeleteFile *.bak
-;AddFile C:\ads\file_id.diz
-;Scan scanner /all "@Folder"
