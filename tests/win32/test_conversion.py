@@ -2,13 +2,15 @@
 paths, description lists, file times, nested archives, failures and links."""
 
 import os
+import shutil
 import sys
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from zavo_wine import (BANNER, HEX8, USAGE, ZavoTest, line, read, unzpack,
-                       setUpModule, tearDownModule, win, write_tree, zpack)
+from zavo_wine import (BANNER, HEX8, USAGE, ZAVO_EXE, ZavoTest, line, read,
+                       setUpModule, tearDownModule, unzpack, win, write_tree,
+                       zpack)
 
 TITLE = ["", "Orlo's archive converter v0.2", ""]
 
@@ -22,6 +24,17 @@ class StartupTest(ZavoTest):
         # Five parameters are too many, valid switches or not.
         code, out = self.zavo("/r", "/n", "/k", "/r", "x.zpa")
         self.assertEqual(BANNER + USAGE + b"\r\nexiting...\r\n", out)
+
+    def test_default_settings_load_cleanly(self):
+        # The settings and archivers files the build puts beside zavo.exe.
+        for name in ("zavo.ctl", "archivers.ini"):
+            shutil.copy(os.path.join(os.path.dirname(ZAVO_EXE), name),
+                        os.path.join(self.program, name))
+        empty = os.path.join(self.scratch, "empty")
+        os.makedirs(empty)
+        code, out = self.zavo("/r", win(empty) + "\\*.*")
+        self.assertEqual(BANNER, out)
+        self.assertEqual(0, code)
 
 
 class ConversionTest(ZavoTest):
