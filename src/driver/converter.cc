@@ -51,10 +51,12 @@ bool IsSwitch(const std::string& parameter, char letter) {
   return false;
 }
 
+#ifndef _WIN32
 bool IsAnySwitch(const std::string& parameter) {
   return IsSwitch(parameter, 'R') || IsSwitch(parameter, 'N') ||
          IsSwitch(parameter, 'K');
 }
+#endif
 
 bool IsHelp(const std::string& parameter) {
 #ifdef _WIN32

@@ -17,18 +17,6 @@
 
 namespace zavo {
 
-unsigned char ProcessResult::Code() const {
-  switch (outcome) {
-    case Outcome::kExited:
-      return static_cast<unsigned char>(exit_code & 0xFF);
-    case Outcome::kSignaled:
-      return static_cast<unsigned char>(128 + (signal & 0x7F));
-    case Outcome::kNotStarted:
-      break;
-  }
-  return 127;
-}
-
 namespace {
 
 // The exit code of a process ended by an unhandled exception (or killed
