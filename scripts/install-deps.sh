@@ -24,6 +24,7 @@ need unzip unzip
 
 
 need unar unar
+need strace strace  # a reliability test kills zavo at exact system calls
 need arj arj  # the tests make arj archives with it
 need cabextract cabextract
 need bzip2 bzip2

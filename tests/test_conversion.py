@@ -71,7 +71,8 @@ class ConversionTest(ZavoCase):
 
     def test_recursive_order_and_dot_folders(self):
         for rel in ("top.zip", "A/a.zip", "A/X/x.zip", "A/Y/y.zip", "B/b.zip",
-                    ".old/skip.zip", "A/.git/skip.zip", "BACKUP.ZIP/inner.zip"):
+                    ".old/skip.zip", "A/.git/skip.zip", "BACKUP.ZIP/inner.zip",
+                    "A/0123abcd.tmp/left.zip"):
             self.archives.make("zip", os.path.join(self.arc, rel),
                                {"f.txt": rel.encode()})
         code, lines = self.zavo_lines("/r", "*.zip")
@@ -84,6 +85,8 @@ class ConversionTest(ZavoCase):
         self.assertTrue(os.path.exists(os.path.join(self.arc, ".old/skip.zip")))
         self.assertTrue(os.path.exists(os.path.join(self.arc, "A/.git/skip.zip")))
         self.assertTrue(os.path.isdir(os.path.join(self.arc, "BACKUP.ZIP")))
+        # A work folder left by a killed run holds a copy, not the user's own.
+        self.assertTrue(os.path.exists(os.path.join(self.arc, "A/0123abcd.tmp/left.zip")))
         self.assertTrue(os.path.exists(os.path.join(self.arc, "A/X/x.7z")))
 
         # Without /r only the top folder.

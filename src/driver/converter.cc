@@ -290,7 +290,8 @@ void Converter::ScanFolder(const std::string& folder,
     DirEntry entry;
     while (listing->Next(&entry)) {
       if (!entry.name.empty() && entry.name[0] != '.' &&
-          (entry.attributes & kAttrFolder) != 0) {
+          (entry.attributes & kAttrFolder) != 0 &&
+          !IsWorkFolderName(entry.name)) {
         folders.push_back(entry.name);
       }
     }

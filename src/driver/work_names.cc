@@ -60,4 +60,13 @@ std::string WorkFolderName(const std::string& folder, const LocalTime& time) {
   return DrawWorkFolderName(folder, &time);
 }
 
+bool IsWorkFolderName(const std::string& name) {
+  if (name.size() != 12 || name.compare(8, 4, ".tmp") != 0) return false;
+  for (std::size_t i = 0; i < 8; ++i) {
+    char c = name[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
 }  // namespace zavo

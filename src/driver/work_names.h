@@ -31,6 +31,11 @@ std::string WorkFolderName(const std::string& folder);
 // hundredth of a second are; for tests.
 std::string WorkFolderName(const std::string& folder, const LocalTime& time);
 
+// Whether a folder name has the form of a work folder ("136f0432.tmp"):
+// one left behind by a run that was killed holds a copy of an archive's
+// contents, which the scan must not convert as if it were the user's.
+bool IsWorkFolderName(const std::string& name);
+
 }  // namespace zavo
 
 #endif  // ZAVO_DRIVER_WORK_NAMES_H_

@@ -87,5 +87,15 @@ TEST_F(WorkNamesTest, LinkOfThatNameIsTaken) {
   EXPECT_NE(std::string("136f0c3a.tmp") + kPathSeparator, name);
 }
 
+TEST(WorkFolderNameFormTest, RecognisesWorkFolderNames) {
+  EXPECT_TRUE(IsWorkFolderName("136f0432.tmp"));
+  EXPECT_TRUE(IsWorkFolderName(WorkFolderName("/nonexistent/").substr(0, 12)));
+  EXPECT_FALSE(IsWorkFolderName("136F0432.tmp"));
+  EXPECT_FALSE(IsWorkFolderName("136f043.tmp"));
+  EXPECT_FALSE(IsWorkFolderName("136f04321.tmp"));
+  EXPECT_FALSE(IsWorkFolderName("136f0432.tmpx"));
+  EXPECT_FALSE(IsWorkFolderName("backup.tmp"));
+}
+
 }  // namespace
 }  // namespace zavo
