@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/error_text_win32.h"
 #include "text/text_utils.h"
 
 namespace zavo {
@@ -24,28 +25,11 @@ namespace {
 
 thread_local std::string last_error;
 
-std::string ErrorText(DWORD code) {
-  char* buffer = nullptr;
-  DWORD n = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-          FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-  std::string text;
-  if (n > 0 && buffer != nullptr) text.assign(buffer, n);
-  if (buffer != nullptr) ::LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' ||
-                           text.back() == ' ' || text.back() == '.')) {
-    text.pop_back();
-  }
-  if (text.empty()) text = "error " + std::to_string(code);
-  return text;
-}
-
 // Records the failed call with the error code the platform left, which is
 // read before anything else can change it.
 void Remember(const char* what, const std::string& path) {
   DWORD code = ::GetLastError();
-  last_error = std::string(what) + "(" + path + "): " + ErrorText(code);
+  last_error = std::string(what) + "(" + path + "): " + Win32ErrorText(code);
 }
 
 // The attributes SetFileAttributesA accepts; the others describe what an

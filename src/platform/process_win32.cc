@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/error_text_win32.h"
+
 namespace zavo {
 
 namespace {
@@ -24,23 +26,6 @@ namespace {
 // 8 bits alone could read as success (0xC0000100) or as "no command"
 // (66, from 0xC0000142), so such an end counts like a POSIX signal.
 constexpr DWORD kErrorStatus = 0xC0000000;
-
-std::string ErrorText(DWORD code) {
-  char* buffer = nullptr;
-  DWORD n = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-          FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-  std::string text;
-  if (n > 0 && buffer != nullptr) text.assign(buffer, n);
-  if (buffer != nullptr) ::LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' ||
-                           text.back() == ' ' || text.back() == '.')) {
-    text.pop_back();
-  }
-  if (text.empty()) text = "error " + std::to_string(code);
-  return text;
-}
 
 // Appends one argument as the C runtime splits command lines: inside double
 // quotes, backslashes are literal except before a quote, where 2n of them
@@ -92,7 +77,7 @@ ProcessResult Start(const std::string& command_line,
                         folder.empty() ? nullptr : folder.c_str(), &startup,
                         &info)) {
     DWORD code = ::GetLastError();
-    result.error = "CreateProcess(" + command_line + "): " + ErrorText(code);
+    result.error = "CreateProcess(" + command_line + "): " + Win32ErrorText(code);
     return result;
   }
   ::CloseHandle(info.hThread);
@@ -101,7 +86,7 @@ ProcessResult Start(const std::string& command_line,
       !::GetExitCodeProcess(info.hProcess, &exit_code)) {
     DWORD code = ::GetLastError();
     ::CloseHandle(info.hProcess);
-    result.error = "WaitForSingleObject: " + ErrorText(code);
+    result.error = "WaitForSingleObject: " + Win32ErrorText(code);
     return result;
   }
   ::CloseHandle(info.hProcess);
