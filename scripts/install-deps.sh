@@ -3,14 +3,7 @@
 # default archivers need and this machine lacks. Run as root.
 set -euo pipefail
 
-want=()
-need() {  # need COMMAND-OR-FILE PACKAGE
-  if [[ "$1" == /* ]]; then
-    [[ -e "$1" ]] || want+=("$2")
-  else
-    command -v "$1" >/dev/null 2>&1 || want+=("$2")
-  fi
-}
+source "$(dirname "$0")/need.sh"
 
 need cmake cmake
 need g++ g++
@@ -34,13 +27,4 @@ if [[ "${ZAVO_WITH_FUZZ:-1}" == 1 ]]; then
   need /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a libclang-rt-14-dev
 fi
 
-if ((${#want[@]})); then
-  if [[ $(id -u) != 0 ]]; then
-    echo "missing packages: ${want[*]} (run as root to install them)" >&2
-    exit 1
-  fi
-  echo "installing: ${want[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${want[@]}" >/dev/null
-fi
+install_needed

@@ -8,16 +8,7 @@ root=$PWD
 build=$root/build-win32
 jobs=2
 
-want=()
-need() {  # need COMMAND-OR-FILE PACKAGE...
-  local what=$1
-  shift
-  if [[ "$what" == /* ]]; then
-    [[ -e "$what" ]] || want+=("$@")
-  else
-    command -v "$what" >/dev/null 2>&1 || want+=("$@")
-  fi
-}
+source scripts/need.sh
 need cmake cmake
 need make make
 need python3 python3
@@ -26,16 +17,7 @@ need /usr/src/googletest/googletest/CMakeLists.txt googletest
 need x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
 need /usr/lib/wine/wine64 wine64
 need wine wine
-if ((${#want[@]})); then
-  if [[ $(id -u) != 0 ]]; then
-    echo "missing packages: ${want[*]} (run as root to install them)" >&2
-    exit 1
-  fi
-  echo "installing: ${want[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${want[@]}" >/dev/null
-fi
+install_needed
 
 # Wine in a prefix of its own, with no display and no debug chatter, so
 # that nothing waits for a window or a dialog.

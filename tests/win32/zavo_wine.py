@@ -9,7 +9,12 @@ import shutil
 import struct
 import subprocess
 import tempfile
+import sys
 import unittest
+
+# The tree helpers are the POSIX end-to-end tests' own.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from zavo_e2e import write_tree  # noqa: E402
 
 ZAVO_EXE = os.environ["ZAVO_EXE"]
 ZPACK_EXE = os.environ["ZPACK_EXE"]
@@ -115,18 +120,6 @@ def unzpack(data):
             pos += 8 + size
         else:
             raise ValueError("bad record")
-
-
-def write_tree(root, files):
-    """Writes {relative path with "/": bytes, or None for a folder}."""
-    for rel, data in files.items():
-        path = os.path.join(root, rel)
-        if data is None:
-            os.makedirs(path, exist_ok=True)
-            continue
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
 
 
 def read(path):
