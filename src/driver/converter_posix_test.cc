@@ -1,5 +1,3 @@
-#include "driver/converter.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/converter.h"
 #include "fs/file_tree.h"
 #include "platform/file_system.h"
 #include "testing/temp_dir.h"
@@ -128,9 +127,8 @@ TEST_F(ConverterTest, ConvertsAnArchiveAndKeepsItsTime) {
   SetFileTime(arc_ / "old.zip", t);
 
   EXPECT_EQ(kExitDone, RunZavo({"*.zip"}));
-  EXPECT_EQ(std::vector<std::string>(
-                {"processing folder [" + arc_.path() + "]",
-                 "[old.zip] -> [old.7z] done!"}),
+  EXPECT_EQ(std::vector<std::string>({"processing folder [" + arc_.path() + "]",
+                                      "[old.zip] -> [old.7z] done!"}),
             Output());
   EXPECT_FALSE(FileExists(arc_ / "old.zip"));
   EXPECT_EQ("packed", ReadFile(arc_ / "old.7z"));
@@ -260,9 +258,9 @@ TEST_F(ConverterTest, TargetKindAndOtherFilesAreLeftSilently) {
   WriteFile(arc_ / "a.7z", "target");
   WriteFile(arc_ / "notes.txt", "text");
   EXPECT_EQ(kExitDone, RunZavo({"*.*"}));
-  EXPECT_EQ(std::vector<std::string>(
-                {"processing folder [" + arc_.path() + "]"}),
-            Output());
+  EXPECT_EQ(
+      std::vector<std::string>({"processing folder [" + arc_.path() + "]"}),
+      Output());
   EXPECT_TRUE(fake_.calls.empty());
 }
 
@@ -287,8 +285,10 @@ TEST_F(ConverterTest, DeletesScansAndAdds) {
   WriteFile(arc_ / "extra/file_id.nfo", "added");
   ScopedTempDir outside;
   WriteFile(outside / "precious", "keep");
-  fake_.extract_files = {{"x.bak", "b"}, {"sub/y.tmp", "t"},
-                         {"sub/keep.txt", "k"}, {"y.tmp", "top"}};
+  fake_.extract_files = {{"x.bak", "b"},
+                         {"sub/y.tmp", "t"},
+                         {"sub/keep.txt", "k"},
+                         {"y.tmp", "top"}};
   std::vector<std::string> seen;
   WriteFile(arc_ / "a.zip", "z");
   // Record what the work folder holds when the packer runs.
@@ -303,8 +303,8 @@ TEST_F(ConverterTest, DeletesScansAndAdds) {
         return r;
       }
       if (command[0] == 'a') {
-        for (const char* name : {"x.bak", "sub/y.tmp", "sub/keep.txt",
-                                 "y.tmp", "file_id.nfo", "member.txt"}) {
+        for (const char* name : {"x.bak", "sub/y.tmp", "sub/keep.txt", "y.tmp",
+                                 "file_id.nfo", "member.txt"}) {
           if (FileExists(folder + "/" + name)) seen->push_back(name);
         }
       }
@@ -336,12 +336,12 @@ TEST_F(ConverterTest, ListsAreWrittenWhenTheFolderChanges) {
   WriteFile(arc_ / "sub/descript.ion", "B.ZIP below\n");
   chmod((arc_ / "sub/descript.ion").c_str(), 0444);
   EXPECT_EQ(kExitDone, RunZavo({"/r", "*.zip"}));
-  EXPECT_EQ(std::vector<std::string>(
-                {"processing folder [" + arc_.path() + "]",
-                 "[a.zip] -> [a.7z] done!",
-                 "processing folder [" + arc_.path() + "/sub]",
-                 "[b.zip] -> [b.7z] done!"}),
-            Output());
+  EXPECT_EQ(
+      std::vector<std::string>({"processing folder [" + arc_.path() + "]",
+                                "[a.zip] -> [a.7z] done!",
+                                "processing folder [" + arc_.path() + "/sub]",
+                                "[b.zip] -> [b.7z] done!"}),
+      Output());
   EXPECT_EQ("a.7z top\r\n", ReadFile(arc_ / "descript.ion"));
   EXPECT_EQ("b.7z below\r\n", ReadFile(arc_ / "sub/descript.ion"));
   struct stat st;
@@ -352,8 +352,7 @@ TEST_F(ConverterTest, ListsAreWrittenWhenTheFolderChanges) {
 TEST_F(ConverterTest, StartUpFailures) {
   EXPECT_EQ(kExitFatal, RunZavo({"*.zip"}));
   EXPECT_EQ(std::vector<std::string>(
-                {"config file [" + program_dir_.path() +
-                     "/zavo.ctl] not found",
+                {"config file [" + program_dir_.path() + "/zavo.ctl] not found",
                  "exiting..."}),
             Output());
 
@@ -394,11 +393,11 @@ TEST_F(ConverterTest, CommandLine) {
   EXPECT_NE(std::string::npos, Output()[0].find("quote the mask"));
 
   EXPECT_EQ(kExitDone, RunZavo({"/K", "-r", "*.zip"}));
-  EXPECT_FALSE(converter_->keep_time());
-  EXPECT_TRUE(converter_->recurse());
-  EXPECT_EQ(arc_ / "*.zip", converter_->file_mask());
+  EXPECT_FALSE(converter_->options().keep_time);
+  EXPECT_TRUE(converter_->options().recurse);
+  EXPECT_EQ(arc_ / "*.zip", converter_->options().file_mask);
   EXPECT_EQ(kExitDone, RunZavo({"/x/a.zip"}));
-  EXPECT_EQ("/x/a.zip", converter_->file_mask());
+  EXPECT_EQ("/x/a.zip", converter_->options().file_mask);
 }
 
 }  // namespace

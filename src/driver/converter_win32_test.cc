@@ -1,11 +1,10 @@
-#include "driver/converter.h"
-
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "driver/converter.h"
 #include "fs/file_tree.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
@@ -59,9 +58,9 @@ class ConverterWin32Test : public ::testing::Test {
   // output exactly as it wrote it.
   std::string RunZavoExe(const std::string& parameters, int* code) {
     const std::string out = dir_ / "out.txt";
-    ProcessResult r = RunShellCommand("zavo.exe " + parameters + " > \"" +
-                                          out + "\"",
-                                      PathFolder(ProgramPath(nullptr)));
+    ProcessResult r =
+        RunShellCommand("zavo.exe " + parameters + " > \"" + out + "\"",
+                        PathFolder(ProgramPath(nullptr)));
     *code = r.Code();
     return ReadFile(out);
   }
@@ -96,22 +95,22 @@ TEST_F(ConverterWin32Test, MaskIsCompletedWithDrivesAndListsUpperCased) {
             "Archives arcs.ini\r\nFileList descript.ion\r\n"
             "DeleteFile *.bak\r\nDeleteFile *.BAK\r\nScan av /s @Folder\r\n");
   ASSERT_NE(nullptr, Start({"A.ZIP"}, "C:\\WORK"));
-  EXPECT_EQ("C:\\WORK\\A.ZIP", converter_->file_mask());
-  EXPECT_EQ(program_ / "arcs.ini", converter_->archivers_file());
-  ASSERT_EQ(1u, converter_->list_file_names().size());
-  EXPECT_EQ("DESCRIPT.ION", converter_->list_file_names()[0]);
-  ASSERT_EQ(1u, converter_->delete_masks().size());
-  EXPECT_EQ("*.BAK", converter_->delete_masks()[0]);
-  EXPECT_EQ("AV /S @FOLDER", converter_->scan_commands()[0]);
+  EXPECT_EQ("C:\\WORK\\A.ZIP", converter_->options().file_mask);
+  EXPECT_EQ(program_ / "arcs.ini", converter_->options().archivers_file);
+  ASSERT_EQ(1u, converter_->options().list_file_names.size());
+  EXPECT_EQ("DESCRIPT.ION", converter_->options().list_file_names[0]);
+  ASSERT_EQ(1u, converter_->options().delete_masks.size());
+  EXPECT_EQ("*.BAK", converter_->options().delete_masks[0]);
+  EXPECT_EQ("AV /S @FOLDER", converter_->options().scan_commands[0]);
 
   ASSERT_NE(nullptr, Start({"/R", "A.ZIP"}, "C:\\"));
-  EXPECT_EQ("C:\\A.ZIP", converter_->file_mask());
-  EXPECT_TRUE(converter_->recurse());
+  EXPECT_EQ("C:\\A.ZIP", converter_->options().file_mask);
+  EXPECT_TRUE(converter_->options().recurse);
 
   // A drive-relative mask stays as it is; "-r" is no switch here.
   ASSERT_NE(nullptr, Start({"-r", "D:B.ZIP"}, "C:\\WORK"));
-  EXPECT_EQ("D:B.ZIP", converter_->file_mask());
-  EXPECT_FALSE(converter_->recurse());
+  EXPECT_EQ("D:B.ZIP", converter_->options().file_mask);
+  EXPECT_FALSE(converter_->options().recurse);
 }
 
 TEST_F(ConverterWin32Test, CommandsGetWindowsPathsAsTheTemplateQuotesThem) {
@@ -130,7 +129,8 @@ TEST_F(ConverterWin32Test, CommandsGetWindowsPathsAsTheTemplateQuotesThem) {
   EXPECT_EQ("x \"" + archive + "\" *.*", runner_.commands[0]);
   EXPECT_EQ(runner_.folders[0], runner_.folders[1]);
   EXPECT_EQ(0u, runner_.commands[1].find("a \""));
-  EXPECT_EQ(".zpb\" *.*", runner_.commands[1].substr(runner_.commands[1].size() - 9));
+  EXPECT_EQ(".zpb\" *.*",
+            runner_.commands[1].substr(runner_.commands[1].size() - 9));
 
   // The nested run gets the program, the switches and the work folder.
   ASSERT_EQ(1u, runner_.programs.size());
@@ -141,8 +141,9 @@ TEST_F(ConverterWin32Test, CommandsGetWindowsPathsAsTheTemplateQuotesThem) {
   EXPECT_FALSE(FileExists(archive));
   EXPECT_FALSE(FolderExists(work));
   EXPECT_NE(std::string::npos,
-            out_.str().find("processing folder [" + dir_ / "my arcs]\n"
-                            "[Old.zpa] -> [Old.zpb] done!\n"))
+            out_.str().find("processing folder [" +
+                            dir_ / "my arcs]\n"
+                                   "[Old.zpa] -> [Old.zpb] done!\n"))
       << out_.str();
 }
 

@@ -1,7 +1,5 @@
 // The entry point: start up, run, and turn the outcome into an exit code.
 
-#include <csignal>
-#include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -11,11 +9,7 @@
 #include "platform/process.h"
 
 int main(int argc, char** argv) {
-#ifndef _WIN32
-  // Under a file-size limit a write past it must fail like any other failed
-  // write, cleaning up after itself, instead of ending the run mid-way.
-  signal(SIGXFSZ, SIG_IGN);
-#endif
+  zavo::IgnoreFileSizeLimitSignal();
   std::vector<std::string> args;
   args.push_back(zavo::ProgramPath(argc > 0 ? argv[0] : nullptr));
   for (int i = 1; i < argc; ++i) args.push_back(argv[i]);

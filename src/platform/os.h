@@ -22,6 +22,9 @@ constexpr bool kNamesIgnoreCase = true;
 constexpr bool kDashSwitches = false;
 // The parameters that ask for the usage.
 constexpr const char* kHelpWords[] = {"/?"};
+// Whether the shell expands wildcards before zavo sees them: then several
+// masks on the command line are one mask the user forgot to quote.
+constexpr bool kShellExpandsWildcards = false;
 #else
 constexpr bool kIsWin32 = false;
 constexpr char kPathSeparator = '/';
@@ -29,6 +32,7 @@ constexpr bool kHasDrives = false;
 constexpr bool kNamesIgnoreCase = false;
 constexpr bool kDashSwitches = true;
 constexpr const char* kHelpWords[] = {"-h", "--help"};
+constexpr bool kShellExpandsWildcards = true;
 #endif
 
 }  // namespace zavo

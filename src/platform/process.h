@@ -46,6 +46,12 @@ std::string GetEnvironment(const std::string& name);
 
 void SleepMilliseconds(int milliseconds);
 
+// Makes a write past the file-size limit fail like any other failed write
+// (POSIX: SIGXFSZ ignored) instead of ending the process mid-way, so the
+// run can clean up after itself. Call once at start-up; nothing to do where
+// the system has no such signal.
+void IgnoreFileSizeLimitSignal();
+
 }  // namespace zavo
 
 #endif  // ZAVO_PLATFORM_PROCESS_H_

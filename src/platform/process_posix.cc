@@ -152,4 +152,6 @@ void SleepMilliseconds(int milliseconds) {
   }
 }
 
+void IgnoreFileSizeLimitSignal() { signal(SIGXFSZ, SIG_IGN); }
+
 }  // namespace zavo

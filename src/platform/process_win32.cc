@@ -162,6 +162,9 @@ void SleepMilliseconds(int milliseconds) {
   ::Sleep(milliseconds > 0 ? static_cast<DWORD>(milliseconds) : 0);
 }
 
+// Win32 has no file-size signal: a write past a limit already fails.
+void IgnoreFileSizeLimitSignal() {}
+
 }  // namespace zavo
 
 // The C runtime of some mingw-w64 builds expands wildcards in the command

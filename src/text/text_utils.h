@@ -9,21 +9,13 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/os.h"
+
 namespace zavo {
 
 // The longest text the file formats carry: a settings line, an archivers-file
 // line, a settings value. Paths and commands are not limited by it.
 constexpr std::size_t kMaxText = 255;
-
-// The folder separator of the platform: "\" on Win32, "/" on POSIX. Only
-// Win32 knows drive names ("C:"), so only there ":" ends a folder part.
-#ifdef _WIN32
-constexpr char kPathSeparator = '\\';
-constexpr bool kHasDrives = true;
-#else
-constexpr char kPathSeparator = '/';
-constexpr bool kHasDrives = false;
-#endif
 
 // Case mapping of code page 866: Latin a..z, the Cyrillic letters and io.
 // Every other character is returned unchanged.

@@ -1,0 +1,239 @@
+#include "driver/archive_conversion.h"
+
+#include <utility>
+#include <vector>
+
+#include "archivers/archiver_definition.h"
+#include "driver/work_names.h"
+#include "fs/file_tree.h"
+#include "platform/file_system.h"
+#include "platform/os.h"
+#include "text/text_utils.h"
+
+namespace zavo {
+
+namespace {
+
+// Whether every folder of `relative` below `top` is a real folder: no link
+// and no ".." may lead a mask of the settings out of the work folder.
+bool StaysInside(const std::string& top, const std::string& relative) {
+  std::string path = NoTrailingBackslash(top);
+  std::size_t start = 0;
+  while (start < relative.size()) {
+    std::size_t end = relative.find(kPathSeparator, start);
+    if (end == std::string::npos) break;  // the last part is the mask
+    std::string part = relative.substr(start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == ".." || (kHasDrives && part.find(':') != std::string::npos)) {
+      return false;
+    }
+    path += kPathSeparator;
+    path += part;
+    FileAttributes a;
+    if (!GetFileAttributes(path, &a) || (a.bits & kAttrFolder) == 0) {
+      return false;
+    }
+  }
+  return relative.empty() || relative[0] != kPathSeparator;
+}
+
+// The names of the files (not folders or volume labels) that `pattern`
+// matches.
+std::vector<std::string> MatchingFiles(const std::string& pattern) {
+  std::vector<std::string> names;
+  auto listing = ListFolder(pattern);
+  if (listing == nullptr) return names;
+  DirEntry entry;
+  while (listing->Next(&entry)) {
+    if ((entry.attributes & (kAttrFolder | kAttrVolume)) == 0) {
+      names.push_back(entry.name);
+    }
+  }
+  return names;
+}
+
+}  // namespace
+
+const char* StepName(ConversionStep step) {
+  switch (step) {
+    case ConversionStep::kNone:
+      return "";
+    case ConversionStep::kExtract:
+      return "extraction";
+    case ConversionStep::kNested:
+      return "nested";
+    case ConversionStep::kDelete:
+      return "deleting";
+    case ConversionStep::kScan:
+      return "scanning";
+    case ConversionStep::kAdd:
+      return "adding";
+    case ConversionStep::kPack:
+      return "packing";
+    case ConversionStep::kTest:
+      return "testing";
+    case ConversionStep::kPutInPlace:
+      return "replacing";
+    case ConversionStep::kLists:
+      return "lists";
+  }
+  return "";
+}
+
+ArchiveConversion::ArchiveConversion(const RunOptions& options,
+                                     ArchiverList* archivers,
+                                     CommandRunner* runner, OutputSink* out,
+                                     std::string candidate)
+    : options_(options),
+      archivers_(archivers),
+      runner_(runner),
+      out_(out),
+      candidate_(std::move(candidate)) {}
+
+bool ArchiveConversion::Recognise() {
+  archivers_->SetArchiveName(candidate_);
+  return archivers_->Identify() > 0;
+}
+
+ConversionResult ArchiveConversion::Run(FolderLists* lists) {
+  std::string archive_folder = WithBackslash(PathFolder(candidate_));
+  FileTime old_time;
+  bool have_time = options_.keep_time && GetFileTime(candidate_, &old_time);
+  work_folder_ = archive_folder + WorkFolderName(archive_folder);
+
+  if (archivers_->Extract(work_folder_) != 0) {
+    return Fail(ConversionStep::kExtract);
+  }
+
+  if (options_.nested) {
+    std::vector<std::string> argv = options_.nested_command;
+    argv.push_back(work_folder_ + "*.*");
+    // The nested run reports its own archives; whatever it left unconverted
+    // goes into the new archive as it is.
+    runner_->RunProgram(argv, std::string());
+  }
+  DeleteUnwantedFiles();
+  RunScanners();
+  AddFiles();
+
+  if (archivers_->Pack(work_folder_) != 0) return Fail(ConversionStep::kPack);
+  std::string packed = archivers_->archive_name();
+  archivers_->SetArchiveName(packed);
+  unsigned char tested = archivers_->Test();
+  // kNotRun passes only a kind that has no tester. A tester that ran and
+  // exited 66 (EX_NOINPUT to many tools: it could not read the archive) has
+  // not vouched for it, and the old archive is about to be deleted.
+  bool untested =
+      tested == kNotRun && archivers_->current() >= 0 &&
+      archivers_->definition(archivers_->current()).test_command().empty();
+  if (tested != 0 && !untested) return Fail(ConversionStep::kTest);
+
+  std::string new_extension = PathExtension(packed);
+  std::string final_name = WithExtension(candidate_, new_extension);
+  std::string old_name = PathFileName(candidate_);
+  std::string new_name = WithExtension(old_name, new_extension);
+  bool taken = FileExists(final_name) || FolderExists(final_name);
+  if (taken && !options_.kill_exist) {
+    // The old archive stays and the other file keeps its data, time and
+    // list entry; the new archive goes with the work folder.
+    RemoveWorkFolder();
+    out_->Line("[" + old_name + "] -> [" + new_name +
+               "] exists, not replaced!");
+    ConversionResult result;
+    result.status = ConversionStatus::kNameTaken;
+    result.step = ConversionStep::kPutInPlace;
+    return result;
+  }
+  // The time goes on before the name: a run that ends between putting the
+  // new archive in place and cleaning up must not leave it with the wrong
+  // time once the old archive, the only record of it, is gone.
+  // TODO: a time that cannot be set deserves a warning line.
+  if (have_time) SetFileTime(packed, old_time);
+  if (!PutInPlace(packed, final_name)) return Fail(ConversionStep::kPutInPlace);
+  RemoveWorkFolder();
+
+  if (lists != nullptr) lists->RenameEntry(old_name, new_name);
+  out_->Line("[" + old_name + "] -> [" + new_name + "] done!");
+  ConversionResult result;
+  result.final_name = final_name;
+  return result;
+}
+
+ConversionResult ArchiveConversion::Fail(ConversionStep step) {
+  RemoveWorkFolder();
+  ConversionResult result;
+  result.status = ConversionStatus::kFailed;
+  result.step = step;
+  result.message =
+      std::string(StepName(step)) + " mistake on [" + candidate_ + "].";
+  // With StopOnError the caller stops the run with the message instead.
+  if (!options_.stop_on_error) out_->Line(result.message + " next archive!");
+  return result;
+}
+
+void ArchiveConversion::RemoveWorkFolder() {
+  // TODO: a work folder that cannot be removed deserves a warning line;
+  // until then the next run's scan passes over it by its name.
+  RemoveTree(NoTrailingBackslash(work_folder_), true);
+}
+
+void ArchiveConversion::DeleteUnwantedFiles() {
+  for (const std::string& mask : options_.delete_masks) {
+    if (!StaysInside(work_folder_, mask)) continue;
+    std::string sub = WithBackslash(PathFolder(mask));
+    for (const std::string& name : MatchingFiles(work_folder_ + mask)) {
+      // TODO: a file that cannot be deleted goes into the new archive
+      // unnoticed; it deserves a warning line.
+      RemoveFile(work_folder_ + sub + name);
+    }
+  }
+}
+
+void ArchiveConversion::RunScanners() {
+  for (const std::string& command : options_.scan_commands) {
+    // The same expansion as the archivers' commands: the folder quoted for
+    // the shell, and a command that would be cut, or whose folder name the
+    // text functions could pull apart, is not run.
+    std::string text;
+    if (BuildCommand(command, {{"@Folder", NoTrailingBackslash(work_folder_)}},
+                     &text) != 0) {
+      continue;
+    }
+    // A scanner's exit code does not stop the conversion: a scanner acts
+    // on the work folder (removing what it finds), and the packing step
+    // takes whatever it left.
+    runner_->RunCommand(text, std::string());
+  }
+}
+
+void ArchiveConversion::AddFiles() {
+  for (const std::string& mask : options_.add_masks) {
+    std::string pattern = mask;
+    // Relative masks name files of the folder the converter was started in.
+    if (PathFolder(mask).empty() ||
+        (mask[0] != kPathSeparator &&
+         !(kHasDrives && mask.size() > 1 && mask[1] == ':'))) {
+      pattern = WithBackslash(options_.start_folder) + mask;
+    }
+    std::string source_folder = WithBackslash(PathFolder(pattern));
+    for (const std::string& name : MatchingFiles(pattern)) {
+      // TODO: a file that cannot be added is missing from the new archive
+      // unnoticed; it deserves a warning line.
+      CopyFileTo(source_folder + name, work_folder_ + name, false);
+    }
+  }
+}
+
+bool ArchiveConversion::PutInPlace(const std::string& packed,
+                                   const std::string& final_name) {
+  // The new archive stands complete under its final name before the old one
+  // goes: a rename over the old name, or a move and then the removal.
+  if (!MoveFileTo(packed, final_name)) return false;
+  // TODO: an old archive that cannot be removed stays beside the new one;
+  // it deserves a warning line.
+  if (!SamePath(candidate_, final_name)) RemoveFile(candidate_);
+  return true;
+}
+
+}  // namespace zavo

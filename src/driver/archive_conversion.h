@@ -1,0 +1,91 @@
+// The conversion of one archive, step by step: extract it into a work
+// folder beside it, convert the archives nested in it, delete, scan and add
+// files as the settings ask, pack the new archive, test it, put it in the
+// old one's place and tell the folder's lists of the new name.
+
+#ifndef ZAVO_DRIVER_ARCHIVE_CONVERSION_H_
+#define ZAVO_DRIVER_ARCHIVE_CONVERSION_H_
+
+#include <string>
+
+#include "archivers/archiver_list.h"
+#include "archivers/command_runner.h"
+#include "driver/folder_lists.h"
+#include "driver/output_sink.h"
+#include "driver/run_options.h"
+
+namespace zavo {
+
+// The steps, in the order they run.
+enum class ConversionStep {
+  kNone,
+  kExtract,
+  kNested,
+  kDelete,
+  kScan,
+  kAdd,
+  kPack,
+  kTest,
+  kPutInPlace,
+  kLists,
+};
+
+enum class ConversionStatus {
+  kDone,       // the new archive stands in the old one's place
+  kFailed,     // a step failed; the old archive is untouched
+  kNameTaken,  // the new name is taken and KillExist is off; nothing changed
+};
+
+struct ConversionResult {
+  ConversionStatus status = ConversionStatus::kDone;
+  // The step that failed (kFailed, kNameTaken); kNone otherwise.
+  ConversionStep step = ConversionStep::kNone;
+  // For kFailed: "<step> mistake on [<archive>]."
+  std::string message;
+  // For kDone: the path of the new archive.
+  std::string final_name;
+};
+
+// What a step is called in the failure message ("extraction").
+const char* StepName(ConversionStep step);
+
+class ArchiveConversion {
+ public:
+  // Converts the file at `candidate`. None of the pointers is owned; all
+  // must outlive this object. `archivers` is used for this conversion alone
+  // while it runs; `out` receives the conversion's lines.
+  ArchiveConversion(const RunOptions& options, ArchiverList* archivers,
+                    CommandRunner* runner, OutputSink* out,
+                    std::string candidate);
+
+  // Whether the candidate is an archive of a known kind other than the
+  // target kind. Must come first; Run converts only what it recognised.
+  bool Recognise();
+
+  // Runs the steps and reports the outcome: prints "done!" or "exists, not
+  // replaced!", and for a failed step "<message> next archive!" unless
+  // StopOnError is on (the caller then stops with the message). The work
+  // folder is gone afterwards whatever happened. `lists` (may be null) are
+  // the lists of the archive's folder, loaded.
+  ConversionResult Run(FolderLists* lists);
+
+ private:
+  // The one place a failed step is reported.
+  ConversionResult Fail(ConversionStep step);
+  void DeleteUnwantedFiles();
+  void RunScanners();
+  void AddFiles();
+  bool PutInPlace(const std::string& packed, const std::string& final_name);
+  void RemoveWorkFolder();
+
+  const RunOptions& options_;
+  ArchiverList* archivers_;
+  CommandRunner* runner_;
+  OutputSink* out_;
+  std::string candidate_;
+  std::string work_folder_;  // ends in a separator
+};
+
+}  // namespace zavo
+
+#endif  // ZAVO_DRIVER_ARCHIVE_CONVERSION_H_

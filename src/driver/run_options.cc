@@ -1,0 +1,150 @@
+#include "driver/run_options.h"
+
+#include "config/settings_file.h"
+#include "fs/file_tree.h"
+#include "platform/os.h"
+#include "text/text_utils.h"
+
+namespace zavo {
+
+namespace {
+
+constexpr char kSettingsName[] = "zavo.ctl";
+
+// Settings keys, in the order that gives them their indexes 1 to 10.
+constexpr const char* kSettingKeys[] = {
+    "Recurse",  "Nested",  "KeepTime",   "StopOnError", "KillExist",
+    "Archives", "AddFile", "DeleteFile", "Scan",        "FileList"};
+enum SettingKey {
+  kKeyRecurse = 1,
+  kKeyNested,
+  kKeyKeepTime,
+  kKeyStopOnError,
+  kKeyKillExist,
+  kKeyArchives,
+  kKeyAddFile,
+  kKeyDeleteFile,
+  kKeyScan,
+  kKeyFileList
+};
+
+bool IsSwitch(const std::string& parameter, char letter) {
+  std::string p = UpperText(parameter);
+  if (p == std::string("/") + letter) return true;
+  return kDashSwitches && p == std::string("-") + letter;
+}
+
+bool IsAnySwitch(const std::string& parameter) {
+  return IsSwitch(parameter, 'R') || IsSwitch(parameter, 'N') ||
+         IsSwitch(parameter, 'K');
+}
+
+bool IsHelp(const std::string& parameter) {
+  for (const char* word : kHelpWords) {
+    if (parameter == word) return true;
+  }
+  return false;
+}
+
+OptionsResult Fatal(const std::string& message) {
+  return {OptionsStatus::kFatal, message};
+}
+
+// Reads the settings file beside the program into *options.
+OptionsResult LoadSettings(const std::string& program_folder, OutputSink* out,
+                           const std::function<void(int)>& pause,
+                           RunOptions* options) {
+  std::string settings = program_folder + kSettingsName;
+  if (!FileExists(settings)) {
+    return Fatal("config file [" + settings + "] not found");
+  }
+  SettingsFile file;
+  for (const char* key : kSettingKeys) file.AddKey(key);
+  // SettingsFile::Load returns true on failure.
+  if (file.Load(settings)) {
+    return Fatal("can't load config file [" + settings + "]");
+  }
+  auto on = [&file](int key) { return EqualNoCase(file.Value(key, 1), "yes"); };
+  options->recurse = on(kKeyRecurse);
+  options->nested = on(kKeyNested);
+  options->keep_time = on(kKeyKeepTime);
+  options->stop_on_error = on(kKeyStopOnError);
+  options->kill_exist = on(kKeyKillExist);
+  options->archivers_file = file.Value(kKeyArchives, 1);
+  if (PathFolder(options->archivers_file).empty()) {
+    options->archivers_file = program_folder + options->archivers_file;
+  }
+  struct {
+    int key;
+    SortedTextList* list;
+  } lists[] = {{kKeyAddFile, &options->add_masks},
+               {kKeyDeleteFile, &options->delete_masks},
+               {kKeyScan, &options->scan_commands},
+               {kKeyFileList, &options->list_file_names}};
+  for (auto& l : lists) {
+    l.list->Clear();
+    for (int i = 1; i <= file.ValueCount(l.key); ++i) {
+      l.list->Insert(ListText(file.Value(l.key, i)));
+    }
+  }
+  if (file.BadLineCount() > 0) {
+    for (int i = 1; i <= file.BadLineCount(); ++i) {
+      out->Line("wrong line [#" + IntToText(file.BadLine(i)) + "] in [" +
+                settings + "]");
+    }
+    out->Line("pause (3 seconds)...");
+    if (pause) pause(3000);
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string ListText(const std::string& text) {
+  return kNamesIgnoreCase ? UpperText(text) : text;
+}
+
+OptionsResult LoadRunOptions(const std::vector<std::string>& args,
+                             const std::string& start_folder, OutputSink* out,
+                             const std::function<void(int)>& pause,
+                             RunOptions* options) {
+  std::size_t n = args.size() - 1;
+  if (n >= 1 && IsHelp(args[1])) return {OptionsStatus::kHelp, ""};
+  if (n == 0 || n > 4) return {OptionsStatus::kUsage, ""};
+  if (kShellExpandsWildcards) {
+    // A shell expands an unquoted mask into many names; converting only the
+    // last of them would look like success while ignoring the rest.
+    std::vector<std::string> masks;
+    for (std::size_t i = 1; i <= n; ++i) {
+      if (!IsAnySwitch(args[i])) masks.push_back(args[i]);
+    }
+    if (masks.size() > 1) {
+      std::string names;
+      for (const std::string& m : masks) names += " [" + m + "]";
+      return Fatal("more than one file mask:" + names +
+                   "; quote the mask so that the shell does not expand it,"
+                   " as in: zavo /r '/data/arc/*.*'");
+    }
+  }
+  OptionsResult settings =
+      LoadSettings(WithBackslash(PathFolder(args[0])), out, pause, options);
+  if (settings.status != OptionsStatus::kReady) return settings;
+
+  for (std::size_t i = 1; i <= n; ++i) {
+    if (IsSwitch(args[i], 'R')) {
+      options->recurse = true;
+    } else if (IsSwitch(args[i], 'N')) {
+      options->nested = true;
+    } else if (IsSwitch(args[i], 'K')) {
+      options->keep_time = false;
+    }
+  }
+  options->start_folder = start_folder;
+  std::string mask = args[n];
+  if (PathFolder(mask).empty()) mask = WithBackslash(start_folder) + mask;
+  options->file_mask = mask;
+  options->nested_command.assign(args.begin(), args.end() - 1);
+  return {};
+}
+
+}  // namespace zavo

@@ -1,0 +1,68 @@
+// The run's options: what the command line and the settings file ask for,
+// in one value that the rest of the driver reads and never changes.
+
+#ifndef ZAVO_DRIVER_RUN_OPTIONS_H_
+#define ZAVO_DRIVER_RUN_OPTIONS_H_
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "driver/output_sink.h"
+#include "driver/sorted_text_list.h"
+
+namespace zavo {
+
+struct RunOptions {
+  // Settings and switches, named as the settings keys name them.
+  bool recurse = false;
+  bool nested = false;
+  bool keep_time = false;
+  bool stop_on_error = false;
+  bool kill_exist = false;
+  // The archivers file, completed with the program's folder when relative.
+  std::string archivers_file;
+  // The file mask, completed with the start folder when it has no folder.
+  std::string file_mask;
+  // The folder relative AddFile masks start from.
+  std::string start_folder;
+  // The command line of a nested run, without its mask: the program's path
+  // and every parameter before the last.
+  std::vector<std::string> nested_command;
+  // The setting lists; on Win32 upper-cased, as names ignore case there.
+  SortedTextList list_file_names;
+  SortedTextList scan_commands;
+  SortedTextList delete_masks;
+  SortedTextList add_masks;
+};
+
+// What loading the options came to.
+enum class OptionsStatus {
+  kReady,  // the options hold the run's settings
+  kHelp,   // the usage was asked for: print it and stop, all done
+  kUsage,  // wrong number of parameters: print the usage and stop, fatal
+  kFatal,  // a fatal stop; the message says why
+};
+
+struct OptionsResult {
+  OptionsStatus status = OptionsStatus::kReady;
+  std::string message;  // for kFatal
+};
+
+// Reads the command line `args` (args[0] is the program's full path, whose
+// folder holds zavo.ctl) and the settings file into *options.
+// `start_folder` is the folder relative masks start from. Warnings about
+// bad settings lines go to `out`, followed by a 3-second `pause` (none when
+// empty). *options is complete only for kReady.
+OptionsResult LoadRunOptions(const std::vector<std::string>& args,
+                             const std::string& start_folder, OutputSink* out,
+                             const std::function<void(int)>& pause,
+                             RunOptions* options);
+
+// The form a name or setting takes in lists and folder keys: upper-cased
+// where names ignore case, as they are.
+std::string ListText(const std::string& text);
+
+}  // namespace zavo
+
+#endif  // ZAVO_DRIVER_RUN_OPTIONS_H_
