@@ -89,11 +89,17 @@ class StartupTest(ZavoCase):
                     "[zip]\nextension=zip\n")
         os.chmod(path, 0o640)
         self.assertEqual(0, self.zavo("*.none")[0])
+        # Written back with the line end it was read with: LF stays LF.
+        normalised = (b"[7z]\nextension=7z\n; keep this comment\n\n"
+                      b"add=7z a @ArcName @FileName\n[zip]\nextension=zip\n")
         with open(path, "rb") as f:
-            self.assertEqual(b"[7z]\r\nextension=7z\r\n; keep this comment\r\n\r\n"
-                             b"add=7z a @ArcName @FileName\r\n[zip]\r\nextension=zip\r\n",
-                             f.read())
+            self.assertEqual(normalised, f.read())
         self.assertEqual(0o640, os.stat(path).st_mode & 0o777)
+        with open(path, "wb") as f:
+            f.write(b"[7z]\r\n extension = 7z\r\n")
+        self.assertEqual(0, self.zavo("*.none")[0])
+        with open(path, "rb") as f:
+            self.assertEqual(b"[7z]\r\nextension=7z\r\n", f.read())
 
     def test_archivers_file_that_would_lose_text_is_left_alone(self):
         path = os.path.join(self.prog, "archivers.ini")

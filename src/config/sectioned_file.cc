@@ -12,7 +12,17 @@ namespace zavo {
 
 namespace {
 
-constexpr char kLineEnd[] = "\r\n";
+// Win32 files end their lines with CR LF, as every tool there expects. A
+// POSIX file keeps the line end it was read with: an LF file edited with
+// POSIX tools must not come back with a CR on every line.
+std::string LineEndFor(const std::string& data) {
+#ifdef _WIN32
+  (void)data;
+  return "\r\n";
+#else
+  return FirstLineEnd(data, "\n");
+#endif
+}
 
 std::string SectionName(const std::string& name) {
   return TrimBlanks(name).empty() ? std::string(kDefaultSection) : name;
@@ -52,6 +62,8 @@ bool Section::NextEntry(bool first, std::string* key, std::string* value) {
   return !at_end_;
 }
 
+SectionedFile::SectionedFile() : line_end_(LineEndFor(std::string())) {}
+
 bool SectionedFile::Load(const std::string& path) {
   file_name_ = path;
   sections_.clear();
@@ -60,6 +72,7 @@ bool SectionedFile::Load(const std::string& path) {
   at_end_ = true;
   cursor_ = -1;
   error_.clear();
+  line_end_ = LineEndFor(std::string());
   if (!FileExists(path)) {
     error_ = "load [" + path + "]: no such file";
     return true;
@@ -71,6 +84,7 @@ bool SectionedFile::Load(const std::string& path) {
     complete_ = false;
     return true;
   }
+  line_end_ = LineEndFor(data);
   std::string current = kDefaultSection;
   std::vector<std::string> headers;
   // Comments and blank lines at the top describe the file, not a section:
@@ -193,7 +207,7 @@ bool SectionedFile::RoundTrips() const {
 }
 
 std::string SectionedFile::Text() const {
-  const std::string end = kLineEnd;
+  const std::string& end = line_end_;
   std::string text;
   for (const std::string& line : preamble_) text += line + end;
   for (const Section& section : sections_) {

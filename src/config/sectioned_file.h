@@ -55,7 +55,7 @@ class Section {
 // twice in a section keeps its first place and its last value.
 class SectionedFile {
  public:
-  SectionedFile() = default;
+  SectionedFile();
 
   // Remembers path as file_name() and reads the file, replacing what this
   // object held. Returns TRUE FOR FAILURE: when the file does not exist
@@ -67,9 +67,9 @@ class SectionedFile {
 
   // Remembers path as file_name() and writes the normalised text there: the
   // preamble, then per section its header line and "key=value" per entry
-  // (the key alone when the value is empty), each line ended by CR LF. The
-  // file is replaced whole or not at all, and is left alone
-  // when it already holds that text. Returns TRUE FOR FAILURE, error() then
+  // (the key alone when the value is empty), each line ended by line_end().
+  // The file is replaced whole or not at all, and is left alone when it
+  // already holds that text. Returns TRUE FOR FAILURE, error() then
   // saying why: the write failed, or complete() is false (the file is then
   // not touched, so that no text of it is lost).
   bool SaveAs(const std::string& path);
@@ -110,6 +110,9 @@ class SectionedFile {
   // comes before it; they belong to no section.
   const std::vector<std::string>& preamble() const { return preamble_; }
   const std::string& error() const { return error_; }
+  // CR LF on Win32. On POSIX the line end of the file's first line as Load
+  // read it, LF for a file without one (or not read).
+  const std::string& line_end() const { return line_end_; }
 
  private:
   void LoadHeader(const std::string& line, std::string* current);
@@ -123,6 +126,7 @@ class SectionedFile {
   bool at_end_ = true;
   int cursor_ = -1;
   std::string error_;
+  std::string line_end_;
 };
 
 // The files a run has asked for, each read at most once, in the order they

@@ -135,7 +135,7 @@ TEST_F(ConverterTest, ConvertsAnArchiveAndKeepsItsTime) {
   FileTime kept;
   ASSERT_TRUE(GetFileTime(arc_ / "old.7z", &kept));
   EXPECT_EQ(t.seconds, kept.seconds);
-  EXPECT_EQ("old.7z my old archive\r\n > more\r\n",
+  EXPECT_EQ("old.7z my old archive\n > more\n",
             ReadFile(arc_ / "descript.ion"));
   EXPECT_EQ(0, WorkFolders());
 
@@ -240,7 +240,7 @@ TEST_F(ConverterTest, TakenFinalNameIsLeftAloneWithoutKillExist) {
   FileTime after;
   GetFileTime(arc_ / "a.7z", &after);
   EXPECT_EQ(before.seconds, after.seconds);
-  EXPECT_EQ("a.zip text\r\n", ReadFile(arc_ / "descript.ion"));
+  EXPECT_EQ("a.zip text\n", ReadFile(arc_ / "descript.ion"));
   EXPECT_EQ(0, WorkFolders());
 }
 
@@ -333,7 +333,7 @@ TEST_F(ConverterTest, ListsAreWrittenWhenTheFolderChanges) {
   WriteFile(arc_ / "a.zip", "z");
   WriteFile(arc_ / "descript.ion", "a.zip top\n");
   WriteFile(arc_ / "sub/b.zip", "z");
-  WriteFile(arc_ / "sub/descript.ion", "B.ZIP below\n");
+  WriteFile(arc_ / "sub/descript.ion", "B.ZIP below\r\n");
   chmod((arc_ / "sub/descript.ion").c_str(), 0444);
   EXPECT_EQ(kExitDone, RunZavo({"/r", "*.zip"}));
   EXPECT_EQ(
@@ -342,7 +342,7 @@ TEST_F(ConverterTest, ListsAreWrittenWhenTheFolderChanges) {
                                 "processing folder [" + arc_.path() + "/sub]",
                                 "[b.zip] -> [b.7z] done!"}),
       Output());
-  EXPECT_EQ("a.7z top\r\n", ReadFile(arc_ / "descript.ion"));
+  EXPECT_EQ("a.7z top\n", ReadFile(arc_ / "descript.ion"));
   EXPECT_EQ("b.7z below\r\n", ReadFile(arc_ / "sub/descript.ion"));
   struct stat st;
   stat((arc_ / "sub/descript.ion").c_str(), &st);

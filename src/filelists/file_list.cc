@@ -131,6 +131,7 @@ int FileList::Find(const std::string& file_name) const {
 void FileList::Clear() {
   entries_.clear();
   complete_ = true;
+  line_end_ = "\r\n";
 }
 
 bool LoadFileList(FileList* list, const std::string& path,
@@ -148,6 +149,7 @@ bool LoadFileList(FileList* list, const std::string& path,
   bool have_current = false;
   FileListEntry current("");
   std::string line;
+  std::string line_end;
   bool read_whole = true;
   for (;;) {
     const std::int64_t size = stream.Size();
@@ -158,12 +160,17 @@ bool LoadFileList(FileList* list, const std::string& path,
     }
     if (position >= size) break;
     // No limit: a long line cut short here would be written back cut.
-    ReadTextLine(&stream, &line, std::string::npos);
+    ReadTextLine(&stream, &line, std::string::npos, nullptr, &line_end);
     if (stream.io_error() || stream.Position() <= position) {
       // The line may be only part of what the file holds; leave it out.
       read_whole = false;
       break;
     }
+    // A list kept with POSIX tools keeps its LF line ends; lists on Win32
+    // are CR LF files, as DOS and Windows tools write them.
+#ifndef _WIN32
+    if (position == 0 && !line_end.empty()) list->line_end_ = line_end;
+#endif
     if (have_current && StartsWith(line, marker)) {
       current.AddLine(line.substr(marker.size()));
       continue;
@@ -207,11 +214,11 @@ bool SaveFileList(const FileList& list, const std::string& path,
     data += entry.lead();
     const std::vector<FileListLine>& lines = entry.lines();
     if (!lines.empty()) data += lines[0].text();
-    data += "\r\n";
+    data += list.line_end();
     for (std::size_t i = 1; i < lines.size(); ++i) {
       data += marker;
       data += lines[i].text();
-      data += "\r\n";
+      data += list.line_end();
     }
   }
 

@@ -109,12 +109,17 @@ class FileList {
   // then holds only part of the file, and SaveFileList refuses to write it.
   bool complete() const { return complete_; }
 
+  // The line end SaveFileList writes: CR LF on Win32; on POSIX the one that
+  // ended the first line LoadFileList read, CR LF when it read none.
+  const std::string& line_end() const { return line_end_; }
+
  private:
   friend bool LoadFileList(FileList* list, const std::string& path,
                            const std::string& marker, std::string* error);
 
   std::vector<FileListEntry> entries_;
   bool complete_ = true;
+  std::string line_end_ = "\r\n";
 };
 
 // Replaces the content of *list by the entries of the list file at path,
@@ -130,10 +135,10 @@ bool LoadFileList(FileList* list, const std::string& path,
 // Writes the entries of `list` to the file at path in their sorted order,
 // each entry line as it was read (or, for a new or renamed entry, the name's
 // file form, one blank and the first text), each further line as `marker`
-// and its text, every line ending in CR LF. The new content goes to a new
-// file beside path that is then renamed over it, so a failure leaves the old
-// file as it was; when the file already holds exactly these bytes, it is not
-// touched at all. Returns true when the file holds the list afterwards.
+// and its text, every line ending in list.line_end(). The new content goes to a
+// new file beside path that is then renamed over it, so a failure leaves the
+// old file as it was; when the file already holds exactly these bytes, it is
+// not touched at all. Returns true when the file holds the list afterwards.
 // Returns false, writing nothing, for an incomplete list (see
 // FileList::complete), and false with the file unchanged when the write
 // failed; *error (when given) then says why.

@@ -14,6 +14,13 @@
 namespace zavo {
 namespace {
 
+// Win32 writes CR LF whatever line end a file was read with.
+#ifdef _WIN32
+constexpr bool kIsWin32 = true;
+#else
+constexpr bool kIsWin32 = false;
+#endif
+
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
@@ -90,9 +97,16 @@ TEST_F(FileListTest, RewriteKeepsEveryLineAndSortsEntries) {
       {"continuation lines before any entry stay first", " >",
        " >head\r\n >more\r\nb.zip x\r\nword\r\n",
        " >head\r\n >more\r\nword\r\nb.zip x\r\n"},
-      {"every line end; the last line needs none", " >",
-       "b b\na a\rc c\n\rd d\r\ne e", "a a\r\nb b\r\nc c\r\nd d\r\ne e\r\n"},
-      {"CR CR ends two lines", " >", "b y\r\ra x", "\r\na x\r\nb y\r\n"},
+      {"every line end; the last line needs none; CR LF on Win32, else the"
+       " first line's end",
+       " >", "b b\na a\rc c\n\rd d\r\ne e",
+       kIsWin32 ? "a a\r\nb b\r\nc c\r\nd d\r\ne e\r\n"
+                : "a a\nb b\nc c\nd d\ne e\n"},
+      {"CR CR ends two lines", " >", "b y\r\ra x",
+       kIsWin32 ? "\r\na x\r\nb y\r\n" : "\ra x\rb y\r"},
+      {"LF lines", " >", "b.zip x\n >y\na.zip z\n",
+       kIsWin32 ? "a.zip z\r\nb.zip x\r\n >y\r\n" : "a.zip z\nb.zip x\n >y\n"},
+      {"one line without an end gets CR LF", " >", "b.zip x", "b.zip x\r\n"},
       {"long lines stay whole", " >",
        "b.zip " + long_text + "\r\n >" + long_text + "\r\na " + long_text,
        "a " + long_text + "\r\nb.zip " + long_text + "\r\n >" + long_text +
@@ -208,7 +222,8 @@ TEST_F(FileListTest, RewriteReplacesTheFileInsteadOfEmptyingIt) {
   fs::create_hard_link(Path("list"), Path("old"));
   FileList list = Load("list");
   ASSERT_TRUE(SaveFileList(list, Path("list"), kContinuationMarker));
-  EXPECT_EQ("a.zip x\r\nb.zip y\r\n", Read("list"));
+  EXPECT_EQ(kIsWin32 ? "a.zip x\r\nb.zip y\r\n" : "a.zip x\nb.zip y\n",
+            Read("list"));
   EXPECT_EQ("b.zip y\na.zip x\n", Read("old"));
 }
 

@@ -147,8 +147,9 @@ bool ByteStream::Seek(std::int64_t position) {
 }
 
 void ReadTextLine(ByteStream* stream, std::string* text, std::size_t limit,
-                  bool* cut) {
+                  bool* cut, std::string* line_end) {
   if (cut != nullptr) *cut = false;
+  if (line_end != nullptr) line_end->clear();
   if (stream == nullptr || !stream->is_open()) return;
   text->clear();
   unsigned char c = 0;
@@ -165,10 +166,15 @@ void ReadTextLine(ByteStream* stream, std::string* text, std::size_t limit,
     }
   }
   if (ended) {
+    if (line_end != nullptr) line_end->push_back(static_cast<char>(c));
     unsigned char partner = c == '\r' ? '\n' : '\r';
     unsigned char next = 0;
-    if (stream->Read(&next, 1) == 1 && next != partner) {
-      stream->Seek(stream->Position() - 1);
+    if (stream->Read(&next, 1) == 1) {
+      if (next != partner) {
+        stream->Seek(stream->Position() - 1);
+      } else if (line_end != nullptr) {
+        line_end->push_back(static_cast<char>(next));
+      }
     }
   }
   if (stream->failed()) {

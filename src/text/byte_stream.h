@@ -56,8 +56,8 @@ class ByteStream {
   Mode mode_ = Mode::kRead;
   std::string path_;
   unsigned char buffer_[4096];
-  std::size_t buffer_pos_ = 0;  // next byte to read, or bytes pending write
-  std::size_t buffer_len_ = 0;  // bytes valid in the buffer when reading
+  std::size_t buffer_pos_ = 0;     // next byte to read, or bytes pending write
+  std::size_t buffer_len_ = 0;     // bytes valid in the buffer when reading
   std::int64_t buffer_start_ = 0;  // file position of buffer_[0]
   std::int64_t position_ = 0;
   bool failed_ = false;
@@ -67,10 +67,13 @@ class ByteStream {
 
 // Reads one line: CR, LF, CR LF or LF CR end it; the last line needs no end.
 // Only the first `limit` characters are kept; *cut tells whether more were
-// read and dropped. At the end of the stream the error state is cleared and
-// the position is the size, so callers loop while Position() < Size().
+// read and dropped. *line_end, when given, receives the bytes that ended the
+// line (empty for a last line without an end). At the end of the stream the
+// error state is cleared and the position is the size, so callers loop
+// while Position() < Size().
 void ReadTextLine(ByteStream* stream, std::string* text,
-                  std::size_t limit = kMaxText, bool* cut = nullptr);
+                  std::size_t limit = kMaxText, bool* cut = nullptr,
+                  std::string* line_end = nullptr);
 
 // Writes first and then second, as bytes; callers pass "\r\n" as second to
 // end a line. Returns false when the write failed.

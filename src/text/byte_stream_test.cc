@@ -10,15 +10,19 @@
 namespace zavo {
 namespace {
 
+// The lines of the file; *ends, when given, gets the end of each.
 std::vector<std::string> ReadLines(const std::string& path,
-                                   std::size_t limit = kMaxText) {
+                                   std::size_t limit = kMaxText,
+                                   std::vector<std::string>* ends = nullptr) {
   ByteStream s;
   EXPECT_TRUE(s.Open(path, ByteStream::Mode::kRead));
   std::vector<std::string> lines;
   while (s.Position() < s.Size()) {
     std::string line;
-    ReadTextLine(&s, &line, limit);
+    std::string end;
+    ReadTextLine(&s, &line, limit, nullptr, ends != nullptr ? &end : nullptr);
     lines.push_back(line);
+    if (ends != nullptr) ends->push_back(end);
     EXPECT_FALSE(s.failed());
   }
   return lines;
@@ -29,16 +33,20 @@ TEST(ReadTextLineTest, EveryLineEndCountsOnce) {
   struct Case {
     std::string bytes;
     std::vector<std::string> lines;
+    std::vector<std::string> ends;
   } cases[] = {
-      {"a\r\nb\n\rc", {"a", "b", "c"}},
-      {"a\r\rb", {"a", "", "b"}},
-      {"a\n\nb\n", {"a", "", "b"}},
-      {"a\rb\rc\r", {"a", "b", "c"}},
-      {"\n", {""}},
-      {"last", {"last"}},
+      {"a\r\nb\n\rc", {"a", "b", "c"}, {"\r\n", "\n\r", ""}},
+      {"a\r\rb", {"a", "", "b"}, {"\r", "\r", ""}},
+      {"a\n\nb\n", {"a", "", "b"}, {"\n", "\n", "\n"}},
+      {"a\rb\rc\r", {"a", "b", "c"}, {"\r", "\r", "\r"}},
+      {"\n", {""}, {"\n"}},
+      {"last", {"last"}, {""}},
   };
   for (const Case& c : cases) {
     WriteFile(dir / "f", c.bytes);
+    std::vector<std::string> ends;
+    EXPECT_EQ(c.lines, ReadLines(dir / "f", kMaxText, &ends)) << c.bytes;
+    EXPECT_EQ(c.ends, ends) << c.bytes;
     EXPECT_EQ(c.lines, ReadLines(dir / "f")) << c.bytes;
   }
 }

@@ -239,4 +239,13 @@ std::string TrimBlanks(const std::string& text) {
   return text.substr(begin, end - begin);
 }
 
+std::string FirstLineEnd(const std::string& data, const std::string& fallback) {
+  std::size_t end = data.find_first_of("\r\n");
+  if (end == std::string::npos) return fallback;
+  char partner = data[end] == '\r' ? '\n' : '\r';
+  std::size_t length =
+      end + 1 < data.size() && data[end + 1] == partner ? 2 : 1;
+  return data.substr(end, length);
+}
+
 }  // namespace zavo

@@ -74,6 +74,11 @@ std::string WithExtension(const std::string& path, const std::string& ext);
 // Trims blanks and tabs at both ends.
 std::string TrimBlanks(const std::string& text);
 
+// The line end that ends the first line of `data`, as the line readers see
+// it: "\r\n", "\n\r", "\r" or "\n"; `fallback` when data holds none.
+// Files zavo rewrites keep the line end they were read with.
+std::string FirstLineEnd(const std::string& data, const std::string& fallback);
+
 }  // namespace zavo
 
 #endif  // ZAVO_TEXT_TEXT_UTILS_H_
