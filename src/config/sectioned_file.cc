@@ -6,6 +6,7 @@
 
 #include "config/config_lines.h"
 #include "fs/file_tree.h"
+#include "platform/os.h"
 #include "text/text_utils.h"
 
 namespace zavo {
@@ -16,12 +17,7 @@ namespace {
 // POSIX file keeps the line end it was read with: an LF file edited with
 // POSIX tools must not come back with a CR on every line.
 std::string LineEndFor(const std::string& data) {
-#ifdef _WIN32
-  (void)data;
-  return "\r\n";
-#else
-  return FirstLineEnd(data, "\n");
-#endif
+  return kIsWin32 ? "\r\n" : FirstLineEnd(data, "\n");
 }
 
 std::string SectionName(const std::string& name) {

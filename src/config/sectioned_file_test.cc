@@ -7,17 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/os.h"
 #include "testing/temp_dir.h"
 
 namespace zavo {
 namespace {
-
-// Win32 writes CR LF whatever line end a file was read with.
-#ifdef _WIN32
-constexpr bool kIsWin32 = true;
-#else
-constexpr bool kIsWin32 = false;
-#endif
 
 class SectionedFileTest : public ::testing::Test {
  protected:

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fs/file_tree.h"
+#include "platform/os.h"
 #include "text/byte_stream.h"
 #include "text/text_utils.h"
 
@@ -168,9 +169,9 @@ bool LoadFileList(FileList* list, const std::string& path,
     }
     // A list kept with POSIX tools keeps its LF line ends; lists on Win32
     // are CR LF files, as DOS and Windows tools write them.
-#ifndef _WIN32
-    if (position == 0 && !line_end.empty()) list->line_end_ = line_end;
-#endif
+    if (position == 0 && !kIsWin32 && !line_end.empty()) {
+      list->line_end_ = line_end;
+    }
     if (have_current && StartsWith(line, marker)) {
       current.AddLine(line.substr(marker.size()));
       continue;

@@ -11,15 +11,10 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/os.h"
+
 namespace zavo {
 namespace {
-
-// Win32 writes CR LF whatever line end a file was read with.
-#ifdef _WIN32
-constexpr bool kIsWin32 = true;
-#else
-constexpr bool kIsWin32 = false;
-#endif
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
