@@ -13,7 +13,7 @@ namespace {
 
 TEST(FolderListsTest, RenamesInEveryListAndWritesOnlyExistingFiles) {
   ScopedTempDir dir;
-  WriteFile(dir / "descript.ion", "a.zip first\n > more\nb.zip other\n");
+  WriteFile(dir / "descript.ion", "a.zip first\r\n > more\r\nb.zip other\r\n");
   WriteFile(dir / "files.bbs", "A.ZIP in the other list\n");
   SortedTextList names;
   names.Insert("descript.ion");
