@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "config/macro_engine.h"
+#include "config/shell_quote.h"
 #include "fs/file_tree.h"
 #include "platform/file_system.h"
 #include "text/text_utils.h"
@@ -15,12 +16,12 @@ namespace zavo {
 
 namespace {
 
-#ifdef _WIN32
 // cmd.exe has no quoting that protects every character; the template's
-// author quotes the macros there.
-constexpr MacroQuoting kCommandQuoting = MacroQuoting::kPlain;
+// author quotes the macros there. POSIX commands go to the shell.
+#ifdef _WIN32
+constexpr bool kQuoteForShell = false;
 #else
-constexpr MacroQuoting kCommandQuoting = MacroQuoting::kShell;
+constexpr bool kQuoteForShell = true;
 #endif
 
 // The words of `text` between commas; empty words are never produced.
@@ -106,12 +107,13 @@ unsigned char BuildCommand(const std::string& command_template,
         return kCommandUnsafe;
       }
     }
-    if (kCommandQuoting == MacroQuoting::kShell && calls_functions &&
+    if (kQuoteForShell && calls_functions &&
         !std::all_of(macro.value.begin(), macro.value.end(),
                      [](char c) { return IsInertCharacter(c); })) {
       return kCommandUnsafe;
     }
-    engine.Define(macro.name, macro.value, false, kCommandQuoting);
+    engine.Define(macro.name, macro.value, false,
+                  kQuoteForShell ? QuoteForShell : nullptr);
   }
   // Functions run after the macros, over the values too: a file called
   // "@NUM{...}.zip" would be rewritten. A template without calls of its own

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "archivers/command_runner.h"
-#include "config/macro_engine.h"
+#include "config/shell_quote.h"
 #include "platform/file_system.h"
 #include "text/text_utils.h"
 

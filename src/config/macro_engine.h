@@ -13,30 +13,28 @@
 
 namespace zavo {
 
-// How a macro's value is put into the text.
-enum class MacroQuoting {
-  kPlain,  // as it is
-  // Quoted for a POSIX shell according to where the name stands in the text:
-  // bare, inside double quotes, or inside single quotes, so that the shell
-  // reads exactly the value whatever characters it holds.
-  kShell,
-};
+// How a macro's value is put into the text: given the expanded text before
+// the macro's place and the value, returns the text to insert there. The
+// engine itself only substitutes; a caller that builds a command hands in
+// the quoting of its interpreter.
+using MacroQuoter = std::string (*)(const std::string& before,
+                                    const std::string& value);
 
 struct Macro {
   std::string name;  // an empty name makes the macro inert
   std::string value;
   bool case_sensitive = false;
-  MacroQuoting quoting = MacroQuoting::kPlain;
+  MacroQuoter quoter = nullptr;  // none: the value goes in as it is
 };
 
 // Macros kept sorted by name in descending order of their upper-cased forms,
 // so that a longer name that extends a shorter one is substituted first.
 class MacroList {
  public:
-  // Replaces the value, case flag and quoting of a macro of the same
+  // Replaces the value, case flag and quoter of a macro of the same
   // upper-cased name (its name stays as first written), or inserts a new one.
   void Define(const std::string& name, const std::string& value,
-              bool case_sensitive, MacroQuoting quoting);
+              bool case_sensitive, MacroQuoter quoter);
   const std::vector<Macro>& macros() const { return macros_; }
 
  private:
@@ -72,7 +70,7 @@ class MacroEngine {
   virtual ~MacroEngine() = default;
 
   void Define(const std::string& name, const std::string& value,
-              bool case_sensitive, MacroQuoting quoting = MacroQuoting::kPlain);
+              bool case_sensitive, MacroQuoter quoter = nullptr);
 
   // Expands *text in place. Returns false when some step had to cut the
   // text at max_length: the cut text is then in *text, and a caller that
@@ -108,10 +106,6 @@ std::string PadFunction(const std::string& arguments, std::size_t limit);
 constexpr std::size_t kMaxPadWidth = 65536;  // the limit of the first form
 std::string NumFunction(const std::string& arguments);
 std::string SizeFunction(const std::string& arguments);
-
-// Quotes value for a POSIX shell as it would stand at the end of `before`:
-// bare, inside "...", or inside '...'. Exposed for tests.
-std::string QuoteForShell(const std::string& before, const std::string& value);
 
 }  // namespace zavo
 

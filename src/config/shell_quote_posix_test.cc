@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "config/macro_engine.h"
+#include "config/shell_quote.h"
 #include "fs/file_tree.h"
 #include "testing/temp_dir.h"
 
@@ -65,13 +66,13 @@ std::vector<std::string> Shells() {
 
 std::string ExpandShell(const std::string& text, const std::string& value) {
   MacroEngine engine(4096);
-  engine.Define("@V", value, false, MacroQuoting::kShell);
+  engine.Define("@V", value, false, QuoteForShell);
   std::string command = text;
   EXPECT_TRUE(engine.Expand(&command));
   return command;
 }
 
-TEST(MacroQuotingTest, ShellReadsExactlyTheValue) {
+TEST(ShellQuoteTest, ShellReadsExactlyTheValue) {
   ScopedTempDir dir;
   for (const std::string& shell : Shells()) {
     for (const Context& c : kContexts) {
@@ -87,7 +88,7 @@ TEST(MacroQuotingTest, ShellReadsExactlyTheValue) {
 
 // Where no quoting can give the value back whole, it still never runs as a
 // command.
-TEST(MacroQuotingTest, AwkwardPlacesNeverRunTheValue) {
+TEST(ShellQuoteTest, AwkwardPlacesNeverRunTheValue) {
   ScopedTempDir dir;
   const char* const kTemplates[] = {
       "printf %s $@V",      // "$'" would be bash's escape quotes
@@ -107,7 +108,7 @@ TEST(MacroQuotingTest, AwkwardPlacesNeverRunTheValue) {
   }
 }
 
-TEST(MacroQuotingTest, QuotesForTheContext) {
+TEST(ShellQuoteTest, QuotesForTheContext) {
   const struct {
     const char* before;
     const char* value;
