@@ -167,6 +167,7 @@ bool FileProbe::ReadAt(std::int32_t offset, std::size_t count,
         std::setvbuf(file, nullptr, _IONBF, 0);
         head_.resize(head_size_);
         head_.resize(std::fread(&head_[0], 1, head_size_, file));
+        // The file was only read: closing it cannot lose anything.
         std::fclose(file);
       }
     }

@@ -1,5 +1,6 @@
 #include "archivers/archiver_list.h"
 
+#include "config/sectioned_file.h"
 #include "driver/work_names.h"
 #include "fs/file_tree.h"
 #include "platform/file_system.h"
@@ -24,6 +25,24 @@ void ArchiverList::AddDefinition(const std::string& extension,
                                  const std::string& test) {
   definitions_.push_back(std::make_unique<ArchiverDefinition>(
       extension, ident, extract, add, test));
+}
+
+void ArchiverList::AddDefinitionsFromFile(const std::string& path) {
+  SectionedFileCache cache;
+  std::string section;
+  for (bool more = cache.NextSection(true, path, &section); more;
+       more = cache.NextSection(false, path, &section)) {
+    AddDefinition(cache.ReadString(path, section, "extension"),
+                  cache.ReadString(path, section, "ident"),
+                  cache.ReadString(path, section, "extract"),
+                  cache.ReadString(path, section, "add"),
+                  cache.ReadString(path, section, "test"));
+  }
+  // The write-back only normalises the file's form: one that cannot be
+  // written, or whose text would not survive it, is left as it was, and the
+  // definitions are read already, so the run goes on without a word.
+  const bool unwritten = cache.Release();
+  (void)unwritten;
 }
 
 void ArchiverList::SetArchiveName(const std::string& name) {
@@ -89,7 +108,10 @@ unsigned char ArchiverList::Pack(const std::string& folder) {
 }
 
 std::string ArchiverList::NewArchiveName(const std::string& folder) {
-  ForceFolders(folder);
+  // A folder that cannot be made shows when the archiver is started in it:
+  // Pack then answers kNotRun.
+  const bool made = ForceFolders(folder);
+  (void)made;
   std::string name;
   do {
     name = folder + TimeStampName() + ".tmp";

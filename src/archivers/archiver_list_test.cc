@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -88,6 +89,27 @@ class ArchiverCommandTest : public ::testing::Test {
   std::string work_;
   RecordingRunner runner_;
 };
+
+TEST_F(ArchiverCommandTest, DefinitionsComeFromTheFileWhichIsNormalised) {
+  const std::string path = folder_ + "archivers.ini";
+  std::ofstream(dir_ / "archivers.ini")
+      << "[7z]\nextension = 7z\nadd=pk a @ArcName\n[zip]\nident=0,504B\n"
+         "extract=unpk x @ArcName\ntest=unpk t @ArcName\n";
+  ArchiverList list(&runner_);
+  list.AddDefinitionsFromFile(path);
+  list.AddDefinitionsFromFile(folder_ + "missing.ini");
+
+  ASSERT_EQ(2u, list.size());
+  EXPECT_EQ("7z", list.definition(0).extension());
+  EXPECT_EQ("pk a @ArcName", list.definition(0).add_command());
+  EXPECT_EQ(std::string("PK"), list.definition(1).ident_bytes());
+  EXPECT_EQ("unpk x @ArcName", list.definition(1).extract_command());
+  EXPECT_EQ("unpk t @ArcName", list.definition(1).test_command());
+  std::ifstream in(dir_ / "archivers.ini", std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)),
+                   std::istreambuf_iterator<char>());
+  EXPECT_EQ(0u, text.find("[7z]\r\nextension=7z\r\n")) << text;
+}
 
 TEST_F(ArchiverCommandTest, ExtractRunsInTheWorkFolderItMakes) {
   ArchiverList list(&runner_);

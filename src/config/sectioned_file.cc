@@ -261,14 +261,22 @@ void SectionedFile::Put(const std::string& section, const std::string& key,
   }
 }
 
-SectionedFileCache::~SectionedFileCache() { Release(); }
+SectionedFileCache::~SectionedFileCache() {
+  // A destructor has no one to tell; a caller that wants to know releases
+  // the cache first (the files are then gone and this does nothing).
+  const bool unwritten = Release();
+  (void)unwritten;
+}
 
 SectionedFile* SectionedFileCache::GetFile(const std::string& path) {
   for (const std::unique_ptr<SectionedFile>& file : files_) {
     if (SamePath(file->file_name(), path)) return file.get();
   }
   files_.push_back(std::make_unique<SectionedFile>());
-  files_.back()->Load(path);
+  // A file that is missing or cannot be read reads as empty, which is the
+  // answer callers get; its error() keeps the reason.
+  const bool unread = files_.back()->Load(path);
+  (void)unread;
   return files_.back().get();
 }
 

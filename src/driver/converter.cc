@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "config/sectioned_file.h"
 #include "driver/archive_conversion.h"
 #include "driver/folder_scan.h"
 #include "fs/file_tree.h"
@@ -86,20 +85,7 @@ bool Converter::LoadArchivers() {
     return Fatal("canot open archives file [" + file + "]");
   }
   archivers_.reset(new ArchiverList(runner_));
-  SectionedFileCache cache;
-  std::string section;
-  cache.NextSection(true, file, &section);
-  while (!cache.at_end()) {
-    archivers_->AddDefinition(cache.ReadString(file, section, "extension"),
-                              cache.ReadString(file, section, "ident"),
-                              cache.ReadString(file, section, "extract"),
-                              cache.ReadString(file, section, "add"),
-                              cache.ReadString(file, section, "test"));
-    cache.NextSection(false, file, &section);
-  }
-  // Release fails only for a file changed through the cache and left
-  // unwritten; the archivers file is only read here.
-  cache.Release();
+  archivers_->AddDefinitionsFromFile(file);
   return true;
 }
 
