@@ -93,8 +93,8 @@ class ArchiverCommandTest : public ::testing::Test {
 TEST_F(ArchiverCommandTest, DefinitionsComeFromTheFileWhichIsNormalised) {
   const std::string path = folder_ + "archivers.ini";
   std::ofstream(dir_ / "archivers.ini")
-      << "[7z]\nextension = 7z\nadd=pk a @ArcName\n[zip]\nident=0,504B\n"
-         "extract=unpk x @ArcName\ntest=unpk t @ArcName\n";
+      << "[7z]\r\nextension = 7z\r\nadd=pk a @ArcName\r\n[zip]\r\n"
+         "ident=0,504B\r\nextract=unpk x @ArcName\r\ntest=unpk t @ArcName\r\n";
   ArchiverList list(&runner_);
   list.AddDefinitionsFromFile(path);
   list.AddDefinitionsFromFile(folder_ + "missing.ini");
