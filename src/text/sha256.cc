@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
-
-#include "text/byte_stream.h"
 
 namespace zavo {
 
@@ -128,34 +125,6 @@ std::string Sha256Hex(const std::string& bytes) {
   Sha256 digest;
   digest.Update(bytes.data(), bytes.size());
   return digest.HexDigest();
-}
-
-bool Sha256OfFile(const std::string& path, std::string* hex, std::int64_t* size,
-                  std::string* error) {
-  ByteStream stream;
-  if (!stream.Open(path, ByteStream::Mode::kRead)) {
-    *error = stream.error();
-    return false;
-  }
-  Sha256 digest;
-  std::vector<unsigned char> chunk(1 << 16);
-  std::int64_t total = 0;
-  for (;;) {
-    std::size_t got = stream.Read(chunk.data(), chunk.size());
-    digest.Update(chunk.data(), got);
-    total += static_cast<std::int64_t>(got);
-    if (got < chunk.size()) break;
-  }
-  // A short read is the end of the file unless the stream saw an error: a
-  // digest of part of a file must never stand for the whole.
-  if (stream.io_error()) {
-    *error =
-        stream.error().empty() ? "read(" + path + ") failed" : stream.error();
-    return false;
-  }
-  *hex = digest.HexDigest();
-  *size = total;
-  return true;
 }
 
 }  // namespace zavo

@@ -1,4 +1,4 @@
-// SHA-256 (FIPS 180-4) of bytes and of whole files, written as 64 lower-case
+// SHA-256 (FIPS 180-4), written as 64 lower-case
 // hexadecimal digits as sha256sum prints them.
 
 #ifndef ZAVO_TEXT_SHA256_H_
@@ -32,12 +32,6 @@ class Sha256 {
 
 // The digest of a text's bytes.
 std::string Sha256Hex(const std::string& bytes);
-
-// Reads the file at path from start to end and puts its digest into *hex
-// and its length into *size. Returns false, with *error saying why, when the
-// file cannot be opened or a read fails; *hex and *size are then unchanged.
-bool Sha256OfFile(const std::string& path, std::string* hex, std::int64_t* size,
-                  std::string* error);
 
 }  // namespace zavo
 
