@@ -10,6 +10,7 @@ need g++ g++
 need make make
 need python3 python3
 need /usr/include/gtest/gtest.h libgtest-dev
+need /usr/include/nlohmann/json.hpp nlohmann-json3-dev  # JSON of the report
 # The archivers of the default archivers file and of the tests.
 need 7z p7zip-full
 need zip zip

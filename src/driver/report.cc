@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/os.h"
 
 namespace zavo {
 
@@ -94,6 +98,31 @@ std::string Line(const Json& object) {
 }
 
 }  // namespace
+
+void CountUnpacked(const std::string& folder, ReportRecord* record) {
+  record->files = record->folders = record->links = 0;
+  // A stack of folders rather than recursion: an archive may nest folders
+  // as deep as the path length allows.
+  std::vector<std::string> pending = {folder};
+  while (!pending.empty()) {
+    std::string here = pending.back();
+    pending.pop_back();
+    if (!here.empty() && here.back() != kPathSeparator) here += kPathSeparator;
+    auto listing = ListFolderKinds(here + "*.*");
+    if (listing == nullptr) continue;
+    DirEntry entry;
+    while (listing->Next(&entry)) {
+      if ((entry.attributes & kAttrLink) != 0) {
+        ++record->links;
+      } else if ((entry.attributes & kAttrFolder) != 0) {
+        ++record->folders;
+        pending.push_back(here + entry.name);
+      } else if ((entry.attributes & kAttrVolume) == 0) {
+        ++record->files;
+      }
+    }
+  }
+}
 
 const char* StatusName(ArchiveStatus status) {
   switch (status) {

@@ -63,6 +63,10 @@ struct ReportTotals {
   std::int64_t bytes_after = 0;
 };
 
+// Counts what lies below folder into the record's files, folders and links,
+// without entering links. A folder that cannot be listed counts as empty.
+void CountUnpacked(const std::string& folder, ReportRecord* record);
+
 // The text of a status as the report writes it.
 const char* StatusName(ArchiveStatus status);
 
