@@ -12,14 +12,17 @@ need python3 python3
 need /usr/include/gtest/gtest.h libgtest-dev
 need /usr/include/nlohmann/json.hpp nlohmann-json3-dev  # JSON of the report
 # The archivers of the default archivers file and of the tests.
+need 7zz 7zip  # packs and tests the target kind
+need bsdtar libarchive-tools  # extracts every kind but arj
 need 7z p7zip-full
 need zip zip
 need unzip unzip
-
-
 need unar unar
+need zstd zstd
+need cpio cpio
+need gcab gcab  # the tests make cab archives with it
 need strace strace  # a reliability test kills zavo at exact system calls
-need arj arj  # the tests make arj archives with it
+need arj arj  # extracts arj; the tests make arj archives with it
 need cabextract cabextract
 need bzip2 bzip2
 need xz xz-utils

@@ -72,6 +72,15 @@ bool IsRegularPath(const std::string& path) {
   return std::filesystem::is_regular_file(std::filesystem::path(path), error);
 }
 
+// Whether the file name of `path` ends in "." + extension, letter case
+// ignored.
+bool EndsWithExtension(const std::string& path, const std::string& extension) {
+  const std::string name = PathFileName(path);
+  if (name.size() <= extension.size()) return false;
+  const std::size_t dot = name.size() - extension.size() - 1;
+  return name[dot] == '.' && EqualNoCase(name.substr(dot + 1), extension);
+}
+
 }  // namespace
 
 void DecodeIdent(const std::string& ident, std::int32_t* offset,
@@ -193,9 +202,24 @@ bool ArchiverDefinition::Matches() const {
   return Matches(&probe);
 }
 
+bool ArchiverDefinition::HasWholeExtension() const {
+  return ident_bytes_.empty() && extension_.find('.') != std::string::npos;
+}
+
+std::string ArchiverDefinition::RenamedPath(
+    const std::string& path, const std::string& new_extension) const {
+  if (!HasWholeExtension() || !EndsWithExtension(path, extension_)) {
+    return WithExtension(path, new_extension);
+  }
+  return path.substr(0, path.size() - extension_.size()) + new_extension;
+}
+
 bool ArchiverDefinition::Matches(FileProbe* probe) const {
   if (!probe->IsRegularFile()) return false;
   if (ident_bytes_.empty()) {
+    if (HasWholeExtension()) {
+      return EndsWithExtension(probe->path(), extension_);
+    }
     return !extension_.empty() && EqualNoCase(probe->extension(), extension_);
   }
   std::string found;

@@ -102,7 +102,10 @@ class ArchiverDefinition {
   void SetArchiveName(const std::string& name) { archive_name_ = name; }
 
   // Whether ArchiveName is an archive of this kind. A definition without
-  // ident bytes compares the extension (letter case ignored); one with
+  // ident bytes compares the extension (letter case ignored): a single
+  // extension ("zip") with the path's own, a whole extension holding a dot
+  // ("tar.gz") with the end of the file name, so that "x.tar.gz" matches
+  // "tar.gz" and "gz" but not "tar". One with
   // ident bytes compares the bytes at the offset and ignores the extension;
   // one with neither matches nothing. Only regular files (or links to them)
   // that can be opened for reading match: a folder, a link to one, a
@@ -112,6 +115,16 @@ class ArchiverDefinition {
   bool Matches() const;
   // The same answer for the file `probe` looks at (ArchiveName is not read).
   bool Matches(FileProbe* probe) const;
+
+  // Whether the definition recognises files by a whole extension: no ident
+  // bytes, and an extension holding a dot.
+  bool HasWholeExtension() const;
+
+  // The name a file that this definition recognised gets with the
+  // extension `new_extension`: a whole extension is replaced as a whole
+  // ("x.tar.gz" with "7z" gives "x.7z"); otherwise WithExtension.
+  std::string RenamedPath(const std::string& path,
+                          const std::string& new_extension) const;
 
   // Expands the "extract" template ("@ArcName": the archive's full path;
   // "@FileName": kExtractFileName), makes `folder` with every missing

@@ -10,6 +10,7 @@
 
 #include "archivers/archiver_list.h"
 #include "platform/process.h"
+#include "text/text_utils.h"
 
 namespace zavo {
 namespace {
@@ -165,6 +166,49 @@ TEST_F(ArchiverRecognitionTest, LaterDefinitionWins) {
   // A new name forgets the definition of the old one.
   list.SetArchiveName(Write("B.RAR", "x"));
   EXPECT_EQ(-1, list.current());
+}
+
+TEST_F(ArchiverRecognitionTest, LongestWholeExtensionWins) {
+  ArchiverList list(&runner_);
+  list.AddDefinition("7z", "0,377ABCAF271C", "", "", "");  // 0
+  list.AddDefinition("tar.gz", "", "", "", "");            // 1
+  list.AddDefinition("x.tar.gz", "", "", "", "");          // 2
+  list.AddDefinition("gz", "", "", "", "");                // 3
+  list.AddDefinition("tar", "", "", "", "");               // 4
+  list.AddDefinition("tar.bz2", "", "", "", "");           // 5
+  list.AddDefinition("lzh", "2,2D6C68", "", "", "");       // 6
+  struct Case {
+    std::string name;
+    std::string bytes;
+    std::int32_t index;
+    std::string renamed;  // with the extension "7z"
+  };
+  const Case cases[] = {
+      {"a.tar.gz", "data", 1, "a.7z"},
+      {"B.TAR.GZ", "data", 1, "B.7z"},
+      {"c.gz", "data", 3, "c.7z"},
+      {"d.tar.gz.gz", "data", 3, "d.tar.gz.7z"},
+      {"e.x.tar.gz", "data", 2, "e.7z"},  // the longest
+      {"fx.tar.gz", "data", 1, "fx.7z"},  // "x.tar.gz" must start at a dot
+      {"g.tar", "data", 4, "g.7z"},
+      {"h.tar.bz2", "data", 5, "h.7z"},
+      {"i.bz2", "data", -1, ""},
+      {".tar.gz", "data", 1, ".7z"},
+      {"tar.gz", "data", 3, "tar.7z"},  // no dot before "tar"
+      // Bytes that a later definition knows win over any extension; an
+      // earlier one's bytes never override an extension.
+      {"j.tar.gz", "xx-lh5-", 6, "j.tar.7z"},
+      {"k.tar.gz", "7z\xBC\xAF\x27\x1C", 1, "k.7z"},
+  };
+  for (const Case& c : cases) {
+    const std::string path = Write(c.name, c.bytes);
+    const std::int32_t index = Identify(list, path);
+    EXPECT_EQ(c.index, index) << c.name;
+    if (index < 0) continue;
+    EXPECT_EQ(WithBackslash(dir_.string()) + c.renamed,
+              list.definition(index).RenamedPath(path, "7z"))
+        << c.name;
+  }
 }
 
 TEST_F(ArchiverRecognitionTest, FoldersAndLinksToFoldersMatchNothing) {

@@ -63,14 +63,28 @@ std::int32_t ArchiverList::Identify() {
     if (end <= kMaxHeadSize && end > head_size) head_size = end;
   }
   FileProbe probe(archive_name_, head_size);
+  std::int32_t found = -1;
+  // The length of the extension the winner so far went by; 0 when it went
+  // by its bytes, which no extension overrides.
+  std::size_t found_extension = 0;
   for (std::size_t i = definitions_.size(); i-- > 0;) {
-    definitions_[i]->SetArchiveName(archive_name_);
-    if (definitions_[i]->Matches(&probe)) {
-      current_ = static_cast<std::int32_t>(i);
-      return current_;
+    ArchiverDefinition& definition = *definitions_[i];
+    if (found >= 0) {
+      if (found_extension == 0) break;
+      if (!definition.HasWholeExtension() ||
+          definition.extension().size() <= found_extension) {
+        continue;
+      }
+    }
+    definition.SetArchiveName(archive_name_);
+    if (definition.Matches(&probe)) {
+      found = static_cast<std::int32_t>(i);
+      found_extension =
+          definition.ident_bytes().empty() ? definition.extension().size() : 0;
     }
   }
-  return -1;
+  if (found >= 0) current_ = found;
+  return found;
 }
 
 ArchiverDefinition* ArchiverList::Recognised() {

@@ -45,7 +45,10 @@ class ArchiverList {
   void SetArchiveName(const std::string& name);
 
   // The index of the definition that recognises ArchiveName, asking from the
-  // last definition to the first, so that a later one wins; -1 when none
+  // last definition to the first, so that a later one wins. When the winner
+  // went by the extension, an earlier definition whose longer whole
+  // extension also fits the name wins instead ("tar.gz" over "gz"; the
+  // longest wins, the later at equal lengths); -1 when none
   // does (then the remembered index is left as it was), when there is no
   // name, or when the list is empty. The definitions asked have their
   // archive name set.
