@@ -93,7 +93,8 @@ ArchiveConversion::ArchiveConversion(const RunOptions& options,
 
 bool ArchiveConversion::Recognise() {
   archivers_->SetArchiveName(candidate_);
-  return archivers_->Identify() > 0;
+  kind_ = archivers_->Identify();
+  return kind_ > 0;
 }
 
 ConversionResult ArchiveConversion::Run(FolderLists* lists) {
@@ -129,10 +130,13 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
       archivers_->definition(archivers_->current()).test_command().empty();
   if (tested != 0 && !untested) return Fail(ConversionStep::kTest);
 
+  // A whole extension such as "tar.gz" is replaced as a whole.
+  const ArchiverDefinition& source =
+      archivers_->definition(static_cast<std::size_t>(kind_));
   std::string new_extension = PathExtension(packed);
-  std::string final_name = WithExtension(candidate_, new_extension);
+  std::string final_name = source.RenamedPath(candidate_, new_extension);
   std::string old_name = PathFileName(candidate_);
-  std::string new_name = WithExtension(old_name, new_extension);
+  std::string new_name = source.RenamedPath(old_name, new_extension);
   bool taken = FileExists(final_name) || FolderExists(final_name);
   if (taken && !options_.kill_exist) {
     // The old archive stays and the other file keeps its data, time and

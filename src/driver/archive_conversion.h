@@ -6,6 +6,7 @@
 #ifndef ZAVO_DRIVER_ARCHIVE_CONVERSION_H_
 #define ZAVO_DRIVER_ARCHIVE_CONVERSION_H_
 
+#include <cstdint>
 #include <string>
 
 #include "archivers/archiver_list.h"
@@ -83,6 +84,7 @@ class ArchiveConversion {
   CommandRunner* runner_;
   OutputSink* out_;
   std::string candidate_;
+  std::int32_t kind_ = -1;   // the recognising definition, from Recognise
   std::string work_folder_;  // ends in a separator
 };
 
