@@ -185,6 +185,21 @@ class FidelityTest(ZavoCase):
             self.assertEqual(sorted(kept), sorted(measured), kind)
 
 
+    def test_legacy_byte_names_do_not_survive(self):
+        stage = os.path.join(self.scratch, "legacy")
+        os.makedirs(stage)
+        with open(os.path.join(stage, os.fsdecode(b"caf\xe9.txt")), "wb") as f:
+            f.write(b"latin-1 name")
+        run(["tar", "-cf", os.path.join(self.arc, "legacy.tar"), "."], stage)
+        code, lines = self.zavo_lines("legacy.tar")
+        self.assertEqual((0, "[legacy.tar] -> [legacy.7z] done!"),
+                         (code, lines[-1]))
+        got = bsdtar_tree(os.path.join(self.arc, "legacy.7z"),
+                          os.path.join(self.scratch, "legacy-out"))
+        self.assertEqual(1, len(got))
+        self.assertNotIn(os.fsdecode(b"caf\xe9.txt"), got)
+
+
 class ExtractorRulesTest(ZavoCase):
     """bsdtar's own rules keep every member inside the work folder."""
 
