@@ -132,6 +132,8 @@ bool Converter::VisitFile(const std::string& path) {
   ConversionResult result = conversion.Run(&folder_lists_);
   switch (result.status) {
     case ConversionStatus::kDone:
+      // Already there only when KillExist replaced an archive made earlier
+      // in this folder; it is remembered either way.
       done_archives_.Insert(ListText(result.final_name));
       return true;
     case ConversionStatus::kNameTaken:

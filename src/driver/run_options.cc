@@ -84,6 +84,7 @@ OptionsResult LoadSettings(const std::string& program_folder, OutputSink* out,
   for (auto& l : lists) {
     l.list->Clear();
     for (int i = 1; i <= file.ValueCount(l.key); ++i) {
+      // A value given twice is one entry: Insert keeps the first.
       l.list->Insert(ListText(file.Value(l.key, i)));
     }
   }
