@@ -129,6 +129,16 @@ int FileList::Find(const std::string& file_name) const {
   return static_cast<int>(place - entries_.begin());
 }
 
+int FileList::FindExact(const std::string& file_name) const {
+  int first = Find(file_name);
+  if (first < 0) return -1;
+  for (std::size_t i = static_cast<std::size_t>(first);
+       i < entries_.size() && EqualNoCase(entries_[i].name(), file_name); ++i) {
+    if (entries_[i].name() == file_name) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 void FileList::Clear() {
   entries_.clear();
   complete_ = true;
@@ -235,7 +245,11 @@ bool SaveFileList(const FileList& list, const std::string& path,
 bool RenameEntry(FileList* list, const std::string& old_name,
                  const std::string& new_name) {
   if (old_name.empty() || !NameSurvivesRoundTrip(new_name)) return false;
-  const int index = list->Find(FileListName(old_name));
+  const std::string file_name = FileListName(old_name);
+  // Where names keep their case, "a.zip" and "A.ZIP" are two files, and
+  // each entry follows its own file.
+  int index = kNamesIgnoreCase ? -1 : list->FindExact(file_name);
+  if (index < 0) index = list->Find(file_name);
   if (index < 0) return false;
   FileListEntry entry = list->Take(static_cast<std::size_t>(index));
   entry.SetName(new_name);

@@ -102,6 +102,10 @@ class FileList {
   // `file_name` ignoring case, or -1 when there is none.
   int Find(const std::string& file_name) const;
 
+  // The index of the first entry whose name (in file form) equals
+  // `file_name` exactly, letter case included, or -1 when there is none.
+  int FindExact(const std::string& file_name) const;
+
   // Removes every entry. The list counts as complete again.
   void Clear();
 
@@ -145,8 +149,11 @@ bool LoadFileList(FileList* list, const std::string& path,
 bool SaveFileList(const FileList& list, const std::string& path,
                   const std::string& marker, std::string* error = nullptr);
 
-// Gives the first entry named `old_name` (ignoring case; both names are file
-// names without folder and without quotes) the name `new_name`, stored in
+// Gives the first entry named `old_name` the name `new_name` (both are file
+// names without folder and without quotes). Where file names keep their
+// letter case (POSIX), the entry named exactly `old_name` is taken when there
+// is one; otherwise, and on Win32, the first entry whose name matches it
+// ignoring case. The new name is stored in
 // its file form, and moves the entry to its sorted place so that later
 // look-ups still find every entry. Returns true when an entry was renamed.
 // Returns false, changing nothing, when no entry has that name, when either

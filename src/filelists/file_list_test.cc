@@ -307,6 +307,21 @@ TEST_F(FileListTest, RenameTakesTheFirstOfEqualNames) {
   EXPECT_EQ("a.rar one\r\nA.ZIP two\r\n", Read("list"));
 }
 
+TEST_F(FileListTest, RenamePrefersTheEntryOfExactlyTheOldName) {
+  // "a.zip" and "A.ZIP" side by side, each converted in turn: on POSIX they
+  // are two files and each description must follow its own.
+  Write("list", "A.ZIP upper\r\nB.zip b\r\na.zip lower\r\n");
+  FileList list = Load("list");
+  EXPECT_TRUE(RenameEntry(&list, "a.zip", "a.7z"));
+  EXPECT_TRUE(RenameEntry(&list, "A.ZIP", "A.7z"));
+  // No exact match: the case-insensitive one still applies.
+  EXPECT_TRUE(RenameEntry(&list, "b.ZIP", "b.7z"));
+  ASSERT_TRUE(SaveFileList(list, Path("list"), kContinuationMarker));
+  EXPECT_EQ(kNamesIgnoreCase ? "a.7z upper\r\nA.7z lower\r\nb.7z b\r\n"
+                       : "a.7z lower\r\nA.7z upper\r\nb.7z b\r\n",
+            Read("list"));
+}
+
 TEST_F(FileListTest, RenameRefusesNamesThatWouldNotReadBack) {
   const std::string file = "word\r\na.zip x\r\n";
   struct Case {

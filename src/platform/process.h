@@ -4,6 +4,7 @@
 #ifndef ZAVO_PLATFORM_PROCESS_H_
 #define ZAVO_PLATFORM_PROCESS_H_
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,37 @@ struct ProcessResult {
   unsigned char Code() const;
 };
 
+// A count shared by a run and the nested runs it starts, whichever process
+// adds to it: it bounds the work that one archive may cause however deep its
+// nested archives go.
+class SharedCount {
+ public:
+  // A new count at zero; null when the system cannot make one.
+  static std::unique_ptr<SharedCount> Create();
+  // The count that the run which started this process handed on under
+  // `name` (see Name); null when `name` names no such count, such as a text
+  // set by hand or a handle that means something else in this process.
+  static std::unique_ptr<SharedCount> Open(const std::string& name);
+
+  ~SharedCount();
+  SharedCount(const SharedCount&) = delete;
+  SharedCount& operator=(const SharedCount&) = delete;
+
+  // Adds one and returns the new total, counted over every process that
+  // holds the count; -1 when it could not be counted.
+  long Add();
+  // Sets the count back to zero, for every holder.
+  bool Reset();
+  // What a child given this count (RunProgram's `shared`) passes to Open.
+  std::string Name() const;
+  // The system's handle; for RunProgram.
+  long handle() const { return handle_; }
+
+ private:
+  explicit SharedCount(long handle) : handle_(handle) {}
+  long handle_;
+};
+
 // Runs a command through the command interpreter and waits for it. On POSIX
 // the interpreter is the program named by COMSPEC, else /bin/sh, run as
 // `INTERP -c command`; on Win32 it is COMSPEC run with " /C " + command.
@@ -33,9 +65,39 @@ ProcessResult RunShellCommand(const std::string& command,
                               const std::string& folder);
 
 // Runs a program with an argument vector (argv[0] is the program's path);
-// no interpreter parses it. Waits for it.
+// no interpreter parses it. Waits for it. `environment` holds "NAME=value"
+// texts that the child gets on top of this process's environment; `shared`,
+// when given, is handed on to this child alone.
 ProcessResult RunProgram(const std::vector<std::string>& argv,
-                         const std::string& folder);
+                         const std::string& folder,
+                         const std::vector<std::string>& environment = {},
+                         const SharedCount* shared = nullptr);
+
+// Every child runs without a way to ask a person: on POSIX it starts in a
+// session of its own with no controlling terminal (opening /dev/tty fails),
+// so an archiver that would ask for a passphrase there fails at once; on
+// Win32 it shares the console.
+//
+// Interruption. After CatchInterruptions, SIGINT, SIGTERM and SIGHUP (on
+// Win32 Ctrl-C, Ctrl-Break and closing the console) no longer end the
+// process: the first one is recorded, and the child that runs at that moment
+// gets the same signal in its whole process group (a child in a session of
+// its own does not get the terminal's Ctrl-C by itself). A child that has not
+// ended some seconds later is killed with its group. The caller then asks
+// InterruptionSignal after each command, cleans up and calls
+// EndAsInterrupted. A signal that was ignored when the process started (nohup,
+// a background job) stays ignored, for the converter and its children.
+void CatchInterruptions();
+
+// The signal of the first interruption since CatchInterruptions; 0 when none
+// came.
+int InterruptionSignal();
+
+// Ends the process as the interruption would have ended it without
+// CatchInterruptions: POSIX re-raises the signal with its default action (a
+// shell then sees 128 + signal, 130 for SIGINT); the exit code is 128 +
+// signal where that is not possible.
+[[noreturn]] void EndAsInterrupted(int signal);
 
 // The full path of the running executable, links resolved; argv0 is used
 // only where the platform cannot tell.

@@ -1,13 +1,15 @@
 // POSIX child processes. The interpreter is COMSPEC when set, else /bin/sh,
 // run as `INTERP -c COMMAND`. Children get their folder through chdir in the
-// child, so the converter's own current folder never changes.
-
-#include "platform/process.h"
+// child, so the converter's own current folder never changes. Each child
+// leads a session of its own: no terminal to ask a person on, and a process
+// group that an interruption reaches as a whole.
 
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -18,31 +20,119 @@
 #include <cstring>
 #include <iostream>
 
+#include "platform/process.h"
+
+extern char** environ;
+
 namespace zavo {
 
 namespace {
 
+constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP};
+// How long a child may take to end after an interruption was passed on to
+// it before its group is killed: a nested run removes its own work folder
+// first.
+constexpr unsigned kGraceSeconds = 10;
+
+volatile sig_atomic_t g_interruption = 0;
+// The child that runs now, 0 when none.
+volatile sig_atomic_t g_child = 0;
+bool g_catching = false;
+// Which of kInterruptions were ignored when the process started.
+bool g_ignored[3] = {false, false, false};
+
+// A child that has not called setsid yet has no group of its own; the signal
+// then waits, blocked, until it has.
+void SignalChild(pid_t child, int signal_number) {
+  if (kill(-child, signal_number) != 0) kill(child, signal_number);
+}
+
+extern "C" void OnInterruption(int signal_number) {
+  int saved = errno;
+  if (g_interruption == 0) {
+    g_interruption = signal_number;
+    alarm(kGraceSeconds);
+  }
+  pid_t child = g_child;
+  if (child > 0) SignalChild(child, signal_number);
+  errno = saved;
+}
+
+extern "C" void OnGraceOver(int) {
+  int saved = errno;
+  pid_t child = g_child;
+  if (child > 0) SignalChild(child, SIGKILL);
+  errno = saved;
+}
+
+sigset_t InterruptionSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : kInterruptions) sigaddset(&set, s);
+  sigaddset(&set, SIGALRM);
+  return set;
+}
+
+// "NAME=value" texts of this process's environment with `extra` put over
+// them; the texts stay owned by `storage` and environ.
+std::vector<char*> ChildEnvironment(const std::vector<std::string>& extra) {
+  std::vector<char*> result;
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+    const char* equals = std::strchr(*e, '=');
+    std::size_t length =
+        equals != nullptr ? static_cast<std::size_t>(equals - *e) : 0;
+    bool replaced = false;
+    for (const std::string& x : extra) {
+      if (x.size() > length && x[length] == '=' &&
+          x.compare(0, length, *e, length) == 0) {
+        replaced = true;
+      }
+    }
+    if (!replaced) result.push_back(*e);
+  }
+  for (const std::string& x : extra)
+    result.push_back(const_cast<char*>(x.c_str()));
+  result.push_back(nullptr);
+  return result;
+}
+
 // Exit status a child uses when exec fails, and the pipe that tells the
 // parent why: a failed start must not look like a command's own result.
 ProcessResult Spawn(const std::vector<std::string>& argv,
-                    const std::string& folder) {
+                    const std::string& folder,
+                    const std::vector<std::string>& environment = {},
+                    int shared_descriptor = -1) {
   ProcessResult result;
   if (argv.empty() || argv[0].empty()) {
     result.error = "no program to run";
     return result;
   }
+  std::vector<char*> child_environment;
+  if (!environment.empty()) child_environment = ChildEnvironment(environment);
   std::cout.flush();
   std::fflush(stdout);
   std::fflush(stderr);
 
   std::vector<char*> args;
   args.reserve(argv.size() + 1);
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  for (const std::string& a : argv)
+    args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
 
+  // Interruptions wait until the parent knows the child, so that the
+  // handler can pass them on; the child takes them only once it leads its
+  // own group with the default actions.
+  sigset_t blocked = InterruptionSet(), saved_mask;
+  sigprocmask(SIG_BLOCK, &blocked, &saved_mask);
+  if (g_interruption != 0) {
+    sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+    result.error = "interrupted";
+    return result;
+  }
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) {
     result.error = std::string("pipe: ") + std::strerror(errno);
+    sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
     return result;
   }
   pid_t pid = fork();
@@ -50,22 +140,36 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
     result.error = std::string("fork: ") + std::strerror(errno);
     close(report[0]);
     close(report[1]);
+    sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
     return result;
   }
   if (pid == 0) {
     close(report[0]);
+    // No controlling terminal: an archiver that opens /dev/tty to ask for a
+    // passphrase fails instead of waiting for a person who may not be there.
+    setsid();
+    for (std::size_t i = 0; i < 3; ++i) {
+      signal(kInterruptions[i], g_ignored[i] ? SIG_IGN : SIG_DFL);
+    }
+    signal(SIGALRM, SIG_DFL);
     // A parent shell may have ignored SIGPIPE, and the converter ignores
     // SIGXFSZ for itself; give the archiver the defaults, so that one that
     // cannot write its whole output ends as it normally would.
     signal(SIGPIPE, SIG_DFL);
     signal(SIGXFSZ, SIG_DFL);
+    sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+    if (shared_descriptor >= 0) fcntl(shared_descriptor, F_SETFD, 0);
     int err = 0;
     const char* step = "chdir";
     if (!folder.empty() && chdir(folder.c_str()) != 0) {
       err = errno;
     } else {
       step = "exec";
-      execvp(args[0], args.data());
+      if (child_environment.empty()) {
+        execvp(args[0], args.data());
+      } else {
+        execvpe(args[0], args.data(), child_environment.data());
+      }
       err = errno;
     }
     char message[512];
@@ -78,6 +182,8 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
     }
     _exit(127);
   }
+  g_child = pid;
+  sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
   close(report[1]);
   char message[512];
   ssize_t got;
@@ -91,6 +197,7 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
   do {
     waited = waitpid(pid, &status, 0);
   } while (waited < 0 && errno == EINTR);
+  g_child = 0;
 
   if (got > 0) {
     message[got] = '\0';
@@ -124,9 +231,130 @@ ProcessResult RunShellCommand(const std::string& command,
 }
 
 ProcessResult RunProgram(const std::vector<std::string>& argv,
-                         const std::string& folder) {
-  return Spawn(argv, folder);
+                         const std::string& folder,
+                         const std::vector<std::string>& environment,
+                         const SharedCount* shared) {
+  return Spawn(argv, folder, environment,
+               shared != nullptr ? static_cast<int>(shared->handle()) : -1);
 }
+
+void CatchInterruptions() {
+  if (g_catching) return;
+  g_catching = true;
+  struct sigaction action = {};
+  action.sa_handler = OnInterruption;
+  action.sa_mask = InterruptionSet();
+  // Restarted, so that a write to a pipe or a wait is never cut short; the
+  // handler passes the signal on by itself.
+  action.sa_flags = SA_RESTART;
+  for (std::size_t i = 0; i < 3; ++i) {
+    struct sigaction old = {};
+    sigaction(kInterruptions[i], nullptr, &old);
+    g_ignored[i] = old.sa_handler == SIG_IGN;
+    if (!g_ignored[i]) sigaction(kInterruptions[i], &action, nullptr);
+  }
+  struct sigaction grace = {};
+  grace.sa_handler = OnGraceOver;
+  grace.sa_mask = InterruptionSet();
+  grace.sa_flags = SA_RESTART;
+  sigaction(SIGALRM, &grace, nullptr);
+}
+
+int InterruptionSignal() { return g_interruption; }
+
+void EndAsInterrupted(int signal_number) {
+  std::cout.flush();
+  std::fflush(stdout);
+  std::fflush(stderr);
+  signal(signal_number, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, signal_number);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  raise(signal_number);
+  _exit(128 + signal_number);
+}
+
+namespace {
+
+// The count is the length of an unlinked file after this header: one byte
+// is appended per Add, and every holder shares the one open file.
+constexpr char kCountHeader[] = "zavo shared count\n";
+constexpr std::size_t kCountHeaderSize = sizeof(kCountHeader) - 1;
+
+int MakeCountFile() {
+  int fd = -1;
+#ifdef MFD_CLOEXEC
+  fd = memfd_create("zavo-count", MFD_CLOEXEC);
+  if (fd >= 0) return fd;
+#endif
+  const char* folder = std::getenv("TMPDIR");
+  std::string pattern =
+      std::string(folder != nullptr && folder[0] != '\0' ? folder : "/tmp") +
+      "/zavo-count-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd >= 0) unlink(name.data());
+  return fd;
+}
+
+}  // namespace
+
+std::unique_ptr<SharedCount> SharedCount::Create() {
+  int fd = MakeCountFile();
+  if (fd < 0) return nullptr;
+  if (write(fd, kCountHeader, kCountHeaderSize) !=
+          static_cast<ssize_t>(kCountHeaderSize) ||
+      fcntl(fd, F_SETFL, O_APPEND) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  return std::unique_ptr<SharedCount>(new SharedCount(fd));
+}
+
+std::unique_ptr<SharedCount> SharedCount::Open(const std::string& name) {
+  if (name.empty() || name.size() > 9 ||
+      name.find_first_not_of("0123456789") != std::string::npos) {
+    return nullptr;
+  }
+  int fd = std::atoi(name.c_str());
+  // Only an unlinked regular file that starts with the header is a count:
+  // a descriptor of that number may be anything else in this process.
+  struct stat st;
+  char header[kCountHeaderSize];
+  if (fd <= 2 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      st.st_nlink != 0 ||
+      pread(fd, header, kCountHeaderSize, 0) !=
+          static_cast<ssize_t>(kCountHeaderSize) ||
+      std::memcmp(header, kCountHeader, kCountHeaderSize) != 0 ||
+      (fcntl(fd, F_GETFL) & O_APPEND) == 0) {
+    return nullptr;
+  }
+  // Handed on to nested runs only, never to archivers.
+  fcntl(fd, F_SETFD, FD_CLOEXEC);
+  return std::unique_ptr<SharedCount>(new SharedCount(fd));
+}
+
+SharedCount::~SharedCount() { close(static_cast<int>(handle_)); }
+
+long SharedCount::Add() {
+  int fd = static_cast<int>(handle_);
+  ssize_t n;
+  do {
+    n = write(fd, "+", 1);
+  } while (n < 0 && errno == EINTR);
+  struct stat st;
+  if (n != 1 || fstat(fd, &st) != 0) return -1;
+  return static_cast<long>(st.st_size) - static_cast<long>(kCountHeaderSize);
+}
+
+bool SharedCount::Reset() {
+  return ftruncate(static_cast<int>(handle_),
+                   static_cast<off_t>(kCountHeaderSize)) == 0;
+}
+
+std::string SharedCount::Name() const { return std::to_string(handle_); }
 
 std::string ProgramPath(const char* argv0) {
   char buffer[PATH_MAX];

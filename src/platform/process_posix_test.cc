@@ -1,10 +1,16 @@
 // Child processes on POSIX: what they inherit from the converter.
 
-#include "platform/process.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "platform/process.h"
 #include "testing/temp_dir.h"
 
 namespace zavo {
@@ -23,6 +29,90 @@ TEST(ProcessTest, ChildrenGetTheDefaultFileSizeSignal) {
   sigaction(SIGXFSZ, &saved, nullptr);
   EXPECT_EQ(ProcessResult::Outcome::kSignaled, result.outcome);
   EXPECT_EQ(SIGXFSZ, result.signal);
+}
+
+TEST(ProcessTest, ChildLeadsASessionWithoutATerminal) {
+  // An archiver that asks for a passphrase on /dev/tty must fail at once,
+  // also when zavo runs in a terminal.
+  ScopedTempDir dir;
+  ProcessResult result = RunShellCommand(
+      "read -r pid comm state ppid pgrp session rest </proc/$$/stat &&"
+      " test \"$session\" = $$ && test \"$pgrp\" = $$ &&"
+      " ! (exec </dev/tty) 2>/dev/null",
+      dir.path());
+  EXPECT_EQ(ProcessResult::Outcome::kExited, result.outcome);
+  EXPECT_EQ(0, result.exit_code);
+}
+
+TEST(ProcessTest, ProgramsGetExtraEnvironmentOverTheirOwn) {
+  ::setenv("ZAVO_TEST_OLD", "old", 1);
+  ProcessResult result = RunProgram(
+      {"/bin/sh", "-c", "test \"$ZAVO_TEST_OLD/$ZAVO_TEST_NEW\" = new/2"}, "",
+      {"ZAVO_TEST_OLD=new", "ZAVO_TEST_NEW=2"});
+  ::unsetenv("ZAVO_TEST_OLD");
+  EXPECT_EQ(0, result.Code());
+}
+
+TEST(ProcessTest, SharedCountReachesOnlyTheChildItIsHandedTo) {
+  std::unique_ptr<SharedCount> count = SharedCount::Create();
+  ASSERT_NE(nullptr, count);
+  EXPECT_EQ(1, count->Add());
+  std::string add = "printf + >&" + count->Name();
+  // An archiver does not get it; a nested run does, and counts with us.
+  EXPECT_NE(0, RunShellCommand("exec 2>/dev/null; " + add, "").Code());
+  EXPECT_EQ(0, RunProgram({"/bin/sh", "-c", add}, "", {}, count.get()).Code());
+  EXPECT_EQ(3, count->Add());
+  EXPECT_TRUE(count->Reset());
+  EXPECT_EQ(1, count->Add());
+  // Descriptors that are no count: standard output, none, not a number.
+  for (const char* name : {"1", "987", "", "3x", "-4"}) {
+    EXPECT_EQ(nullptr, SharedCount::Open(name)) << name;
+  }
+}
+
+// The interruption state lasts for the process, so these run in a child.
+TEST(ProcessDeathTest, InterruptionReachesTheChildsGroupAndStopsNewOnes) {
+  ScopedTempDir dir;
+  std::string pid_file = dir.path() + "/sleeper";
+  auto interrupted_run = [&]() {
+    CatchInterruptions();
+    auto start = std::chrono::steady_clock::now();
+    // The shell's own child must end too, not only the shell.
+    ProcessResult r = RunShellCommand(
+        "sleep 30 & echo $! >sleeper; kill -TERM $PPID; wait", dir.path());
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                       std::chrono::steady_clock::now() - start)
+                       .count();
+    std::ifstream in(pid_file);
+    pid_t sleeper = 0;
+    in >> sleeper;
+    bool sleeper_gone = false;
+    for (int i = 0; i < 100 && !sleeper_gone; ++i) {
+      sleeper_gone = sleeper > 0 && ::kill(sleeper, 0) != 0;
+      if (!sleeper_gone) ::usleep(20000);
+    }
+    bool refused = RunShellCommand("true", "").outcome ==
+                   ProcessResult::Outcome::kNotStarted;
+    if (r.outcome == ProcessResult::Outcome::kSignaled && r.signal == SIGTERM &&
+        seconds < 10 && sleeper_gone && refused &&
+        InterruptionSignal() == SIGTERM) {
+      EndAsInterrupted(SIGTERM);
+    }
+    std::_Exit(3);
+  };
+  EXPECT_EXIT(interrupted_run(), ::testing::KilledBySignal(SIGTERM), "");
+}
+
+TEST(ProcessDeathTest, ASignalIgnoredAtStartStaysIgnored) {
+  auto run = []() {
+    ::signal(SIGHUP, SIG_IGN);
+    CatchInterruptions();
+    ::raise(SIGHUP);
+    // The child must not get SIGHUP's default either (nohup).
+    ProcessResult r = RunShellCommand("kill -HUP $$; exit 4", "");
+    std::_Exit(InterruptionSignal() == 0 && r.Code() == 4 ? 0 : 3);
+  };
+  EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

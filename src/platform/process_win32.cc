@@ -6,16 +6,18 @@
 // inherit the standard handles and start in the folder they are given; the
 // converter's own current folder never changes.
 
-#include "platform/process.h"
-
 #include <windows.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "platform/error_text_win32.h"
+#include "platform/process.h"
 
 namespace zavo {
 
@@ -56,9 +58,72 @@ void AppendQuoted(const std::string& argument, std::string* line) {
   *line += '"';
 }
 
-ProcessResult Start(const std::string& command_line,
-                    const std::string& folder) {
+// Interruptions come from the console, which sends Ctrl-C to the children
+// that share it by itself.
+volatile LONG g_interruption = 0;
+constexpr DWORD kGraceMilliseconds = 10000;
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  LONG signal_number = 0;
+  switch (event) {
+    case CTRL_C_EVENT:
+      signal_number = SIGINT;
+      break;
+    case CTRL_BREAK_EVENT:
+      signal_number = SIGBREAK;
+      break;
+    case CTRL_CLOSE_EVENT:
+      signal_number = SIGTERM;
+      break;
+    default:
+      return FALSE;
+  }
+  ::InterlockedCompareExchange(&g_interruption, signal_number, 0);
+  return TRUE;
+}
+
+// The environment block of this process with the "NAME=value" texts of
+// `extra` put over it (names compared ignoring case, as Win32 does).
+std::vector<char> ChildEnvironment(const std::vector<std::string>& extra) {
+  std::vector<char> block;
+  char* strings = ::GetEnvironmentStringsA();
+  for (const char* e = strings; e != nullptr && *e != '\0';
+       e += std::strlen(e) + 1) {
+    std::string entry(e);
+    // Entries such as "=C:=C:\\" name the current folders of drives.
+    std::size_t equals = entry.find('=', 1);
+    bool replaced = false;
+    for (const std::string& x : extra) {
+      if (equals != std::string::npos && x.size() > equals &&
+          x[equals] == '=' &&
+          ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, x.c_str(),
+                           static_cast<int>(equals), entry.c_str(),
+                           static_cast<int>(equals)) == CSTR_EQUAL) {
+        replaced = true;
+      }
+    }
+    if (!replaced)
+      block.insert(block.end(), entry.c_str(),
+                   entry.c_str() + entry.size() + 1);
+  }
+  if (strings != nullptr) ::FreeEnvironmentStringsA(strings);
+  for (const std::string& x : extra) {
+    block.insert(block.end(), x.c_str(), x.c_str() + x.size() + 1);
+  }
+  block.push_back('\0');
+  return block;
+}
+
+ProcessResult Start(const std::string& command_line, const std::string& folder,
+                    const std::vector<std::string>& environment = {},
+                    HANDLE shared = nullptr) {
   ProcessResult result;
+  if (g_interruption != 0) {
+    result.error = "interrupted";
+    return result;
+  }
+  std::vector<char> child_environment;
+  if (!environment.empty()) child_environment = ChildEnvironment(environment);
   std::cout.flush();
   std::fflush(stdout);
   std::fflush(stderr);
@@ -72,17 +137,40 @@ ProcessResult Start(const std::string& command_line,
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info;
   ::ZeroMemory(&info, sizeof(info));
-  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr,
-                        /*bInheritHandles=*/TRUE, 0, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup,
-                        &info)) {
-    DWORD code = ::GetLastError();
-    result.error = "CreateProcess(" + command_line + "): " + Win32ErrorText(code);
+  // The shared count is inheritable only while this child starts.
+  if (shared != nullptr) {
+    ::SetHandleInformation(shared, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  }
+  BOOL started = ::CreateProcessA(
+      nullptr, line.data(), nullptr, nullptr,
+      /*bInheritHandles=*/TRUE, 0,
+      child_environment.empty() ? nullptr : child_environment.data(),
+      folder.empty() ? nullptr : folder.c_str(), &startup, &info);
+  DWORD start_error = ::GetLastError();
+  if (shared != nullptr) ::SetHandleInformation(shared, HANDLE_FLAG_INHERIT, 0);
+  if (!started) {
+    DWORD code = start_error;
+    result.error =
+        "CreateProcess(" + command_line + "): " + Win32ErrorText(code);
     return result;
   }
   ::CloseHandle(info.hThread);
   DWORD exit_code = 0;
-  if (::WaitForSingleObject(info.hProcess, INFINITE) != WAIT_OBJECT_0 ||
+  // An interrupted child gets some time to end by itself (it has the
+  // console's Ctrl-C too); then it is ended.
+  DWORD waited_after_interruption = 0;
+  DWORD wait;
+  for (;;) {
+    wait = ::WaitForSingleObject(info.hProcess, 100);
+    if (wait != WAIT_TIMEOUT) break;
+    if (g_interruption == 0) continue;
+    waited_after_interruption += 100;
+    if (waited_after_interruption >= kGraceMilliseconds) {
+      ::TerminateProcess(info.hProcess,
+                         128 + static_cast<UINT>(g_interruption));
+    }
+  }
+  if (wait != WAIT_OBJECT_0 ||
       !::GetExitCodeProcess(info.hProcess, &exit_code)) {
     DWORD code = ::GetLastError();
     ::CloseHandle(info.hProcess);
@@ -118,7 +206,9 @@ ProcessResult RunShellCommand(const std::string& command,
 }
 
 ProcessResult RunProgram(const std::vector<std::string>& argv,
-                         const std::string& folder) {
+                         const std::string& folder,
+                         const std::vector<std::string>& environment,
+                         const SharedCount* shared) {
   if (argv.empty() || argv[0].empty()) {
     ProcessResult result;
     result.error = "no program to run";
@@ -131,8 +221,109 @@ ProcessResult RunProgram(const std::vector<std::string>& argv,
     line += ' ';
     AppendQuoted(argv[i], &line);
   }
-  return Start(line, folder);
+  return Start(
+      line, folder, environment,
+      shared != nullptr ? reinterpret_cast<HANDLE>(shared->handle()) : nullptr);
 }
+
+void CatchInterruptions() { ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+
+int InterruptionSignal() { return static_cast<int>(g_interruption); }
+
+void EndAsInterrupted(int signal_number) {
+  std::cout.flush();
+  std::fflush(stdout);
+  std::fflush(stderr);
+  ::ExitProcess(128 + static_cast<UINT>(signal_number));
+}
+
+namespace {
+
+// The count is the length of a temporary file, deleted when its last handle
+// closes, after this header: one byte is appended per Add.
+constexpr char kCountHeader[] = "zavo shared count\n";
+constexpr DWORD kCountHeaderSize = sizeof(kCountHeader) - 1;
+
+HANDLE AsHandle(long value) {
+  return reinterpret_cast<HANDLE>(static_cast<INT_PTR>(value));
+}
+
+}  // namespace
+
+std::unique_ptr<SharedCount> SharedCount::Create() {
+  char folder[MAX_PATH + 1];
+  char name[MAX_PATH + 1];
+  DWORD n = ::GetTempPathA(sizeof(folder), folder);
+  if (n == 0 || n > MAX_PATH ||
+      ::GetTempFileNameA(folder, "zc", 0, name) == 0) {
+    return nullptr;
+  }
+  HANDLE file = ::CreateFileA(
+      name, GENERIC_READ | GENERIC_WRITE | DELETE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+      nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    ::DeleteFileA(name);
+    return nullptr;
+  }
+  DWORD written = 0;
+  if (!::WriteFile(file, kCountHeader, kCountHeaderSize, &written, nullptr) ||
+      written != kCountHeaderSize) {
+    ::CloseHandle(file);
+    return nullptr;
+  }
+  return std::unique_ptr<SharedCount>(
+      new SharedCount(static_cast<long>(reinterpret_cast<INT_PTR>(file))));
+}
+
+std::unique_ptr<SharedCount> SharedCount::Open(const std::string& name) {
+  if (name.empty() || name.size() > 9 ||
+      name.find_first_not_of("0123456789") != std::string::npos) {
+    return nullptr;
+  }
+  long value = std::atol(name.c_str());
+  HANDLE file = AsHandle(value);
+  DWORD flags = 0;
+  char header[kCountHeaderSize];
+  DWORD got = 0;
+  OVERLAPPED at = {};
+  if (value == 0 || !::GetHandleInformation(file, &flags) ||
+      ::GetFileType(file) != FILE_TYPE_DISK ||
+      !::ReadFile(file, header, kCountHeaderSize, &got, &at) ||
+      got != kCountHeaderSize ||
+      std::memcmp(header, kCountHeader, kCountHeaderSize) != 0) {
+    return nullptr;
+  }
+  ::SetHandleInformation(file, HANDLE_FLAG_INHERIT, 0);
+  return std::unique_ptr<SharedCount>(new SharedCount(value));
+}
+
+SharedCount::~SharedCount() { ::CloseHandle(AsHandle(handle_)); }
+
+long SharedCount::Add() {
+  HANDLE file = AsHandle(handle_);
+  OVERLAPPED at_end = {};
+  at_end.Offset = 0xFFFFFFFF;
+  at_end.OffsetHigh = 0xFFFFFFFF;
+  DWORD written = 0;
+  LARGE_INTEGER size;
+  if (!::WriteFile(file, "+", 1, &written, &at_end) || written != 1 ||
+      !::GetFileSizeEx(file, &size)) {
+    return -1;
+  }
+  return static_cast<long>(size.QuadPart) - static_cast<long>(kCountHeaderSize);
+}
+
+bool SharedCount::Reset() {
+  HANDLE file = AsHandle(handle_);
+  LARGE_INTEGER at;
+  at.QuadPart = kCountHeaderSize;
+  return ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+         ::SetEndOfFile(file);
+}
+
+std::string SharedCount::Name() const { return std::to_string(handle_); }
 
 std::string ProgramPath(const char* argv0) {
   std::vector<char> buffer(MAX_PATH);
