@@ -59,6 +59,9 @@ bool SetFileTime(const std::string& path, const FileTime& time);
 struct DirEntry {
   std::string name;    // without folder
   std::uint32_t attributes = 0;  // kAttr* bits
+  // The entry's inode where the listing tells it (POSIX), else 0: what the
+  // file found later under that name is compared with.
+  std::uint64_t inode = 0;
 };
 
 // A listing of one folder's entries whose names match a mask. Masks hold

@@ -91,6 +91,7 @@ class PosixListing : public DirectoryListing {
       }
       entry->name = name;
       entry->attributes = bits;
+      entry->inode = static_cast<std::uint64_t>(d->d_ino);
       return true;
     }
   }

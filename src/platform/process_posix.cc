@@ -28,6 +28,22 @@ namespace zavo {
 
 namespace {
 
+// Changes into `folder`. "/dev/fd/N" names a folder the parent holds open:
+// the child changes into that descriptor itself, so that no name is looked
+// up again between the parent's checks and the child's start.
+int ChangeFolder(const std::string& folder) {
+  static const char kHeld[] = "/dev/fd/";
+  if (folder.compare(0, sizeof(kHeld) - 1, kHeld) == 0) {
+    const char* digits = folder.c_str() + sizeof(kHeld) - 1;
+    char* end = nullptr;
+    long fd = std::strtol(digits, &end, 10);
+    if (end != digits && *end == '\0' && fd >= 0 && fd <= INT_MAX) {
+      return fchdir(static_cast<int>(fd));
+    }
+  }
+  return chdir(folder.c_str());
+}
+
 constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP};
 // How long a child may take to end after an interruption was passed on to
 // it before its group is killed: a nested run removes its own work folder
@@ -161,7 +177,7 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
     if (shared_descriptor >= 0) fcntl(shared_descriptor, F_SETFD, 0);
     int err = 0;
     const char* step = "chdir";
-    if (!folder.empty() && chdir(folder.c_str()) != 0) {
+    if (!folder.empty() && ChangeFolder(folder) != 0) {
       err = errno;
     } else {
       step = "exec";

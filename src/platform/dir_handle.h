@@ -1,0 +1,180 @@
+// Folders and files held open, and the work done inside a held folder by
+// names relative to it.
+//
+// Anyone who can write in a folder can rename what is in it and put a link
+// in its place between two calls. A held folder keeps meaning the folder
+// that was opened: every name handed to it is resolved below it, never
+// through a link and never out of it by "..", and a name checked once is
+// not looked up again where the answer matters (the caller keeps the open
+// file instead). On POSIX a handle is a descriptor and every call is one of
+// the *at() family; on Win32 it is the path, and the calls work by path as
+// the rest of the Win32 build does.
+
+#ifndef ZAVO_PLATFORM_DIR_HANDLE_H_
+#define ZAVO_PLATFORM_DIR_HANDLE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace zavo {
+
+// Which file an entry is: its device and inode on POSIX. Zero where the
+// platform does not tell (Win32); two unknown identities never match.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  bool known() const { return inode != 0; }
+  bool operator==(const FileIdentity& other) const {
+    return known() && device == other.device && inode == other.inode;
+  }
+  bool operator!=(const FileIdentity& other) const { return !(*this == other); }
+};
+
+// What an entry is, read without following a link.
+struct EntryStatus {
+  enum class Kind { kMissing, kFile, kFolder, kLink, kOther };
+  Kind kind = Kind::kMissing;
+  FileIdentity identity;
+  std::uint32_t mode = 0;  // permission bits (07777) on POSIX, else 0
+  std::uint32_t owner = 0;
+  std::uint32_t group = 0;
+  std::int64_t size = 0;
+};
+
+// One open file. Closed when destroyed; move-only.
+class HeldFile {
+ public:
+  HeldFile() = default;
+  ~HeldFile();
+  HeldFile(HeldFile&& other) noexcept;
+  HeldFile& operator=(HeldFile&& other) noexcept;
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
+
+  bool is_open() const;
+  void Close();
+  // The path the file was opened by, for messages.
+  const std::string& path() const { return path_; }
+
+  // Reads up to `size` bytes; the count read, 0 at the end, -1 on error.
+  long long Read(char* buffer, std::size_t size);
+  // Writes all of `size` bytes; false when any could not be written.
+  bool Write(const char* data, std::size_t size);
+
+  // The open file's own status (fstat): never another file's.
+  bool Status(EntryStatus* status) const;
+  // Writes the file's data through to the disk.
+  bool Sync();
+  // Sets the permission bits exactly, whatever the umask (fchmod).
+  bool SetMode(std::uint32_t mode);
+  // Gives the file an owner and group (fchown); only a privileged process
+  // may give it away, any owner may pick one of its own groups.
+  bool SetOwner(std::uint32_t owner, std::uint32_t group);
+  bool SetTime(const FileTime& time);
+
+  // A name by which a child process started while this file stays open
+  // reads this very file, not whatever the original name leads to by then:
+  // "/dev/fd/N" on POSIX, with the descriptor left open across exec until
+  // the file is closed. On Win32 the path itself.
+  std::string ChildPath();
+
+ private:
+  friend class HeldFolder;
+  int fd_ = -1;
+  std::string path_;
+};
+
+// One held folder. Closed when destroyed; move-only. Names given to the
+// calls below are single names inside the folder unless a call says it
+// takes a relative path.
+class HeldFolder {
+ public:
+  HeldFolder() = default;
+  ~HeldFolder();
+  HeldFolder(HeldFolder&& other) noexcept;
+  HeldFolder& operator=(HeldFolder&& other) noexcept;
+  HeldFolder(const HeldFolder&) = delete;
+  HeldFolder& operator=(const HeldFolder&) = delete;
+
+  // Opens the folder at `path`, as the user named it: its last part must be
+  // a folder, not a link to one. False when it is not, or cannot be opened.
+  static bool Open(const std::string& path, HeldFolder* folder);
+
+  bool is_open() const;
+  void Close();
+  // The path the folder was opened by (with a final separator), for
+  // messages and for the Win32 calls. It may no longer lead to the folder.
+  const std::string& path() const { return path_; }
+
+  // Opens a folder below this one by a relative path ("a/b"). No part may
+  // be a link, "..", empty at the start (an absolute path) or lead out.
+  bool OpenFolder(const std::string& relative, HeldFolder* folder) const;
+  // Opens a file below this one for reading by a relative path, with the
+  // same rules; the last part must not be a link either. A pipe or device
+  // is opened without waiting for a writer; the caller checks the kind.
+  bool OpenFile(const std::string& relative, HeldFile* file) const;
+  // Creates a new file `name` for writing with the permission bits `mode`
+  // (exactly, the umask does not apply); fails when any entry of that name
+  // exists, a link included.
+  bool NewFile(const std::string& name, std::uint32_t mode,
+               HeldFile* file) const;
+  // Creates a new folder `name` and holds it in *folder. It gets the bits
+  // `mode` exactly and, on POSIX, is checked to be this process's own
+  // folder when opened. Fails when anything of that name exists; *exists
+  // then is true.
+  bool NewFolder(const std::string& name, std::uint32_t mode,
+                 HeldFolder* folder, bool* exists) const;
+
+  // The status of the entry `name`, not following a link. True with kind
+  // kMissing when there is no such entry; false on other errors.
+  bool Status(const std::string& name, EntryStatus* status) const;
+  // The status of the held folder itself.
+  bool SelfStatus(EntryStatus* status) const;
+  // Sets the held folder's own permission bits exactly.
+  bool SetMode(std::uint32_t mode);
+  // Writes the folder's entries (names made or removed) through to disk.
+  bool Sync();
+
+  // The entries of the folder ("." and ".." left out) with their kinds
+  // (kAttrFolder, kAttrLink, kAttrHidden, kAttrReadOnly) and inodes.
+  bool List(std::vector<DirEntry>* entries) const;
+
+  // Removes the file or link `name`, never a folder.
+  bool Unlink(const std::string& name);
+  // Removes `name` with everything in it when it is a folder (or only the
+  // entry itself when it is not). Sub-folders are opened below the one
+  // before, never through a link, so a folder renamed or swapped for a link
+  // meanwhile leads nowhere outside. Folders without permissions for their
+  // owner are opened up first. True when `name` is gone afterwards.
+  bool RemoveTree(const std::string& name);
+  // Removes everything inside the held folder, as RemoveTree does.
+  bool RemoveChildren();
+  // Renames `name` here to `to_name` in `to`. With `replace` false the call
+  // fails (*taken set when given) when `to_name` exists at that moment.
+  bool Rename(const std::string& name, const HeldFolder& to,
+              const std::string& to_name, bool replace, bool* taken = nullptr);
+
+  // A folder path a child process started while this folder stays open
+  // starts in ("/dev/fd/N" on POSIX: the process layer changes into the
+  // descriptor itself; the path on Win32).
+  std::string ChildPath();
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
+
+// The text of the last failed call of this service ("openat(x): ...").
+std::string LastHandleError();
+
+// Tests: whether the POSIX calls may use openat2(); the component-by-
+// component fallback is used when not (or when the kernel lacks it).
+void UseOpenat2(bool use);
+
+}  // namespace zavo
+
+#endif  // ZAVO_PLATFORM_DIR_HANDLE_H_

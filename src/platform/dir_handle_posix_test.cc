@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/dir_handle.h"
+#include "platform/process.h"
+#include "testing/temp_dir.h"
+
+namespace zavo {
+namespace {
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+// Each case runs with openat2 and with the part-by-part fallback: both must
+// refuse every way out and every link, at any depth.
+class BeneathTest : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { UseOpenat2(GetParam()); }
+  void TearDown() override { UseOpenat2(true); }
+};
+
+TEST_P(BeneathTest, OpensOnlyWhatLiesBelowWithoutLinks) {
+  ScopedTempDir dir;
+  mkdir((dir / "top").c_str(), 0700);
+  mkdir((dir / "top/sub").c_str(), 0700);
+  mkdir((dir / "outside").c_str(), 0700);
+  WriteFile(dir / "top/sub/a.txt", "a");
+  WriteFile(dir / "outside/secret", "s");
+  symlink((dir / "outside").c_str(), (dir / "top/out").c_str());
+  symlink("sub", (dir / "top/inner").c_str());
+  symlink((dir / "outside/secret").c_str(), (dir / "top/sub/key").c_str());
+  HeldFolder top;
+  ASSERT_TRUE(HeldFolder::Open(dir / "top", &top));
+  HeldFile file;
+  EXPECT_TRUE(top.OpenFile("sub/a.txt", &file));
+  EXPECT_TRUE(top.OpenFile("./sub//a.txt", &file));
+  const char* refused[] = {"out/secret",
+                           "inner/a.txt",
+                           "sub/key",
+                           "../outside/secret",
+                           "sub/../../outside/secret",
+                           "/etc/passwd",
+                           ""};
+  for (const char* path : refused) {
+    EXPECT_FALSE(top.OpenFile(path, &file)) << path;
+  }
+  HeldFolder sub;
+  EXPECT_TRUE(top.OpenFolder("sub", &sub));
+  EXPECT_FALSE(top.OpenFolder("out", &sub));
+  EXPECT_FALSE(top.OpenFolder("inner", &sub));
+  EXPECT_FALSE(top.OpenFolder("..", &sub));
+  HeldFolder linked;
+  EXPECT_FALSE(HeldFolder::Open(dir / "top/out", &linked));
+  EXPECT_FALSE(HeldFolder::Open(dir / "top/out/", &linked));
+}
+
+INSTANTIATE_TEST_SUITE_P(Openat2AndFallback, BeneathTest,
+                         ::testing::Values(true, false));
+
+TEST(HeldFolderTest, NewEntriesAreExclusiveAndGetExactModes) {
+  ScopedTempDir dir;
+  HeldFolder top;
+  ASSERT_TRUE(HeldFolder::Open(dir.path(), &top));
+  mode_t old_mask = umask(0);
+  HeldFolder work;
+  bool exists = true;
+  ASSERT_TRUE(top.NewFolder("w.tmp", 0700, &work, &exists));
+  EXPECT_FALSE(exists);
+  HeldFile file;
+  ASSERT_TRUE(work.NewFile("new.7z", 0640, &file));
+  umask(077);
+  HeldFile file2;
+  ASSERT_TRUE(work.NewFile("other.7z", 0664, &file2));
+  umask(old_mask);
+  struct stat st;
+  stat((dir / "w.tmp").c_str(), &st);
+  EXPECT_EQ(0700u, st.st_mode & 07777);
+  stat((dir / "w.tmp/new.7z").c_str(), &st);
+  EXPECT_EQ(0640u, st.st_mode & 07777);
+  stat((dir / "w.tmp/other.7z").c_str(), &st);
+  EXPECT_EQ(0664u, st.st_mode & 07777);
+
+  // Taken names: a folder, a file, a link to a folder, a dangling link.
+  mkdir((dir / "elsewhere").c_str(), 0755);
+  symlink((dir / "elsewhere").c_str(), (dir / "l.tmp").c_str());
+  symlink((dir / "nowhere").c_str(), (dir / "d.tmp").c_str());
+  for (const char* name : {"w.tmp", "l.tmp", "d.tmp"}) {
+    HeldFolder again;
+    EXPECT_FALSE(top.NewFolder(name, 0700, &again, &exists)) << name;
+    EXPECT_TRUE(exists) << name;
+  }
+  EXPECT_FALSE(top.NewFile("d.tmp", 0600, &file));
+  EXPECT_FALSE(Exists(dir / "nowhere"));
+  EXPECT_FALSE(top.NewFolder("a/b", 0700, &work, &exists));
+}
+
+TEST(HeldFolderTest, RemoveTreeNeverLeavesThroughLinksOrSwaps) {
+  ScopedTempDir dir;
+  mkdir((dir / "outside").c_str(), 0700);
+  WriteFile(dir / "outside/keep", "k");
+  mkdir((dir / "w").c_str(), 0700);
+  mkdir((dir / "w/a").c_str(), 0700);
+  mkdir((dir / "w/a/locked").c_str(), 0700);
+  WriteFile(dir / "w/a/locked/f", "f");
+  chmod((dir / "w/a/locked").c_str(), 0);
+  mkdir((dir / "w/a/ro").c_str(), 0700);
+  WriteFile(dir / "w/a/ro/f", "f");
+  chmod((dir / "w/a/ro").c_str(), 0500);
+  symlink((dir / "outside").c_str(), (dir / "w/a/to-outside").c_str());
+  symlink((dir / "outside/keep").c_str(), (dir / "w/to-keep").c_str());
+  HeldFolder top;
+  ASSERT_TRUE(HeldFolder::Open(dir.path(), &top));
+
+  // The held sub-folder is moved away and a link to the outside takes its
+  // name: emptying through the descriptor clears the moved folder only.
+  HeldFolder a;
+  ASSERT_TRUE(top.OpenFolder("w/a", &a));
+  ASSERT_EQ(0, rename((dir / "w/a").c_str(), (dir / "moved").c_str()));
+  symlink((dir / "outside").c_str(), (dir / "w/a").c_str());
+  EXPECT_TRUE(a.RemoveChildren());
+  EXPECT_FALSE(Exists(dir / "moved/locked"));
+  EXPECT_FALSE(Exists(dir / "moved/to-outside"));
+
+  EXPECT_TRUE(top.RemoveTree("w"));
+  EXPECT_FALSE(Exists(dir / "w"));
+  EXPECT_EQ("k", ReadText(dir / "outside/keep"));
+  EXPECT_TRUE(top.RemoveTree("missing"));
+}
+
+TEST(HeldFolderTest, RenameBetweenHeldFoldersWithAndWithoutReplacing) {
+  ScopedTempDir dir;
+  mkdir((dir / "w").c_str(), 0700);
+  WriteFile(dir / "w/new.7z", "new");
+  WriteFile(dir / "w/second.7z", "2");
+  WriteFile(dir / "a.7z", "taken");
+  HeldFolder top, work;
+  ASSERT_TRUE(HeldFolder::Open(dir.path(), &top));
+  ASSERT_TRUE(top.OpenFolder("w", &work));
+  bool taken = false;
+  EXPECT_FALSE(work.Rename("new.7z", top, "a.7z", false, &taken));
+  EXPECT_TRUE(taken);
+  EXPECT_EQ("taken", ReadText(dir / "a.7z"));
+  EXPECT_TRUE(work.Rename("new.7z", top, "a.7z", true, &taken));
+  EXPECT_EQ("new", ReadText(dir / "a.7z"));
+  EXPECT_TRUE(work.Rename("second.7z", top, "b.7z", false, &taken));
+  EXPECT_FALSE(taken);
+  EXPECT_TRUE(top.Sync());
+  EXPECT_EQ("2", ReadText(dir / "b.7z"));
+}
+
+// A child reads the held file and starts in the held folder even after
+// both names were given to something else.
+TEST(HeldFolderTest, ChildrenUseTheHeldFileAndFolderNotTheNames) {
+  ScopedTempDir dir;
+  mkdir((dir / "w").c_str(), 0700);
+  WriteFile(dir / "a.zip", "listed");
+  HeldFolder top, work;
+  HeldFile file;
+  ASSERT_TRUE(HeldFolder::Open(dir.path(), &top));
+  ASSERT_TRUE(top.OpenFolder("w", &work));
+  ASSERT_TRUE(top.OpenFile("a.zip", &file));
+  ASSERT_EQ(0, rename((dir / "a.zip").c_str(), (dir / "b.zip").c_str()));
+  WriteFile(dir / "a.zip", "swapped");
+  ASSERT_EQ(0, rename((dir / "w").c_str(), (dir / "w2").c_str()));
+  mkdir((dir / "w").c_str(), 0700);
+  ProcessResult r =
+      RunShellCommand("cat " + file.ChildPath() + " > out", work.ChildPath());
+  EXPECT_EQ(0, r.Code()) << r.error;
+  EXPECT_EQ("listed", ReadText(dir / "w2/out"));
+  EXPECT_FALSE(Exists(dir / "w/out"));
+  EntryStatus status;
+  ASSERT_TRUE(file.Status(&status));
+  EntryStatus now;
+  ASSERT_TRUE(top.Status("b.zip", &now));
+  EXPECT_TRUE(status.identity == now.identity);
+  ASSERT_TRUE(top.Status("a.zip", &now));
+  EXPECT_FALSE(status.identity == now.identity);
+}
+
+}  // namespace
+}  // namespace zavo
