@@ -30,11 +30,34 @@ class StartupTest(ZavoCase):
         self.assertIn("quote the mask", lines[0])
         self.assertEqual("exiting...", lines[1])
 
-    def test_settings_file_missing(self):
+    def test_settings_file_missing_and_looked_up(self):
         os.remove(os.path.join(self.prog, "zavo.ctl"))
-        self.assertEqual(
-            (2, ["config file [%s/zavo.ctl] not found" % self.prog, "exiting..."]),
-            self.zavo("*.*"))
+        config = os.path.join(self.root, "config")
+        code, lines = self.zavo("*.*", env={"XDG_CONFIG_HOME": config})
+        self.assertEqual((2, "exiting..."), (code, lines[-1]))
+        looked = ("config file [%s/zavo.ctl] or [%s/zavo/zavo.ctl] or ["
+                  % (self.prog, config))
+        self.assertEqual(looked, lines[0][:len(looked)])
+        self.assertRegex(lines[0][len(looked):], r"^/.*/zavo/zavo\.ctl\] not found$")
+        self.assertEqual(1, len(lines) - 1)
+
+        # The user's settings, and a bare archivers name beside them; HOME
+        # stands in for an unset XDG_CONFIG_HOME.
+        os.makedirs(os.path.join(config, "zavo"))
+        with open(os.path.join(config, "zavo", "zavo.ctl"), "w") as f:
+            f.write("Archives mine.ini\n")
+        with open(os.path.join(config, "zavo", "mine.ini"), "w") as f:
+            f.write("[7z]\nextension=7z\n[zip]\nextension=zip\n"
+                    "extract=echo extracting >&2; false\n")
+        open(os.path.join(self.arc, "a.zip"), "w").close()
+        failed = (1, ["processing folder [%s]" % self.arc,
+                      "extraction mistake on [%s/a.zip]. next archive!" % self.arc])
+        self.assertEqual(failed, self.zavo("*.zip", env={"XDG_CONFIG_HOME": config}))
+        home = os.path.join(self.root, "home")
+        os.makedirs(home)
+        os.rename(config, os.path.join(home, ".config"))
+        self.assertEqual(failed, self.zavo("*.zip", env={"XDG_CONFIG_HOME": "",
+                                                          "HOME": home}))
 
     def test_settings_file_unreadable(self):
         settings = os.path.join(self.prog, "zavo.ctl")
@@ -100,6 +123,22 @@ class StartupTest(ZavoCase):
         self.assertEqual(0, self.zavo("*.none")[0])
         with open(path, "rb") as f:
             self.assertEqual(b"[7z]\r\nextension=7z\r\n", f.read())
+
+        # A read-only file is left as it is, also for root, without a word.
+        with open(path, "wb") as f:
+            f.write(b"[7z]\n extension = 7z\n")
+        os.chmod(path, 0o444)
+        self.assertEqual((0, []), self.zavo("*.none"))
+        with open(path, "rb") as f:
+            self.assertEqual(b"[7z]\n extension = 7z\n", f.read())
+        # So is a link: the file it points to is someone else's.
+        os.chmod(path, 0o644)
+        os.rename(path, path + ".real")
+        os.symlink("archivers.ini.real", path)
+        self.assertEqual((0, []), self.zavo("*.none"))
+        self.assertTrue(os.path.islink(path))
+        with open(path, "rb") as f:
+            self.assertEqual(b"[7z]\n extension = 7z\n", f.read())
 
     def test_archivers_file_that_would_lose_text_is_left_alone(self):
         path = os.path.join(self.prog, "archivers.ini")

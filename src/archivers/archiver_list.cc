@@ -27,7 +27,8 @@ void ArchiverList::AddDefinition(const std::string& extension,
       extension, ident, extract, add, test));
 }
 
-void ArchiverList::AddDefinitionsFromFile(const std::string& path) {
+void ArchiverList::AddDefinitionsFromFile(const std::string& path,
+                                          bool write_back) {
   SectionedFileCache cache;
   std::string section;
   for (bool more = cache.NextSection(true, path, &section); more;
@@ -37,6 +38,10 @@ void ArchiverList::AddDefinitionsFromFile(const std::string& path) {
                   cache.ReadString(path, section, "extract"),
                   cache.ReadString(path, section, "add"),
                   cache.ReadString(path, section, "test"));
+  }
+  if (!write_back) {
+    cache.Discard();
+    return;
   }
   // The write-back only normalises the file's form: one that cannot be
   // written, or whose text would not survive it, is left as it was, and the

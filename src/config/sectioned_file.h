@@ -157,6 +157,9 @@ class SectionedFileCache {
   // unwritten (it could not be written, or writing it would have lost
   // text); error() names them. Files left unwritten keep their contents.
   bool Release();
+  // Empties the cache without writing anything: for files that were only
+  // looked at, or that may not be changed.
+  void Discard() { files_.clear(); }
   const std::string& error() const { return error_; }
 
  private:

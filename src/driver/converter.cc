@@ -85,7 +85,10 @@ bool Converter::LoadArchivers() {
     return Fatal("canot open archives file [" + file + "]");
   }
   archivers_.reset(new ArchiverList(runner_));
-  archivers_->AddDefinitionsFromFile(file);
+  // The archivers file is written back normalised only where this user may
+  // change it: a system-wide file read by another user stays as it is, and
+  // so does a file its owner made read-only or a link.
+  archivers_->AddDefinitionsFromFile(file, CanReplaceFile(file));
   return true;
 }
 

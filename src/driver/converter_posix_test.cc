@@ -351,9 +351,12 @@ TEST_F(ConverterTest, ListsAreWrittenWhenTheFolderChanges) {
 
 TEST_F(ConverterTest, StartUpFailures) {
   EXPECT_EQ(kExitFatal, RunZavo({"*.zip"}));
+  std::string places;
+  for (const std::string& place : SettingsPlaces(program_dir_.path() + "/")) {
+    places += (places.empty() ? "[" : " or [") + place + "]";
+  }
   EXPECT_EQ(std::vector<std::string>(
-                {"config file [" + program_dir_.path() + "/zavo.ctl] not found",
-                 "exiting..."}),
+                {"config file " + places + " not found", "exiting..."}),
             Output());
 
   out_.str("");

@@ -3,6 +3,7 @@
 #include "config/settings_file.h"
 #include "fs/file_tree.h"
 #include "platform/os.h"
+#include "platform/process.h"
 #include "text/text_utils.h"
 
 namespace zavo {
@@ -10,6 +11,11 @@ namespace zavo {
 namespace {
 
 constexpr char kSettingsName[] = "zavo.ctl";
+
+// The settings folder of the install prefix, given by the build.
+#ifndef ZAVO_SYSCONFDIR
+#define ZAVO_SYSCONFDIR "/usr/local/etc"
+#endif
 
 // Settings keys, in the order that gives them their indexes 1 to 10.
 constexpr const char* kSettingKeys[] = {
@@ -50,14 +56,26 @@ OptionsResult Fatal(const std::string& message) {
   return {OptionsStatus::kFatal, message};
 }
 
-// Reads the settings file beside the program into *options.
+// Reads the first settings file of SettingsPlaces into *options.
 OptionsResult LoadSettings(const std::string& program_folder, OutputSink* out,
                            const std::function<void(int)>& pause,
                            RunOptions* options) {
-  std::string settings = program_folder + kSettingsName;
-  if (!FileExists(settings)) {
-    return Fatal("config file [" + settings + "] not found");
+  std::vector<std::string> places = SettingsPlaces(program_folder);
+  std::string settings;
+  for (const std::string& place : places) {
+    if (FileExists(place)) {
+      settings = place;
+      break;
+    }
   }
+  if (settings.empty()) {
+    std::string looked;
+    for (const std::string& place : places) {
+      looked += (looked.empty() ? "[" : " or [") + place + "]";
+    }
+    return Fatal("config file " + looked + " not found");
+  }
+  options->settings_file = settings;
   SettingsFile file;
   for (const char* key : kSettingKeys) file.AddKey(key);
   // SettingsFile::Load returns true on failure.
@@ -72,7 +90,8 @@ OptionsResult LoadSettings(const std::string& program_folder, OutputSink* out,
   options->kill_exist = on(kKeyKillExist);
   options->archivers_file = file.Value(kKeyArchives, 1);
   if (PathFolder(options->archivers_file).empty()) {
-    options->archivers_file = program_folder + options->archivers_file;
+    options->archivers_file =
+        WithBackslash(PathFolder(settings)) + options->archivers_file;
   }
   struct {
     int key;
@@ -100,6 +119,28 @@ OptionsResult LoadSettings(const std::string& program_folder, OutputSink* out,
 }
 
 }  // namespace
+
+std::vector<std::string> SettingsPlaces(const std::string& program_folder,
+                                        const std::string& xdg_config_home,
+                                        const std::string& home) {
+  std::vector<std::string> places = {program_folder + kSettingsName};
+  if (kIsWin32) return places;
+  // The base directory specification has relative values ignored.
+  std::string config = xdg_config_home;
+  if (config.empty() || config[0] != '/') {
+    config = home.empty() ? std::string() : WithBackslash(home) + ".config";
+  }
+  if (!config.empty()) {
+    places.push_back(WithBackslash(config) + "zavo/" + kSettingsName);
+  }
+  places.push_back(WithBackslash(ZAVO_SYSCONFDIR) + "zavo/" + kSettingsName);
+  return places;
+}
+
+std::vector<std::string> SettingsPlaces(const std::string& program_folder) {
+  return SettingsPlaces(program_folder, GetEnvironment("XDG_CONFIG_HOME"),
+                        GetEnvironment("HOME"));
+}
 
 std::string ListText(const std::string& text) {
   return kNamesIgnoreCase ? UpperText(text) : text;

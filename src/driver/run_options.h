@@ -20,7 +20,10 @@ struct RunOptions {
   bool keep_time = false;
   bool stop_on_error = false;
   bool kill_exist = false;
-  // The archivers file, completed with the program's folder when relative.
+  // The settings file read, the first of SettingsPlaces that exists.
+  std::string settings_file;
+  // The archivers file; a bare name is completed with the settings file's
+  // folder.
   std::string archivers_file;
   // The file mask, completed with the start folder when it has no folder.
   std::string file_mask;
@@ -49,8 +52,8 @@ struct OptionsResult {
   std::string message;  // for kFatal
 };
 
-// Reads the command line `args` (args[0] is the program's full path, whose
-// folder holds zavo.ctl) and the settings file into *options.
+// Reads the command line `args` (args[0] is the program's full path) and
+// the first settings file of SettingsPlaces into *options.
 // `start_folder` is the folder relative masks start from. Warnings about
 // bad settings lines go to `out`, followed by a 3-second `pause` (none when
 // empty). *options is complete only for kReady.
@@ -58,6 +61,17 @@ OptionsResult LoadRunOptions(const std::vector<std::string>& args,
                              const std::string& start_folder, OutputSink* out,
                              const std::function<void(int)>& pause,
                              RunOptions* options);
+
+// The places the settings file is looked for, in this order: beside the
+// program (in `program_folder`, which ends with a separator); on POSIX then
+// `xdg_config_home`/zavo/zavo.ctl, where an empty or relative
+// `xdg_config_home` stands for `home`/.config (left out when `home` is empty
+// too), and last the settings folder of the install prefix.
+std::vector<std::string> SettingsPlaces(const std::string& program_folder,
+                                        const std::string& xdg_config_home,
+                                        const std::string& home);
+// The same with XDG_CONFIG_HOME and HOME from the environment.
+std::vector<std::string> SettingsPlaces(const std::string& program_folder);
 
 // The form a name or setting takes in lists and folder keys: upper-cased
 // where names ignore case, as they are.

@@ -77,7 +77,11 @@ TEST_F(RunOptionsTest, SwitchesOverrideSettingsAndTheMaskIsCompleted) {
 TEST_F(RunOptionsTest, SettingsFailuresAndWarnings) {
   OptionsResult r = Load({"*.zip"});
   EXPECT_EQ(OptionsStatus::kFatal, r.status);
-  EXPECT_EQ("config file [" + dir_ / "zavo.ctl" + "] not found", r.message);
+  // Beside the program is the first place looked; the rest depend on the
+  // platform (run_options_posix_test.cc).
+  std::string first = "config file [" + dir_ / "zavo.ctl" + "]";
+  EXPECT_EQ(first, r.message.substr(0, first.size()));
+  EXPECT_EQ(" not found", r.message.substr(r.message.size() - 10));
 
   WriteFile(dir_ / "zavo.ctl", "Archives a.ini\nnonsense\n");
   EXPECT_EQ(OptionsStatus::kReady, Load({"*.zip"}).status);

@@ -43,6 +43,11 @@ bool RestoreFileAttributes(const std::string& path,
 // "archive alone". Never changes a link.
 bool MakeFileWritable(const std::string& path);
 
+// Whether this process may replace the file at path with a new one written
+// beside it: the file is not read-only and is writable for this process,
+// and so is its folder. A missing file, a link and a folder are not.
+bool CanReplaceFile(const std::string& path);
+
 // A file's modification time. On POSIX the exact time in seconds and
 // nanoseconds; on Win32 `seconds` holds the packed local DOS date-time
 // (date in the high 16 bits) and `nanoseconds` is 0.
@@ -57,7 +62,7 @@ bool SetFileTime(const std::string& path, const FileTime& time);
 
 // One entry of a folder listing.
 struct DirEntry {
-  std::string name;    // without folder
+  std::string name;              // without folder
   std::uint32_t attributes = 0;  // kAttr* bits
   // The entry's inode where the listing tells it (POSIX), else 0: what the
   // file found later under that name is compared with.

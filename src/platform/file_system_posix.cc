@@ -3,8 +3,6 @@
 // hidden, and there are no volume labels or system files. Links are reported
 // as links (lstat), never as what they point to.
 
-#include "platform/file_system.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -15,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/file_system.h"
 #include "text/text_utils.h"
 
 namespace zavo {
@@ -144,6 +143,23 @@ bool RestoreFileAttributes(const std::string& path,
     return false;
   }
   return true;
+}
+
+bool CanReplaceFile(const std::string& path) {
+  struct stat st;
+  // A file without its owner's write bit is read-only, also for root.
+  if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      (st.st_mode & S_IWUSR) == 0) {
+    return false;
+  }
+  std::string folder = path;
+  std::size_t slash = folder.rfind('/');
+  folder = slash == std::string::npos ? "."
+           : slash == 0               ? "/"
+                                      : folder.substr(0, slash);
+  // The effective ids decide, as they decide the writes that follow.
+  return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 &&
+         faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 bool MakeFileWritable(const std::string& path) {

@@ -5,9 +5,9 @@
 // the packed local DOS date-time: date in the high 16 bits, time of day in
 // the low 16 bits, in two-second steps.
 
-#include "platform/file_system.h"
-
 #include <windows.h>
+
+#include "platform/file_system.h"
 
 // <windows.h> maps these names onto its ANSI functions; the layer's own
 // declarations above must keep their names.
@@ -136,10 +136,20 @@ bool RestoreFileAttributes(const std::string& path,
     return false;
   }
   if ((now & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
-  if ((now & kSettableAttributes) == (attributes.native & kSettableAttributes)) {
+  if ((now & kSettableAttributes) ==
+      (attributes.native & kSettableAttributes)) {
     return true;
   }
   return SetNative(path, attributes.native);
+}
+
+bool CanReplaceFile(const std::string& path) {
+  // A read-only file is what its owner asked a rewrite to leave alone;
+  // access rights of the folder show only when the write is tried.
+  DWORD now = ::GetFileAttributesA(path.c_str());
+  const DWORD kept = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
+                     FILE_ATTRIBUTE_READONLY;
+  return now != INVALID_FILE_ATTRIBUTES && (now & kept) == 0;
 }
 
 bool MakeFileWritable(const std::string& path) {
@@ -322,8 +332,8 @@ std::string GetCurrentFolder() {
     return std::string();
   }
   std::vector<char> buffer(needed + 1);
-  DWORD n = ::GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()),
-                                   buffer.data());
+  DWORD n =
+      ::GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
   if (n == 0 || n >= buffer.size()) {
     Remember("GetCurrentDirectory", ".");
     return std::string();
