@@ -144,6 +144,11 @@ class ArchiverDefinition {
   // stays as written) and runs it in the current folder. Same codes.
   unsigned char Test(CommandRunner* runner);
 
+  // The name of the archivers-file section it came from ("zip"), shown to
+  // the user; empty for a definition made otherwise.
+  const std::string& name() const { return name_; }
+  void set_name(const std::string& name) { name_ = name; }
+
   const std::string& extension() const { return extension_; }
   const std::string& extract_command() const { return extract_command_; }
   const std::string& add_command() const { return add_command_; }
@@ -159,6 +164,7 @@ class ArchiverDefinition {
                             const std::string& file_name,
                             const std::string& folder, CommandRunner* runner);
 
+  std::string name_;
   std::string extension_;
   std::string extract_command_;
   std::string add_command_;

@@ -38,6 +38,7 @@ void ArchiverList::AddDefinitionsFromFile(const std::string& path,
                   cache.ReadString(path, section, "extract"),
                   cache.ReadString(path, section, "add"),
                   cache.ReadString(path, section, "test"));
+    definitions_.back()->set_name(section);
   }
   if (!write_back) {
     cache.Discard();

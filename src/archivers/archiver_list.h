@@ -35,10 +35,10 @@ class ArchiverList {
 
   // Appends a definition for each section of the archivers file at `path`,
   // in file order, from its keys "extension", "ident", "extract", "add" and
-  // "test", and then, with `write_back`, writes the file back in its
-  // normalised form (see SectionedFileCache::Release). A missing or
-  // unreadable file adds nothing; callers that need the file check that it
-  // exists first.
+  // "test", named after its section, and then, with `write_back`, writes the
+  // file back in its normalised form (see SectionedFileCache::Release). A
+  // missing or unreadable file adds nothing; callers that need the file check
+  // that it exists first.
   void AddDefinitionsFromFile(const std::string& path, bool write_back = true);
 
   // Names the file the next operations are about and forgets which

@@ -105,10 +105,22 @@ TEST_F(ArchiverCommandTest, DefinitionsComeFromTheFileWhichIsNormalised) {
   EXPECT_EQ(std::string("PK"), list.definition(1).ident_bytes());
   EXPECT_EQ("unpk x @ArcName", list.definition(1).extract_command());
   EXPECT_EQ("unpk t @ArcName", list.definition(1).test_command());
+  EXPECT_EQ("7z", list.definition(0).name());
+  EXPECT_EQ("zip", list.definition(1).name());
   std::ifstream in(dir_ / "archivers.ini", std::ios::binary);
   std::string text((std::istreambuf_iterator<char>(in)),
                    std::istreambuf_iterator<char>());
   EXPECT_EQ(0u, text.find("[7z]\r\nextension=7z\r\n")) << text;
+
+  // Without write-back the file stays as it is.
+  const std::string untidy = "[7z]\nextension = 7z\n";
+  std::ofstream(dir_ / "archivers.ini", std::ios::binary) << untidy;
+  ArchiverList read_only(&runner_);
+  read_only.AddDefinitionsFromFile(path, false);
+  ASSERT_EQ(1u, read_only.size());
+  std::ifstream again(dir_ / "archivers.ini", std::ios::binary);
+  EXPECT_EQ(untidy, std::string((std::istreambuf_iterator<char>(again)),
+                                std::istreambuf_iterator<char>()));
 }
 
 TEST_F(ArchiverCommandTest, ExtractRunsInTheWorkFolderItMakes) {
