@@ -2,27 +2,17 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
 
 #include "config/macro_engine.h"
 #include "config/shell_quote.h"
 #include "fs/file_tree.h"
+#include "platform/file_handle.h"
 #include "platform/file_system.h"
 #include "text/text_utils.h"
 
 namespace zavo {
 
 namespace {
-
-// cmd.exe has no quoting that protects every character; the template's
-// author quotes the macros there. POSIX commands go to the shell.
-#ifdef _WIN32
-constexpr bool kQuoteForShell = false;
-#else
-constexpr bool kQuoteForShell = true;
-#endif
 
 // The words of `text` between commas; empty words are never produced.
 std::vector<std::string> CommaWords(const std::string& text) {
@@ -67,10 +57,7 @@ bool IsInertCharacter(unsigned char c) {
 
 // The regular file behind path, following links: anything else (a folder, a
 // link to one, a pipe whose opening would block, a device) is not an archive.
-bool IsRegularPath(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::is_regular_file(std::filesystem::path(path), error);
-}
+bool IsRegularPath(const std::string& path) { return IsRegularFile(path); }
 
 // Whether the file name of `path` ends in "." + extension, letter case
 // ignored.
@@ -116,13 +103,13 @@ unsigned char BuildCommand(const std::string& command_template,
         return kCommandUnsafe;
       }
     }
-    if (kQuoteForShell && calls_functions &&
+    if (kQuotesForShell && calls_functions &&
         !std::all_of(macro.value.begin(), macro.value.end(),
                      [](char c) { return IsInertCharacter(c); })) {
       return kCommandUnsafe;
     }
     engine.Define(macro.name, macro.value, false,
-                  kQuoteForShell ? QuoteForShell : nullptr);
+                  kQuotesForShell ? QuoteForShell : nullptr);
   }
   // Functions run after the macros, over the values too: a file called
   // "@NUM{...}.zip" would be rewritten. A template without calls of its own
@@ -169,7 +156,7 @@ bool FileProbe::ReadAt(std::int32_t offset, std::size_t count,
   if (start + count <= head_size_) {
     if (!head_loaded_) {
       head_loaded_ = true;
-      std::FILE* file = std::fopen(path_.c_str(), "rb");
+      std::FILE* file = OpenFile(path_, FileOpenMode::kRead);
       head_readable_ = file != nullptr;
       if (file != nullptr) {
         // Unbuffered, the head is one read, with no buffer to size first.
@@ -187,14 +174,16 @@ bool FileProbe::ReadAt(std::int32_t offset, std::size_t count,
   // Opening for reading needs no change of attributes, so none is made: a
   // run killed between changing and restoring them would have altered the
   // user's archive.
-  std::ifstream file(std::filesystem::path(path_),
-                     std::ios::in | std::ios::binary);
-  if (!file) return false;
-  file.seekg(offset);
-  if (!file) return false;
-  bytes->assign(count, '\0');
-  file.read(&(*bytes)[0], static_cast<std::streamsize>(count));
-  return static_cast<std::size_t>(file.gcount()) == count;
+  std::FILE* file = OpenFile(path_, FileOpenMode::kRead);
+  if (file == nullptr) return false;
+  bool ok = std::fseek(file, offset, SEEK_SET) == 0;
+  if (ok) {
+    bytes->assign(count, '\0');
+    ok = std::fread(&(*bytes)[0], 1, count, file) == count;
+  }
+  // Nothing was written: a failed close loses nothing.
+  std::fclose(file);
+  return ok;
 }
 
 bool ArchiverDefinition::Matches() const {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "archivers/command_runner.h"
+#include "platform/os.h"
 
 namespace zavo {
 
@@ -32,19 +33,6 @@ constexpr unsigned char kCommandTooLong = 254;
 // function syntax reads (the function could cut the value's quoting apart).
 // Nothing is run.
 constexpr unsigned char kCommandUnsafe = 253;
-
-// What "@FileName" stands for. Win32 archivers take "*.*" for "every file".
-// On POSIX "*.*" means "names with a dot" to a shell and to 7z alike, so
-// packing names the work folder itself, ".", which takes in every file,
-// dot-names, sub-folders and empty folders; extracting names the archiver's
-// own wildcard "*" (quoted, so the shell never expands it).
-#ifdef _WIN32
-constexpr const char* kPackFileName = "*.*";
-constexpr const char* kExtractFileName = "*.*";
-#else
-constexpr const char* kPackFileName = ".";
-constexpr const char* kExtractFileName = "*";
-#endif
 
 // Decodes an "ident" value: an offset, a comma and hexadecimal bytes, such as
 // "0,504B0304". Words are split at commas (runs of commas count as one, and

@@ -1,8 +1,8 @@
 #include "archivers/archiver_list.h"
 
 #include "config/sectioned_file.h"
-#include "driver/work_names.h"
 #include "fs/file_tree.h"
+#include "fs/work_names.h"
 #include "platform/file_system.h"
 #include "text/text_utils.h"
 

@@ -1,5 +1,6 @@
 #include "archivers/command_runner.h"
 
+#include "platform/os.h"
 #include "platform/process.h"
 
 namespace zavo {
@@ -14,15 +15,6 @@ unsigned char SystemCommandRunner::RunProgram(
   return ::zavo::RunProgram(argv, folder).Code();
 }
 
-std::size_t MaxCommandLength() {
-#ifdef _WIN32
-  // cmd.exe refuses longer command lines.
-  return 8191;
-#else
-  // The command is one argument of "sh -c"; Linux takes no single argument
-  // longer than 32 pages, its terminating zero included.
-  return 131072 - 1;
-#endif
-}
+std::size_t MaxCommandLength() { return kMaxCommandLength; }
 
 }  // namespace zavo

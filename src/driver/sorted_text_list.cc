@@ -11,22 +11,22 @@ int SortedTextList::Compare(const std::string& a, const std::string& b) const {
 }
 
 bool SortedTextList::Insert(const std::string& text) {
-  auto place = std::lower_bound(
-      items_.begin(), items_.end(), text,
-      [this](const std::string& a, const std::string& b) {
-        return Compare(a, b) < 0;
-      });
+  auto place =
+      std::lower_bound(items_.begin(), items_.end(), text,
+                       [this](const std::string& a, const std::string& b) {
+                         return Compare(a, b) < 0;
+                       });
   if (place != items_.end() && Compare(*place, text) == 0) return false;
   items_.insert(place, text);
   return true;
 }
 
 bool SortedTextList::Contains(const std::string& text) const {
-  auto place = std::lower_bound(
-      items_.begin(), items_.end(), text,
-      [this](const std::string& a, const std::string& b) {
-        return Compare(a, b) < 0;
-      });
+  auto place =
+      std::lower_bound(items_.begin(), items_.end(), text,
+                       [this](const std::string& a, const std::string& b) {
+                         return Compare(a, b) < 0;
+                       });
   return place != items_.end() && Compare(*place, text) == 0;
 }
 

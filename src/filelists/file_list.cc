@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
+#include "fs/byte_stream.h"
 #include "fs/file_tree.h"
 #include "platform/os.h"
-#include "text/byte_stream.h"
 #include "text/text_utils.h"
 
 namespace zavo {

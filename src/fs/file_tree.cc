@@ -7,12 +7,7 @@
 #include <memory>
 #include <vector>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <sys/stat.h>
-#endif
-
+#include "platform/file_handle.h"
 #include "platform/file_system.h"
 #include "text/text_utils.h"
 
@@ -43,15 +38,7 @@ std::string TempNameBeside(const std::string& path) {
 std::FILE* CreateExclusive(std::string* name, const std::string& beside) {
   for (int attempt = 0; attempt < 16; ++attempt) {
     *name = TempNameBeside(beside);
-#ifdef _WIN32
-    // The Windows C runtime does not know fopen's "x".
-    int fd = _open(name->c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                   _S_IREAD | _S_IWRITE);
-    std::FILE* f = fd < 0 ? nullptr : _fdopen(fd, "wb");
-    if (f == nullptr && fd >= 0) _close(fd);
-#else
-    std::FILE* f = std::fopen(name->c_str(), "wbx");
-#endif
+    std::FILE* f = OpenFile(*name, FileOpenMode::kCreateNew);
     if (f != nullptr) return f;
   }
   return nullptr;
@@ -63,7 +50,7 @@ bool SetError(std::string* error, const std::string& text) {
 }
 
 long long FileSize(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = OpenFile(path, FileOpenMode::kRead);
   if (f == nullptr) return -1;
   long long size = -1;
   if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
@@ -171,14 +158,14 @@ bool CopyFileTo(const std::string& source, const std::string& destination,
     return false;
   }
 
-  std::FILE* in = std::fopen(source.c_str(), "rb");
+  std::FILE* in = OpenFile(source, FileOpenMode::kRead);
   if (in == nullptr) return false;
   std::string temp;
   std::FILE* out = nullptr;
   if (append && FileExists(destination) &&
       (destination_attributes.bits & kAttrLink) == 0) {
     temp = destination;
-    out = std::fopen(destination.c_str(), "ab");
+    out = OpenFile(destination, FileOpenMode::kAppend);
   } else {
     append = false;
     out = CreateExclusive(&temp, destination);
@@ -281,7 +268,7 @@ bool ReplaceFileContents(const std::string& path, const std::string& data,
 bool ReadWholeFile(const std::string& path, std::string* data,
                    std::string* error) {
   data->clear();
-  std::FILE* in = std::fopen(path.c_str(), "rb");
+  std::FILE* in = OpenFile(path, FileOpenMode::kRead);
   if (in == nullptr) {
     return SetError(error, "open(" + path + "): " + std::strerror(errno));
   }

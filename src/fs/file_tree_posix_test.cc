@@ -1,5 +1,3 @@
-#include "fs/file_tree.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +5,7 @@
 #include <map>
 #include <string>
 
+#include "fs/file_tree.h"
 #include "platform/file_system.h"
 #include "testing/temp_dir.h"
 
@@ -200,11 +199,16 @@ TEST(ListingTest, MasksMatchRegardlessOfCase) {
     const char* name;
     bool match;
   } cases[] = {
-      {"*.*", "README", true},     {"*.*", ".profile", true},
-      {"*.zip", "A.ZIP", true},    {"*.zip", "a.zip.bak", false},
-      {"?.zip", "ab.zip", false},  {"a*b*c", "axxbyyc", true},
-      {"a*b*c", "axxbyy", false},  {"readme.*", "readme", true},
-      {"*", "x", true},            {"*.tar.gz", "x.TAR.GZ", true},
+      {"*.*", "README", true},
+      {"*.*", ".profile", true},
+      {"*.zip", "A.ZIP", true},
+      {"*.zip", "a.zip.bak", false},
+      {"?.zip", "ab.zip", false},
+      {"a*b*c", "axxbyyc", true},
+      {"a*b*c", "axxbyy", false},
+      {"readme.*", "readme", true},
+      {"*", "x", true},
+      {"*.tar.gz", "x.TAR.GZ", true},
       {"[x].zip", "[x].zip", true},
   };
   for (const Case& c : cases) {

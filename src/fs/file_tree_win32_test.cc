@@ -1,7 +1,7 @@
-#include "fs/file_tree.h"
-
 #include <gtest/gtest.h>
 #include <windows.h>
+
+#include "fs/file_tree.h"
 
 #undef GetFileAttributes
 
@@ -32,7 +32,8 @@ TEST(FileTreeWin32Test, DrivesAndRoots) {
   std::string unused;
   DWORD drives = ::GetLogicalDrives();
   for (char letter = 'Q'; letter <= 'Y' && unused.empty(); ++letter) {
-    if ((drives & (1u << (letter - 'A'))) == 0) unused = std::string(1, letter) + ":";
+    if ((drives & (1u << (letter - 'A'))) == 0)
+      unused = std::string(1, letter) + ":";
   }
   ASSERT_FALSE(unused.empty());
   EXPECT_FALSE(RemoveTree(unused + "\\"));
@@ -60,7 +61,8 @@ TEST(FileTreeWin32Test, RemoveTreeTakesReadOnlyHiddenAndSystemEntries) {
   WriteFile(top + "\\sub\\hs", "x");
   WriteFile(top + "\\sub\\deeper\\.dot", "x");
   SetAttributes(top + "\\ro", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-  SetAttributes(top + "\\sub\\hs", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  SetAttributes(top + "\\sub\\hs",
+                FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   SetAttributes(top + "\\sub\\deeper", FILE_ATTRIBUTE_READONLY);
   EXPECT_TRUE(RemoveTree(top));
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, Attributes(top));
@@ -70,9 +72,8 @@ TEST(FileTreeWin32Test, CopyKeepsAttributesAndTime) {
   ScopedTempDir dir;
   const std::string source = dir / "src.dat";
   WriteFile(source, std::string(65536, 's'));
-  const FileTime kTime{(((2003 - 1980) << 9 | 4 << 5 | 5) << 16) | (6 << 11) |
-                           (7 << 5) | 4,
-                       0};
+  const FileTime kTime{
+      (((2003 - 1980) << 9 | 4 << 5 | 5) << 16) | (6 << 11) | (7 << 5) | 4, 0};
   ASSERT_TRUE(SetFileTime(source, kTime));
   SetAttributes(source, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
 

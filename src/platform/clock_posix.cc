@@ -1,7 +1,7 @@
-#include "platform/clock.h"
-
 #include <sys/time.h>
 #include <time.h>
+
+#include "platform/clock.h"
 
 namespace zavo {
 

@@ -1,5 +1,3 @@
-#include "platform/file_system.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -8,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "platform/file_system.h"
 #include "testing/temp_dir.h"
 
 namespace zavo {

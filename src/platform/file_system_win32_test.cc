@@ -1,7 +1,7 @@
-#include "platform/file_system.h"
-
 #include <gtest/gtest.h>
 #include <windows.h>
+
+#include "platform/file_system.h"
 
 #undef GetFileAttributes
 
@@ -47,9 +47,9 @@ TEST(FileSystemWin32Test, ListingsMatchMasksInAnyLetterCase) {
   }
   ASSERT_TRUE(MakeFolder(dir / "sub"));
   EXPECT_EQ((std::vector<std::string>{"B.ZIP", "a.zip"}), Names(dir / "*.zip"));
-  EXPECT_EQ((std::vector<std::string>{"B.ZIP", "a.zip", "old.zipx", "readme",
-                                      "sub"}),
-            Names(dir / "*.*"));
+  EXPECT_EQ(
+      (std::vector<std::string>{"B.ZIP", "a.zip", "old.zipx", "readme", "sub"}),
+      Names(dir / "*.*"));
   EXPECT_EQ((std::vector<std::string>{"readme"}), Names(dir / "README"));
   EXPECT_EQ((std::vector<std::string>{}), Names(dir / "sub\\*.*"));
 
@@ -64,9 +64,10 @@ TEST(FileSystemWin32Test, AttributesOfEntries) {
   WriteFile(dir / "ro", "x");
   WriteFile(dir / "hs", "x");
   ASSERT_TRUE(MakeFolder(dir / "sub"));
-  ASSERT_TRUE(::SetFileAttributesA((dir / "ro").c_str(), FILE_ATTRIBUTE_READONLY));
-  ASSERT_TRUE(::SetFileAttributesA((dir / "hs").c_str(),
-                                   FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+  ASSERT_TRUE(
+      ::SetFileAttributesA((dir / "ro").c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(::SetFileAttributesA(
+      (dir / "hs").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
 
   struct Case {
     const char* name;
@@ -182,7 +183,8 @@ TEST(FileSystemWin32Test, RenameReplacesTheDestination) {
   EXPECT_TRUE(RenameFile(dir / "new", dir / "old", &cross));
   EXPECT_FALSE(cross);
   EXPECT_EQ("new", ReadFile(dir / "old"));
-  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA((dir / "new").c_str()));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
+            ::GetFileAttributesA((dir / "new").c_str()));
 
   EXPECT_FALSE(RenameFile(dir / "old", dir / "missing\\old", &cross));
   EXPECT_FALSE(cross);
@@ -196,7 +198,8 @@ TEST(FileSystemWin32Test, CurrentFolderAndRoots) {
   ASSERT_FALSE(before.empty());
   EXPECT_EQ(':', before[1]) << before;
   ASSERT_TRUE(SetCurrentFolder(dir.path()));
-  EXPECT_TRUE(EqualNoCase(dir.path(), GetCurrentFolder())) << GetCurrentFolder();
+  EXPECT_TRUE(EqualNoCase(dir.path(), GetCurrentFolder()))
+      << GetCurrentFolder();
   EXPECT_FALSE(SetCurrentFolder(dir / "missing"));
   EXPECT_TRUE(EqualNoCase(dir.path(), GetCurrentFolder()));
   ASSERT_TRUE(SetCurrentFolder(before));
@@ -205,6 +208,18 @@ TEST(FileSystemWin32Test, CurrentFolderAndRoots) {
   const std::string root = before.substr(0, 3);
   EXPECT_TRUE(IsRootFolder(root));
   EXPECT_NE(nullptr, ListFolder(root + "*.*"));
+}
+
+TEST(PathPartsWin32Test, Roots) {
+  for (const char* root :
+       {"C:\\", "\\", "\\\\srv\\share", "\\\\srv\\share\\"}) {
+    EXPECT_TRUE(IsRootFolder(root)) << root;
+  }
+  for (const char* other :
+       {"", "C:", "C:\\dir", "C:\\dir\\", "\\dir", "\\\\srv", "\\\\srv\\",
+        "\\\\srv\\share\\dir", "dir"}) {
+    EXPECT_FALSE(IsRootFolder(other)) << other;
+  }
 }
 
 }  // namespace

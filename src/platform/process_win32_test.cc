@@ -1,5 +1,3 @@
-#include "platform/process.h"
-
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -8,6 +6,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/process.h"
 #include "testing/temp_dir.h"
 #include "text/text_utils.h"
 
@@ -31,8 +30,8 @@ bool RunAsChildWhenAsked() {
   if (mode.empty()) return false;
   std::string out;
   if (mode == "exit") {
-    ::ExitProcess(static_cast<UINT>(std::strtoul(Env("ZAVO_TEST_EXIT").c_str(),
-                                                 nullptr, 10)));
+    ::ExitProcess(static_cast<UINT>(
+        std::strtoul(Env("ZAVO_TEST_EXIT").c_str(), nullptr, 10)));
   } else if (mode == "args") {
     out = GetCurrentFolder() + "\n";
     for (int i = 1; i < __argc; ++i) out += std::string(__argv[i]) + "\n";
@@ -85,10 +84,16 @@ class ProcessWin32Test : public ::testing::Test {
 };
 
 TEST_F(ProcessWin32Test, ProgramArgumentsArriveWhole) {
-  const std::vector<std::string> args = {
-      "plain",      "with blank",  "",           "tab\there",
-      "say \"hi\"", "trailing\\",  "C:\\my dir\\", "a\\\\\"b",
-      "C:\\ARC\\1f0c33a7.tmp\\*.*", "/r"};
+  const std::vector<std::string> args = {"plain",
+                                         "with blank",
+                                         "",
+                                         "tab\there",
+                                         "say \"hi\"",
+                                         "trailing\\",
+                                         "C:\\my dir\\",
+                                         "a\\\\\"b",
+                                         "C:\\ARC\\1f0c33a7.tmp\\*.*",
+                                         "/r"};
   ProcessResult r = RunChild("args", args, dir_.path());
   ASSERT_EQ(ProcessResult::Outcome::kExited, r.outcome) << r.error;
   EXPECT_EQ(0, r.exit_code);

@@ -11,6 +11,8 @@
 #include <string>
 #include <system_error>
 
+#include "platform/os.h"
+
 namespace zavo {
 
 class ScopedTempDir {
@@ -49,11 +51,7 @@ class ScopedTempDir {
   const std::string& path() const { return path_; }
   // A path inside the folder.
   std::string operator/(const std::string& name) const {
-#ifdef _WIN32
-    return path_ + "\\" + name;
-#else
-    return path_ + "/" + name;
-#endif
+    return path_ + kPathSeparator + name;
   }
 
  private:

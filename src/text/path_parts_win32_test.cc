@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "platform/file_system.h"
 #include "text/text_utils.h"
 
 namespace zavo {
@@ -34,24 +33,14 @@ TEST(PathPartsWin32Test, FoldersWithDrives) {
 }
 
 TEST(PathPartsWin32Test, ExtensionsAndLetterCase) {
-  EXPECT_EQ("C:\\old.dir\\readme.rar", WithExtension("C:\\old.dir\\readme", "rar"));
+  EXPECT_EQ("C:\\old.dir\\readme.rar",
+            WithExtension("C:\\old.dir\\readme", "rar"));
   EXPECT_EQ("", PathExtension("C:\\old.dir\\readme"));
   EXPECT_EQ("C:\\ARC\\OLD.rar", WithExtension("C:\\ARC\\OLD.ZIP", "rar"));
   EXPECT_EQ("ZIP", PathExtension("C:\\ARC\\OLD.ZIP"));
   // The file system ignores letter case, so the converter does too.
   EXPECT_TRUE(SamePath("C:\\Arc\\Old.Zip", "c:\\ARC\\OLD.ZIP"));
   EXPECT_FALSE(SamePath("C:\\Arc\\Old.Zip", "C:\\Arc\\Old.Zip2"));
-}
-
-TEST(PathPartsWin32Test, Roots) {
-  for (const char* root : {"C:\\", "\\", "\\\\srv\\share", "\\\\srv\\share\\"}) {
-    EXPECT_TRUE(IsRootFolder(root)) << root;
-  }
-  for (const char* other :
-       {"", "C:", "C:\\dir", "C:\\dir\\", "\\dir", "\\\\srv", "\\\\srv\\",
-        "\\\\srv\\share\\dir", "dir"}) {
-    EXPECT_FALSE(IsRootFolder(other)) << other;
-  }
 }
 
 }  // namespace

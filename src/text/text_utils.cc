@@ -56,11 +56,7 @@ bool EqualNoCase(const std::string& a, const std::string& b) {
 }
 
 bool SamePath(const std::string& a, const std::string& b) {
-#ifdef _WIN32
-  return EqualNoCase(a, b);
-#else
-  return a == b;
-#endif
+  return kNamesIgnoreCase ? EqualNoCase(a, b) : a == b;
 }
 
 std::string IntToText(std::int32_t n) {

@@ -36,7 +36,8 @@ std::uint32_t Fnv(const std::string& data) {
 }
 
 void PutNumber(std::string* out, std::uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out->push_back(char((value >> (8 * i)) & 0xFF));
+  for (int i = 0; i < bytes; ++i)
+    out->push_back(char((value >> (8 * i)) & 0xFF));
 }
 
 bool ReadAll(const std::string& path, std::string* data) {
@@ -44,7 +45,8 @@ bool ReadAll(const std::string& path, std::string* data) {
   if (f == nullptr) return false;
   char buffer[65536];
   std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) data->append(buffer, got);
+  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+    data->append(buffer, got);
   bool ok = !std::ferror(f);
   std::fclose(f);
   return ok;
@@ -71,7 +73,8 @@ struct Packer {
 
   bool AddName(const std::string& name) {
     char full[MAX_PATH];
-    if (GetFullPathNameA(name.c_str(), MAX_PATH, full, nullptr) == 0) return false;
+    if (GetFullPathNameA(name.c_str(), MAX_PATH, full, nullptr) == 0)
+      return false;
     if (Upper(full) == skip) return true;
     DWORD a = GetFileAttributesA(name.c_str());
     if (a == INVALID_FILE_ATTRIBUTES) {
@@ -100,7 +103,8 @@ struct Packer {
   bool AddFolder(const std::string& prefix) {
     WIN32_FIND_DATAA d;
     HANDLE h = FindFirstFileA((prefix + "*").c_str(), &d);
-    if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (h == INVALID_HANDLE_VALUE)
+      return GetLastError() == ERROR_FILE_NOT_FOUND;
     std::vector<std::string> names;
     do {
       std::string n = d.cFileName;
@@ -130,13 +134,15 @@ struct Reader {
     std::string raw;
     if (!Take(bytes, &raw)) return false;
     *value = 0;
-    for (int i = bytes - 1; i >= 0; --i) *value = (*value << 8) | static_cast<unsigned char>(raw[i]);
+    for (int i = bytes - 1; i >= 0; --i)
+      *value = (*value << 8) | static_cast<unsigned char>(raw[i]);
     return true;
   }
 };
 
 bool SafeName(const std::string& name) {
-  if (name.empty() || name[0] == '\\' || name.find(':') != std::string::npos) return false;
+  if (name.empty() || name[0] == '\\' || name.find(':') != std::string::npos)
+    return false;
   std::size_t start = 0;
   while (start <= name.size()) {
     std::size_t end = name.find('\\', start);
@@ -170,7 +176,8 @@ int Walk(const std::string& archive, bool unpack, int* files) {
     }
     std::uint64_t length;
     std::string name;
-    if (!r.Number(2, &length) || !r.Take(length, &name) || !SafeName(name)) return 2;
+    if (!r.Number(2, &length) || !r.Take(length, &name) || !SafeName(name))
+      return 2;
     if (type == "D") {
       if (unpack && !CreateDirectoryA(name.c_str(), nullptr) &&
           GetLastError() != ERROR_ALREADY_EXISTS) {

@@ -1,8 +1,8 @@
 // The process-wide pseudo-random generator. It starts from the same state
 // in every process; work-folder names and new archive names draw from it.
 
-#ifndef ZAVO_DRIVER_RANDOM_H_
-#define ZAVO_DRIVER_RANDOM_H_
+#ifndef ZAVO_FS_RANDOM_H_
+#define ZAVO_FS_RANDOM_H_
 
 #include <cstdint>
 
@@ -17,4 +17,4 @@ std::uint32_t& RandomSeed();
 
 }  // namespace zavo
 
-#endif  // ZAVO_DRIVER_RANDOM_H_
+#endif  // ZAVO_FS_RANDOM_H_

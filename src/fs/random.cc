@@ -1,4 +1,4 @@
-#include "driver/random.h"
+#include "fs/random.h"
 
 namespace zavo {
 
@@ -10,8 +10,8 @@ std::uint32_t& RandomSeed() {
 std::uint32_t RandomBelow(std::uint32_t n) {
   std::uint32_t& seed = RandomSeed();
   seed = seed * 134775813u + 1u;
-  return static_cast<std::uint32_t>(
-      (static_cast<std::uint64_t>(seed) * n) >> 32);
+  return static_cast<std::uint32_t>((static_cast<std::uint64_t>(seed) * n) >>
+                                    32);
 }
 
 }  // namespace zavo

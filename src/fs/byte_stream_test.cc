@@ -1,4 +1,4 @@
-#include "text/byte_stream.h"
+#include "fs/byte_stream.h"
 
 #include <gtest/gtest.h>
 

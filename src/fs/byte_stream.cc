@@ -1,7 +1,9 @@
-#include "text/byte_stream.h"
+#include "fs/byte_stream.h"
 
 #include <cerrno>
 #include <cstring>
+
+#include "platform/file_handle.h"
 
 namespace zavo {
 
@@ -18,7 +20,8 @@ bool ByteStream::Open(const std::string& path, Mode mode) {
   buffer_len_ = 0;
   buffer_start_ = 0;
   position_ = 0;
-  file_ = std::fopen(path.c_str(), mode == Mode::kRead ? "rb" : "wb");
+  file_ = OpenFile(
+      path, mode == Mode::kRead ? FileOpenMode::kRead : FileOpenMode::kCreate);
   if (file_ == nullptr) {
     error_ = "open(" + path + "): " + std::strerror(errno);
     return false;

@@ -1,4 +1,4 @@
-#include "driver/work_names.h"
+#include "fs/work_names.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,8 @@
 #include <random>
 #include <string>
 
-#include "driver/random.h"
+#include "fs/random.h"
+#include "platform/os.h"
 #include "text/text_utils.h"
 
 namespace zavo {
@@ -76,9 +77,7 @@ TEST_F(WorkNamesTest, PlainFileOfThatNameIsNotTaken) {
 }
 
 TEST_F(WorkNamesTest, LinkOfThatNameIsTaken) {
-#ifdef _WIN32
-  GTEST_SKIP() << "needs a symbolic link";
-#endif
+  if (kIsWin32) GTEST_SKIP() << "needs a symbolic link";
   fs::create_directory(dir_ / "elsewhere");
   fs::create_directory_symlink(dir_ / "elsewhere", dir_ / "136f0432.tmp");
   fs::create_symlink(dir_ / "missing", dir_ / "136f0c3a.tmp");

@@ -1,10 +1,10 @@
-#include "driver/work_names.h"
+#include "fs/work_names.h"
 
 #include <cstdint>
 #include <cstdio>
 
-#include "driver/random.h"
 #include "fs/file_tree.h"
+#include "fs/random.h"
 #include "platform/file_system.h"
 #include "text/text_utils.h"
 

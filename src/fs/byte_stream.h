@@ -1,7 +1,7 @@
 // A buffered file stream and the line reading and writing done on it.
 
-#ifndef ZAVO_TEXT_BYTE_STREAM_H_
-#define ZAVO_TEXT_BYTE_STREAM_H_
+#ifndef ZAVO_FS_BYTE_STREAM_H_
+#define ZAVO_FS_BYTE_STREAM_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -82,4 +82,4 @@ bool WriteTexts(ByteStream* stream, const std::string& first,
 
 }  // namespace zavo
 
-#endif  // ZAVO_TEXT_BYTE_STREAM_H_
+#endif  // ZAVO_FS_BYTE_STREAM_H_

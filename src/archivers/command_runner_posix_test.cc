@@ -1,10 +1,6 @@
 // Commands run for real through /bin/sh: exit codes, folders, and names that
 // a shell would otherwise read as code.
 
-#include "archivers/command_runner.h"
-
-#ifndef _WIN32
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -15,6 +11,7 @@
 #include <vector>
 
 #include "archivers/archiver_list.h"
+#include "archivers/command_runner.h"
 #include "text/text_utils.h"
 
 namespace zavo {
@@ -169,5 +166,3 @@ TEST_F(CommandTest, HostileArchiveIsExtractedAndPackedByItsName) {
 
 }  // namespace
 }  // namespace zavo
-
-#endif  // _WIN32

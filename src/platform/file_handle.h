@@ -1,0 +1,30 @@
+// Whole files opened by name as C streams, in binary mode: the one way the
+// layers above read and write file contents. One implementation per
+// operating system.
+
+#ifndef ZAVO_PLATFORM_FILE_HANDLE_H_
+#define ZAVO_PLATFORM_FILE_HANDLE_H_
+
+#include <cstdio>
+#include <string>
+
+namespace zavo {
+
+enum class FileOpenMode {
+  kRead,       // an existing file, from its start
+  kCreate,     // a new or emptied file
+  kAppend,     // writes go to the end of an existing or new file
+  kCreateNew,  // a new file only: never an existing file or a link's target
+};
+
+// Opens path; null on failure, with errno telling why. The caller closes the
+// stream with std::fclose.
+std::FILE* OpenFile(const std::string& path, FileOpenMode mode);
+
+// Whether path, following links, is a regular file: not a folder, a pipe
+// whose opening would block, or a device.
+bool IsRegularFile(const std::string& path);
+
+}  // namespace zavo
+
+#endif  // ZAVO_PLATFORM_FILE_HANDLE_H_
