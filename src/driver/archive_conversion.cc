@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "archivers/archiver_definition.h"
-#include "driver/work_names.h"
 #include "fs/file_tree.h"
+#include "fs/work_names.h"
 #include "platform/file_system.h"
 #include "platform/os.h"
 #include "text/text_utils.h"

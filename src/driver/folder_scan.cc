@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "driver/work_names.h"
+#include "fs/work_names.h"
 #include "platform/file_system.h"
 #include "platform/os.h"
 
