@@ -5,13 +5,14 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/file_handle.h"
 #include "text/sha256.h"
 
 namespace zavo {
 
 bool Sha256OfFile(const std::string& path, std::string* hex, std::int64_t* size,
                   std::string* error) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = OpenFile(path, FileOpenMode::kRead);
   if (file == nullptr) {
     *error = "open(" + path + "): " + std::strerror(errno);
     return false;
