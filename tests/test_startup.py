@@ -7,11 +7,12 @@ import unittest
 
 from zavo_e2e import ZavoCase
 
-USAGE = ["usage: zavo [/r] [/n] [/k] <filemask>",
+USAGE = ["usage: zavo [/r] [/n] [/k] [--report FILE] <filemask>",
          "",
          "       /r - recursive scan (with subfolders)",
          "       /n - convert nested archives",
-         "       /k - don't keep archive filetime"]
+         "       /k - don't keep archive filetime",
+         "       --report FILE - append a JSON line per archive to FILE"]
 
 
 class StartupTest(ZavoCase):

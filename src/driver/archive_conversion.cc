@@ -81,6 +81,19 @@ const char* StepName(ConversionStep step) {
   return "";
 }
 
+const char* ReportStepName(ConversionStep step) {
+  switch (step) {
+    case ConversionStep::kDelete:
+      return "delete";
+    case ConversionStep::kScan:
+      return "scan";
+    case ConversionStep::kAdd:
+      return "add";
+    default:
+      return StepName(step);
+  }
+}
+
 ArchiveConversion::ArchiveConversion(const RunOptions& options,
                                      ArchiverList* archivers,
                                      CommandRunner* runner, OutputSink* out,
@@ -106,13 +119,27 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
   if (archivers_->Extract(work_folder_) != 0) {
     return Fail(ConversionStep::kExtract);
   }
+  if (record_ != nullptr) CountUnpacked(work_folder_, record_);
 
   if (options_.nested) {
     std::vector<std::string> argv = options_.nested_command;
+    std::int64_t mark = -1;
+    if (report_ != nullptr) {
+      // The nested run's lines name this archive, and its totals line
+      // tells this record how it went.
+      argv.push_back("--report-parent");
+      argv.push_back(candidate_);
+      mark = report_->Mark();
+    }
     argv.push_back(work_folder_ + "*.*");
     // The nested run reports its own archives; whatever it left unconverted
     // goes into the new archive as it is.
     runner_->RunProgram(argv, std::string());
+    if (report_ != nullptr && record_ != nullptr) {
+      record_->nested_run = true;
+      report_->FindNestedTotals(mark, candidate_, &record_->nested_count,
+                                &record_->nested_failed);
+    }
   }
   DeleteUnwantedFiles();
   RunScanners();
@@ -129,6 +156,7 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
       tested == kNotRun && archivers_->current() >= 0 &&
       archivers_->definition(archivers_->current()).test_command().empty();
   if (tested != 0 && !untested) return Fail(ConversionStep::kTest);
+  if (record_ != nullptr) record_->verified = tested == 0;
 
   // A whole extension such as "tar.gz" is replaced as a whole.
   const ArchiverDefinition& source =
@@ -142,11 +170,12 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
     // The old archive stays and the other file keeps its data, time and
     // list entry; the new archive goes with the work folder.
     RemoveWorkFolder();
-    out_->Line("[" + old_name + "] -> [" + new_name +
-               "] exists, not replaced!");
     ConversionResult result;
     result.status = ConversionStatus::kNameTaken;
     result.step = ConversionStep::kPutInPlace;
+    result.line =
+        "[" + old_name + "] -> [" + new_name + "] exists, not replaced!";
+    out_->Line(result.line);
     return result;
   }
   // The time goes on before the name: a run that ends between putting the
@@ -158,9 +187,10 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
   RemoveWorkFolder();
 
   if (lists != nullptr) lists->RenameEntry(old_name, new_name);
-  out_->Line("[" + old_name + "] -> [" + new_name + "] done!");
   ConversionResult result;
   result.final_name = final_name;
+  result.line = "[" + old_name + "] -> [" + new_name + "] done!";
+  out_->Line(result.line);
   return result;
 }
 
@@ -172,7 +202,10 @@ ConversionResult ArchiveConversion::Fail(ConversionStep step) {
   result.message =
       std::string(StepName(step)) + " mistake on [" + candidate_ + "].";
   // With StopOnError the caller stops the run with the message instead.
-  if (!options_.stop_on_error) out_->Line(result.message + " next archive!");
+  if (!options_.stop_on_error) {
+    result.line = result.message + " next archive!";
+    out_->Line(result.line);
+  }
   return result;
 }
 

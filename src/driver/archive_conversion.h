@@ -13,6 +13,7 @@
 #include "archivers/command_runner.h"
 #include "driver/folder_lists.h"
 #include "driver/output_sink.h"
+#include "driver/report.h"
 #include "driver/run_options.h"
 
 namespace zavo {
@@ -45,10 +46,19 @@ struct ConversionResult {
   std::string message;
   // For kDone: the path of the new archive.
   std::string final_name;
+  // The line printed for the archive; empty for a failure under
+  // StopOnError, whose message the caller prints.
+  std::string line;
 };
 
 // What a step is called in the failure message ("extraction").
 const char* StepName(ConversionStep step);
+
+// What a failed step is called in the report's "step" field: the failure
+// message's word where there is one ("extraction", "packing", "testing",
+// "replacing"), else the step's plain name ("nested", "delete", "scan",
+// "add", "lists").
+const char* ReportStepName(ConversionStep step);
 
 class ArchiveConversion {
  public:
@@ -62,6 +72,15 @@ class ArchiveConversion {
   // Whether the candidate is an archive of a known kind other than the
   // target kind. Must come first; Run converts only what it recognised.
   bool Recognise();
+
+  // Makes Run fill in what only it sees of the conversion (what was
+  // unpacked, whether the new archive was tested, the nested run's totals)
+  // into *record, and pass `report` down to the nested run. Neither is
+  // owned; both must outlive Run.
+  void set_report(ReportWriter* report, ReportRecord* record) {
+    report_ = report;
+    record_ = record;
+  }
 
   // Runs the steps and reports the outcome: prints "done!" or "exists, not
   // replaced!", and for a failed step "<message> next archive!" unless
@@ -86,6 +105,8 @@ class ArchiveConversion {
   std::string candidate_;
   std::int32_t kind_ = -1;   // the recognising definition, from Recognise
   std::string work_folder_;  // ends in a separator
+  ReportWriter* report_ = nullptr;
+  ReportRecord* record_ = nullptr;
 };
 
 }  // namespace zavo

@@ -1,9 +1,11 @@
 #include "driver/converter.h"
 
+#include <iostream>
 #include <utility>
 
 #include "driver/archive_conversion.h"
 #include "driver/folder_scan.h"
+#include "fs/file_digest.h"
 #include "fs/file_tree.h"
 #include "platform/file_system.h"
 #include "platform/os.h"
@@ -29,6 +31,7 @@ bool Converter::Fatal(const std::string& message) {
 }
 
 int Converter::Execute() {
+  started_ = std::chrono::steady_clock::now();
   if (!Start()) {
     if (help_requested_) return kExitDone;
     out_.Line(fatal_message_);
@@ -38,17 +41,32 @@ int Converter::Execute() {
   if (!Run()) {
     out_.Line(fatal_message_);
     out_.Line("exiting...");
-    return kExitFatal;
+    return FinishReport(kExitFatal);
   }
-  return failed_archives_ > 0 ? kExitSomeFailed : kExitDone;
+  return FinishReport(failed_archives_ > 0 ? kExitSomeFailed : kExitDone);
+}
+
+int Converter::FinishReport(int code) {
+  if (!report_.is_open()) return code;
+  if (report_failed_ && code == kExitDone) code = kExitSomeFailed;
+  std::chrono::duration<double> seconds =
+      std::chrono::steady_clock::now() - started_;
+  if (!report_.Finish(code, seconds.count())) {
+    std::cerr << "can't write report file [" << options_.report_file
+              << "]: " << report_.error() << std::endl;
+    if (code == kExitDone) code = kExitSomeFailed;
+  }
+  report_.Close();
+  return code;
 }
 
 void Converter::PrintUsage() {
-  out_.Line("usage: zavo [/r] [/n] [/k] <filemask>");
+  out_.Line("usage: zavo [/r] [/n] [/k] [--report FILE] <filemask>");
   out_.Line("");
   out_.Line("       /r - recursive scan (with subfolders)");
   out_.Line("       /n - convert nested archives");
   out_.Line("       /k - don't keep archive filetime");
+  out_.Line("       --report FILE - append a JSON line per archive to FILE");
 }
 
 bool Converter::Start() {
@@ -73,6 +91,15 @@ bool Converter::Start() {
       break;
   }
   if (!LoadArchivers()) return false;
+  if (!options_.report_file.empty()) {
+    // Asked for a record of the run, zavo converts nothing it could not
+    // record.
+    std::string error;
+    if (!report_.Open(options_.report_file, options_.report_parent, &error)) {
+      return Fatal("can't open report file [" + options_.report_file +
+                   "]: " + error);
+    }
+  }
   folder_lists_.Clear();
   done_archives_.Clear();
   current_folder_ = " ";
@@ -132,7 +159,22 @@ bool Converter::VisitFile(const std::string& path) {
     folder_lists_.Load(WithBackslash(PathFolder(path)));
   }
 
+  ReportRecord record;
+  auto began = std::chrono::steady_clock::now();
+  if (report_.is_open()) {
+    record.old_path = path;
+    std::int32_t kind = archivers_->current();
+    if (kind >= 0) record.definition = archivers_->definition(kind).extension();
+    // Read before the conversion: the old archive may be gone after it.
+    std::string error;
+    if (!Sha256OfFile(path, &record.old_sha256, &record.old_size, &error)) {
+      std::cerr << "can't read [" << path << "] for its checksum: " << error
+                << std::endl;
+    }
+    conversion.set_report(&report_, &record);
+  }
   ConversionResult result = conversion.Run(&folder_lists_);
+  if (report_.is_open()) WriteRecord(result, began, &record);
   switch (result.status) {
     case ConversionStatus::kDone:
       // Already there only when KillExist replaced an archive made earlier
@@ -148,6 +190,43 @@ bool Converter::VisitFile(const std::string& path) {
       return true;
   }
   return true;
+}
+
+void Converter::WriteRecord(const ConversionResult& result,
+                            std::chrono::steady_clock::time_point began,
+                            ReportRecord* record) {
+  record->message = result.line.empty() ? result.message : result.line;
+  switch (result.status) {
+    case ConversionStatus::kDone: {
+      record->status = ArchiveStatus::kConverted;
+      record->new_path = result.final_name;
+      std::string error;
+      if (!Sha256OfFile(result.final_name, &record->new_sha256,
+                        &record->new_size, &error)) {
+        std::cerr << "can't read [" << result.final_name
+                  << "] for its checksum: " << error << std::endl;
+      }
+      break;
+    }
+    case ConversionStatus::kNameTaken:
+      record->status = ArchiveStatus::kLeft;
+      record->detail = "exists";
+      break;
+    case ConversionStatus::kFailed:
+      record->status = ArchiveStatus::kFailed;
+      record->detail = ReportStepName(result.step);
+      break;
+  }
+  std::chrono::duration<double> seconds =
+      std::chrono::steady_clock::now() - began;
+  record->seconds = seconds.count();
+  if (!report_.Write(*record)) {
+    if (!report_failed_) {
+      std::cerr << "can't write report file [" << options_.report_file
+                << "]: " << report_.error() << std::endl;
+    }
+    report_failed_ = true;
+  }
 }
 
 }  // namespace zavo

@@ -4,6 +4,7 @@
 #ifndef ZAVO_DRIVER_CONVERTER_H_
 #define ZAVO_DRIVER_CONVERTER_H_
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -12,8 +13,10 @@
 
 #include "archivers/archiver_list.h"
 #include "archivers/command_runner.h"
+#include "driver/archive_conversion.h"
 #include "driver/folder_lists.h"
 #include "driver/output_sink.h"
+#include "driver/report.h"
 #include "driver/run_options.h"
 #include "driver/sorted_text_list.h"
 
@@ -70,6 +73,14 @@ class Converter {
   // lists and forgets what was converted there.
   void EnterFolder(const std::string& path);
   void SaveFolderLists();
+  // Completes the record of one archive from its conversion's result and
+  // appends it to the report.
+  void WriteRecord(const ConversionResult& result,
+                   std::chrono::steady_clock::time_point began,
+                   ReportRecord* record);
+  // Appends the totals line; returns the exit code, made 1 when a line of
+  // the report could not be written.
+  int FinishReport(int code);
 
   std::vector<std::string> args_;
   CommandRunner* runner_;
@@ -82,6 +93,11 @@ class Converter {
 
   RunOptions options_;
   std::unique_ptr<ArchiverList> archivers_;
+  ReportWriter report_;
+  // A line of the report could not be written: the run did not do all it
+  // was asked.
+  bool report_failed_ = false;
+  std::chrono::steady_clock::time_point started_;
   // The folder being converted, as ListText gives it; " " before the first.
   std::string current_folder_ = " ";
   FolderLists folder_lists_;

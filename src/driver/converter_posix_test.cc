@@ -380,13 +380,16 @@ TEST_F(ConverterTest, CommandLine) {
   Settings("KeepTime yes\n");
   EXPECT_EQ(kExitFatal, RunZavo({}));
   std::vector<std::string> lines = Lines();
-  EXPECT_EQ(std::vector<std::string>(
-                {"", "Orlo's archive converter v0.2", "",
-                 "usage: zavo [/r] [/n] [/k] <filemask>", "",
-                 "       /r - recursive scan (with subfolders)",
-                 "       /n - convert nested archives",
-                 "       /k - don't keep archive filetime", "", "exiting..."}),
-            lines);
+  EXPECT_EQ(
+      std::vector<std::string>(
+          {"", "Orlo's archive converter v0.2", "",
+           "usage: zavo [/r] [/n] [/k] [--report FILE] <filemask>", "",
+           "       /r - recursive scan (with subfolders)",
+           "       /n - convert nested archives",
+           "       /k - don't keep archive filetime",
+           "       --report FILE - append a JSON line per archive to FILE", "",
+           "exiting..."}),
+      lines);
   out_.str("");
   EXPECT_EQ(kExitFatal, RunZavo({"/r", "/r", "/r", "/r", "/r"}));
   EXPECT_EQ(lines, Lines());

@@ -96,6 +96,7 @@ class ReportWriter {
   bool Open(const std::string& path, const std::string& parent,
             std::string* error);
   bool is_open() const { return file_.is_open(); }
+  void Close() { file_.Close(); }
 
   // Writes one record and counts it into the totals. Returns false with
   // error() when the line could not be written whole.

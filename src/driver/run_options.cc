@@ -17,10 +17,10 @@ constexpr char kSettingsName[] = "zavo.ctl";
 #define ZAVO_SYSCONFDIR "/usr/local/etc"
 #endif
 
-// Settings keys, in the order that gives them their indexes 1 to 10.
+// Settings keys, in the order that gives them their indexes 1 to 11.
 constexpr const char* kSettingKeys[] = {
-    "Recurse",  "Nested",  "KeepTime",   "StopOnError", "KillExist",
-    "Archives", "AddFile", "DeleteFile", "Scan",        "FileList"};
+    "Recurse", "Nested",     "KeepTime", "StopOnError", "KillExist", "Archives",
+    "AddFile", "DeleteFile", "Scan",     "FileList",    "Report"};
 enum SettingKey {
   kKeyRecurse = 1,
   kKeyNested,
@@ -31,8 +31,22 @@ enum SettingKey {
   kKeyAddFile,
   kKeyDeleteFile,
   kKeyScan,
-  kKeyFileList
+  kKeyFileList,
+  kKeyReport
 };
+
+// The parameters that take a value; they are not counted among the four.
+constexpr char kReportSwitch[] = "--report";
+constexpr char kReportParentSwitch[] = "--report-parent";
+
+// A path the run keeps beyond the start: relative ones start from
+// `start_folder`.
+std::string FullPath(const std::string& path, const std::string& start) {
+  bool absolute =
+      !path.empty() && (path[0] == kPathSeparator ||
+                        (kHasDrives && path.size() > 1 && path[1] == ':'));
+  return absolute ? path : WithBackslash(start) + path;
+}
 
 bool IsSwitch(const std::string& parameter, char letter) {
   std::string p = UpperText(parameter);
@@ -88,6 +102,7 @@ OptionsResult LoadSettings(const std::string& program_folder, OutputSink* out,
   options->keep_time = on(kKeyKeepTime);
   options->stop_on_error = on(kKeyStopOnError);
   options->kill_exist = on(kKeyKillExist);
+  options->report_file = file.Value(kKeyReport, 1);
   options->archivers_file = file.Value(kKeyArchives, 1);
   if (PathFolder(options->archivers_file).empty()) {
     options->archivers_file =
@@ -146,10 +161,26 @@ std::string ListText(const std::string& text) {
   return kNamesIgnoreCase ? UpperText(text) : text;
 }
 
-OptionsResult LoadRunOptions(const std::vector<std::string>& args,
+OptionsResult LoadRunOptions(const std::vector<std::string>& given,
                              const std::string& start_folder, OutputSink* out,
                              const std::function<void(int)>& pause,
                              RunOptions* options) {
+  // The report's parameters come out first; the rest are read as ever.
+  std::vector<std::string> args;
+  std::string report, report_parent;
+  for (std::size_t i = 0; i < given.size(); ++i) {
+    bool takes_value =
+        i > 0 && (given[i] == kReportSwitch || given[i] == kReportParentSwitch);
+    if (!takes_value) {
+      args.push_back(given[i]);
+      continue;
+    }
+    if (i + 1 == given.size() || given[i + 1].empty()) {
+      return {OptionsStatus::kUsage, ""};
+    }
+    std::string* value = given[i] == kReportSwitch ? &report : &report_parent;
+    *value = given[++i];
+  }
   std::size_t n = args.size() - 1;
   if (n >= 1 && IsHelp(args[1])) return {OptionsStatus::kHelp, ""};
   if (n == 0 || n > 4) return {OptionsStatus::kUsage, ""};
@@ -185,7 +216,18 @@ OptionsResult LoadRunOptions(const std::vector<std::string>& args,
   std::string mask = args[n];
   if (PathFolder(mask).empty()) mask = WithBackslash(start_folder) + mask;
   options->file_mask = mask;
+  if (!report.empty()) options->report_file = report;
+  if (!options->report_file.empty()) {
+    options->report_file = FullPath(options->report_file, start_folder);
+    options->report_parent = report_parent;
+  }
   options->nested_command.assign(args.begin(), args.end() - 1);
+  if (!options->report_file.empty()) {
+    // Nested runs start elsewhere and may read other settings: they are
+    // told the very file.
+    options->nested_command.push_back(kReportSwitch);
+    options->nested_command.push_back(options->report_file);
+  }
   return {};
 }
 

@@ -29,8 +29,14 @@ struct RunOptions {
   std::string file_mask;
   // The folder relative AddFile masks start from.
   std::string start_folder;
+  // The report file (--report or the Report key), a full path; empty for
+  // none.
+  std::string report_file;
+  // In a nested run that writes a report: the archive whose unpacked files
+  // it converts, as the parent run named it (--report-parent).
+  std::string report_parent;
   // The command line of a nested run, without its mask: the program's path
-  // and every parameter before the last.
+  // and every parameter before the last, the report given as a full path.
   std::vector<std::string> nested_command;
   // The setting lists; on Win32 upper-cased, as names ignore case there.
   SortedTextList list_file_names;

@@ -92,5 +92,29 @@ TEST_F(RunOptionsTest, SettingsFailuresAndWarnings) {
   EXPECT_EQ(3000, paused_ms_);
 }
 
+TEST_F(RunOptionsTest, TheReportFromTheCommandLineOrTheSettings) {
+  WriteFile(dir_ / "zavo.ctl", "Archives a.ini\nReport from.ctl\n");
+  // Its parameters are not among the four, wherever they stand.
+  ASSERT_EQ(OptionsStatus::kReady,
+            Load({"/r", "--report", "r.jsonl", "/n", "--report-parent",
+                  "outer.zip", "/k", "*.zip"})
+                .status);
+  EXPECT_EQ(dir_ / "r.jsonl", options_.report_file);
+  EXPECT_EQ("outer.zip", options_.report_parent);
+  EXPECT_EQ(dir_ / "*.zip", options_.file_mask);
+  // A nested run is told the very file, and no parent of this run's.
+  EXPECT_EQ((std::vector<std::string>{dir_ / "zavo", "/r", "/n", "/k",
+                                      "--report", dir_ / "r.jsonl"}),
+            options_.nested_command);
+
+  ASSERT_EQ(OptionsStatus::kReady, Load({"*.zip"}).status);
+  EXPECT_EQ(dir_ / "from.ctl", options_.report_file);
+  EXPECT_EQ("", options_.report_parent);
+
+  EXPECT_EQ(OptionsStatus::kUsage, Load({"*.zip", "--report"}).status);
+  EXPECT_EQ(OptionsStatus::kUsage, Load({"--report", "", "*.zip"}).status);
+  EXPECT_EQ(OptionsStatus::kUsage, Load({"--report", "r.jsonl"}).status);
+}
+
 }  // namespace
 }  // namespace zavo
