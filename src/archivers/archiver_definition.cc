@@ -87,9 +87,30 @@ void DecodeIdent(const std::string& ident, std::int32_t* offset,
   } while (!hex.empty());
 }
 
+bool CommandTemplateQuotable(const std::string& command_template,
+                             const std::vector<std::string>& macro_names) {
+  if (!kQuotesForShell) return true;
+  return IsQuotablePlace(CheckShellTemplate(command_template, macro_names));
+}
+
+CommandNames NamesOf(const std::vector<CommandMacro>& macros) {
+  CommandNames names;
+  for (const CommandMacro& macro : macros) {
+    if (EqualNoCase(macro.name, "@ArcName")) names.arc_name = macro.value;
+    if (EqualNoCase(macro.name, "@FileName")) names.file_name = macro.value;
+    if (EqualNoCase(macro.name, "@Folder")) names.folder = macro.value;
+  }
+  return names;
+}
+
 unsigned char BuildCommand(const std::string& command_template,
                            const std::vector<CommandMacro>& macros,
                            std::string* command) {
+  std::vector<std::string> names;
+  for (const CommandMacro& macro : macros) names.push_back(macro.name);
+  if (!CommandTemplateQuotable(command_template, names)) {
+    return kCommandRefused;
+  }
   MacroEngine engine(MaxCommandLength());
   const bool calls_functions = CallsTextFunction(engine, command_template);
   for (const CommandMacro& macro : macros) {
@@ -102,6 +123,12 @@ unsigned char BuildCommand(const std::string& command_template,
           upper_value.find(UpperText(other.name)) != std::string::npos) {
         return kCommandUnsafe;
       }
+    }
+    // cmd.exe expands "%NAME%" (and "!NAME!" with delayed expansion) even
+    // inside quotes, and a quote in the value would close the template's.
+    if (!kQuotesForShell &&
+        macro.value.find_first_of("%!\"") != std::string::npos) {
+      return kCommandUnsafe;
     }
     if (kQuotesForShell && calls_functions &&
         !std::all_of(macro.value.begin(), macro.value.end(),
@@ -221,10 +248,10 @@ unsigned char ArchiverDefinition::RunInFolder(
     const std::string& file_name, const std::string& folder,
     CommandRunner* runner) {
   if (archive_name_.empty() || command_template.empty()) return kNotRun;
+  const std::vector<CommandMacro> macros = {{"@ArcName", arc_name},
+                                            {"@FileName", file_name}};
   std::string command;
-  const unsigned char built = BuildCommand(
-      command_template, {{"@ArcName", arc_name}, {"@FileName", file_name}},
-      &command);
+  const unsigned char built = BuildCommand(command_template, macros, &command);
   if (built != 0) return built;
   const std::string work_folder = WithBackslash(folder);
   if (!ForceFolders(work_folder)) return kNotRun;
@@ -234,7 +261,7 @@ unsigned char ArchiverDefinition::RunInFolder(
   const std::string run_folder = IsRootFolder(work_folder)
                                      ? work_folder
                                      : NoTrailingBackslash(work_folder);
-  return runner->RunCommand(command, run_folder);
+  return runner->RunNamedCommand(command, run_folder, NamesOf(macros));
 }
 
 unsigned char ArchiverDefinition::Extract(const std::string& folder,
@@ -255,11 +282,11 @@ unsigned char ArchiverDefinition::Pack(const std::string& folder,
 
 unsigned char ArchiverDefinition::Test(CommandRunner* runner) {
   if (archive_name_.empty() || test_command_.empty()) return kNotRun;
+  const std::vector<CommandMacro> macros = {{"@ArcName", archive_name_}};
   std::string command;
-  const unsigned char built =
-      BuildCommand(test_command_, {{"@ArcName", archive_name_}}, &command);
+  const unsigned char built = BuildCommand(test_command_, macros, &command);
   if (built != 0) return built;
-  return runner->RunCommand(command, std::string());
+  return runner->RunNamedCommand(command, std::string(), NamesOf(macros));
 }
 
 }  // namespace zavo

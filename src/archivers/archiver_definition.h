@@ -32,7 +32,12 @@ constexpr unsigned char kCommandTooLong = 254;
 // text function and the value holds characters that the shell or the
 // function syntax reads (the function could cut the value's quoting apart).
 // Nothing is run.
+// On Win32 it is also a value holding a character that cmd.exe reads even
+// inside quotes: "%" (variables), "!" (delayed expansion) or a quote.
 constexpr unsigned char kCommandUnsafe = 253;
+// The template puts a macro where the shell's reading of its value cannot
+// be proven (see CommandTemplateQuotable). Nothing is run, for any value.
+constexpr unsigned char kCommandRefused = 252;
 
 // Decodes an "ident" value: an offset, a comma and hexadecimal bytes, such as
 // "0,504B0304". Words are split at commas (runs of commas count as one, and
@@ -120,7 +125,8 @@ class ArchiverDefinition {
   // folder. The process's own current folder never changes. A relative
   // archive name is made absolute first, since the child runs elsewhere.
   // Returns kNotRun (no template, no name, folder not made),
-  // kCommandTooLong, kCommandUnsafe, or the command's result.
+  // kCommandRefused, kCommandTooLong, kCommandUnsafe, or the command's
+  // result. The command's environment carries the macros' values.
   unsigned char Extract(const std::string& folder, CommandRunner* runner);
 
   // The same with the "add" template; "@ArcName" is the bare file name of
@@ -168,14 +174,27 @@ struct CommandMacro {
   std::string value;
 };
 
+// Whether `command_template` puts each of `macro_names` only where the
+// interpreter's reading of a value is proven: on POSIX as or within a plain
+// word, or inside "..." or '...' at the top level of the command
+// (CheckShellTemplate). Always true on Win32, where the template's author
+// quotes the macros. A false template is refused at every use; callers
+// report it when they load it.
+bool CommandTemplateQuotable(const std::string& command_template,
+                             const std::vector<std::string>& macro_names);
+
 // Expands `command_template` with `macros` (case-insensitive; on POSIX each
 // value quoted for the shell where it stands) and the text functions into
-// *command. Returns 0 on success, else kCommandTooLong or kCommandUnsafe
-// (see above), with *command not to be run. Exposed for the converter's own
-// commands and for tests.
+// *command. Returns 0 on success, else kCommandRefused, kCommandTooLong or
+// kCommandUnsafe (see above), with *command not to be run. Exposed for the
+// converter's own commands and for tests.
 unsigned char BuildCommand(const std::string& command_template,
                            const std::vector<CommandMacro>& macros,
                            std::string* command);
+
+// The names of a command's macros ("@ArcName", "@FileName", "@Folder") for
+// its environment.
+CommandNames NamesOf(const std::vector<CommandMacro>& macros);
 
 }  // namespace zavo
 

@@ -27,28 +27,40 @@ void ArchiverList::AddDefinition(const std::string& extension,
       extension, ident, extract, add, test));
 }
 
-void ArchiverList::AddDefinitionsFromFile(const std::string& path,
-                                          bool write_back) {
+std::vector<ArchiverList::RefusedTemplate> ArchiverList::AddDefinitionsFromFile(
+    const std::string& path, bool write_back) {
+  std::vector<RefusedTemplate> refused;
   SectionedFileCache cache;
   std::string section;
   for (bool more = cache.NextSection(true, path, &section); more;
        more = cache.NextSection(false, path, &section)) {
+    const std::string extract = cache.ReadString(path, section, "extract");
+    const std::string add = cache.ReadString(path, section, "add");
+    const std::string test = cache.ReadString(path, section, "test");
     AddDefinition(cache.ReadString(path, section, "extension"),
-                  cache.ReadString(path, section, "ident"),
-                  cache.ReadString(path, section, "extract"),
-                  cache.ReadString(path, section, "add"),
-                  cache.ReadString(path, section, "test"));
+                  cache.ReadString(path, section, "ident"), extract, add, test);
     definitions_.back()->set_name(section);
+    // The macros each command has (Extract, Pack, Test).
+    if (!CommandTemplateQuotable(extract, {"@ArcName", "@FileName"})) {
+      refused.push_back({section, "extract"});
+    }
+    if (!CommandTemplateQuotable(add, {"@ArcName", "@FileName"})) {
+      refused.push_back({section, "add"});
+    }
+    if (!CommandTemplateQuotable(test, {"@ArcName"})) {
+      refused.push_back({section, "test"});
+    }
   }
   if (!write_back) {
     cache.Discard();
-    return;
+    return refused;
   }
   // The write-back only normalises the file's form: one that cannot be
   // written, or whose text would not survive it, is left as it was, and the
   // definitions are read already, so the run goes on without a word.
   const bool unwritten = cache.Release();
   (void)unwritten;
+  return refused;
 }
 
 void ArchiverList::SetArchiveName(const std::string& name) {

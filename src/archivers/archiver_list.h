@@ -33,13 +33,23 @@ class ArchiverList {
                      const std::string& extract, const std::string& add,
                      const std::string& test);
 
+  // A command template of the archivers file that CommandTemplateQuotable
+  // refuses: its section and key.
+  struct RefusedTemplate {
+    std::string section;
+    std::string key;
+  };
+
   // Appends a definition for each section of the archivers file at `path`,
   // in file order, from its keys "extension", "ident", "extract", "add" and
   // "test", named after its section, and then, with `write_back`, writes the
   // file back in its normalised form (see SectionedFileCache::Release). A
   // missing or unreadable file adds nothing; callers that need the file check
-  // that it exists first.
-  void AddDefinitionsFromFile(const std::string& path, bool write_back = true);
+  // that it exists first. Returns the templates that will be refused at every
+  // use, in file order, for the caller to report; their definitions are
+  // added all the same.
+  std::vector<RefusedTemplate> AddDefinitionsFromFile(const std::string& path,
+                                                      bool write_back = true);
 
   // Names the file the next operations are about and forgets which
   // definition recognised the previous one.

@@ -5,9 +5,19 @@
 
 namespace zavo {
 
+unsigned char SystemCommandRunner::RunNamedCommand(const std::string& command,
+                                                   const std::string& folder,
+                                                   const CommandNames& names) {
+  return RunShellCommand(command, folder,
+                         {"ZAVO_ARCNAME=" + names.arc_name,
+                          "ZAVO_FILENAME=" + names.file_name,
+                          "ZAVO_FOLDER=" + names.folder})
+      .Code();
+}
+
 unsigned char SystemCommandRunner::RunCommand(const std::string& command,
                                               const std::string& folder) {
-  return RunShellCommand(command, folder).Code();
+  return RunNamedCommand(command, folder, CommandNames());
 }
 
 unsigned char SystemCommandRunner::RunProgram(

@@ -9,9 +9,29 @@
 
 namespace zavo {
 
+// What a command's macros stand for, as they are. Every command zavo runs
+// through the interpreter has them in its environment as ZAVO_ARCNAME,
+// ZAVO_FILENAME and ZAVO_FOLDER, empty for a macro the command does not
+// have, so that a template can hand a name to a second parser
+// (sh -c '... "$ZAVO_FOLDER"') where no quoting would hold.
+struct CommandNames {
+  std::string arc_name;
+  std::string file_name;
+  std::string folder;
+};
+
 class CommandRunner {
  public:
   virtual ~CommandRunner() = default;
+
+  // RunCommand with `names` in the child's environment. This default runs
+  // RunCommand and leaves the names out, which suits recorders in tests.
+  virtual unsigned char RunNamedCommand(const std::string& command,
+                                        const std::string& folder,
+                                        const CommandNames& names) {
+    (void)names;
+    return RunCommand(command, folder);
+  }
 
   // Runs `command` (the text that follows " /C ") through the command
   // interpreter in `folder` (the current folder when empty) and waits.
@@ -28,6 +48,10 @@ class CommandRunner {
 // Runs commands for real through the platform's process service.
 class SystemCommandRunner : public CommandRunner {
  public:
+  unsigned char RunNamedCommand(const std::string& command,
+                                const std::string& folder,
+                                const CommandNames& names) override;
+  // With empty names.
   unsigned char RunCommand(const std::string& command,
                            const std::string& folder) override;
   unsigned char RunProgram(const std::vector<std::string>& argv,

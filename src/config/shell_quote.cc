@@ -1,30 +1,16 @@
 #include "config/shell_quote.h"
 
+#include <cstddef>
 #include <string>
-#include <utility>
 #include <vector>
+
+#include "text/text_utils.h"
 
 namespace zavo {
 
 namespace {
 
-// Where the text before a macro leaves the shell's reader.
-enum class ShellContext {
-  kBare,     // at top level, inside $( ) or ` `
-  kSingle,   // inside '...'
-  kDouble,   // inside "..."
-  kComment,  // after an unquoted "#" that starts a word
-};
-
-struct ShellState {
-  ShellContext context = ShellContext::kBare;
-  bool pending_escape = false;  // the text ends in an unescaped "\"
-  bool after_dollar = false;    // the text ends in an unescaped "$"
-  int backticks = 0;            // ` ` levels the value is read through
-};
-
-enum class Frame { kBare, kSingle, kDouble, kSubst, kBacktick, kParam };
-
+// Whether a "#" at pos starts a word, and so a comment.
 bool StartsWord(const std::string& text, std::size_t pos) {
   if (pos == 0) return true;
   char c = text[pos - 1];
@@ -32,196 +18,280 @@ bool StartsWord(const std::string& text, std::size_t pos) {
          c == '|' || c == '(' || c == ')' || c == '<' || c == '>';
 }
 
-ShellState ReadShellState(const std::string& before) {
-  struct Level {
-    Frame frame;
-    int parens;
-  };
-  std::vector<Level> stack{{Frame::kBare, 0}};
-  bool comment = false;
-  bool pending_escape = false;
-  bool after_dollar = false;
-  for (std::size_t i = 0; i < before.size(); ++i) {
-    char c = before[i];
-    char next = i + 1 < before.size() ? before[i + 1] : '\0';
-    Frame frame = stack.back().frame;
-    after_dollar = false;
-    if (comment) {
-      if (c == '\n') comment = false;
-      continue;
-    }
-    if (frame == Frame::kSingle) {
-      if (c == '\'') stack.pop_back();
-      continue;
-    }
-    if (c == '\\') {
-      if (i + 1 == before.size()) {
-        pending_escape = true;
-      } else {
-        ++i;
-      }
-      continue;
-    }
-    if (c == '$' && next == '(') {
-      stack.push_back({Frame::kSubst, 0});
-      ++i;
-      continue;
-    }
-    if (c == '$' && next == '{') {
-      stack.push_back({Frame::kParam, 0});
-      ++i;
-      continue;
-    }
-    if (c == '$') {
-      after_dollar = true;
-      continue;
-    }
-    if (c == '`') {
-      if (frame == Frame::kBacktick) {
-        stack.pop_back();
-      } else {
-        stack.push_back({Frame::kBacktick, 0});
-      }
-      continue;
-    }
-    if (frame == Frame::kDouble) {
-      if (c == '"') stack.pop_back();
-      continue;
-    }
-    // Bare-like frames: top level, $( ), ` ` and ${ }.
-    if (c == '\'') {
-      stack.push_back({Frame::kSingle, 0});
-    } else if (c == '"') {
-      stack.push_back({Frame::kDouble, 0});
-    } else if (frame == Frame::kSubst && c == '(') {
-      ++stack.back().parens;
-    } else if (frame == Frame::kSubst && c == ')') {
-      if (stack.back().parens == 0) {
-        stack.pop_back();
-      } else {
-        --stack.back().parens;
-      }
-    } else if (frame == Frame::kParam && c == '}') {
-      stack.pop_back();
-    } else if (c == '#' && frame != Frame::kParam && StartsWord(before, i)) {
-      comment = true;
-    }
+bool IsOneOf(const std::string& word, const char* const* list,
+             std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (word == list[i]) return true;
   }
-  ShellState state;
-  state.pending_escape = pending_escape;
-  state.after_dollar = after_dollar;
-  for (const Level& level : stack) {
-    if (level.frame == Frame::kBacktick) ++state.backticks;
-  }
-  if (comment) {
-    state.context = ShellContext::kComment;
-    return state;
-  }
-  // Inside ${ } a word is quoted as the text around the braces would quote
-  // it.
-  std::size_t top = stack.size() - 1;
-  while (top > 0 && stack[top].frame == Frame::kParam) --top;
-  switch (stack[top].frame) {
-    case Frame::kSingle:
-      state.context = ShellContext::kSingle;
-      break;
-    case Frame::kDouble:
-      state.context = ShellContext::kDouble;
-      break;
-    default:
-      state.context = ShellContext::kBare;
-      break;
-  }
-  return state;
+  return false;
 }
 
-std::string SingleQuoted(const std::string& value) {
-  std::string out = "'";
-  for (char c : value) {
-    if (c == '\'') {
-      out += "'\\''";
-    } else {
-      out += c;
-    }
-  }
-  out += '\'';
-  return out;
+// Commands that read an argument as code, as a variable name (bash
+// evaluates array subscripts in those) or as a command line for another
+// shell, here or elsewhere.
+const char* const kCodeCommands[] = {
+    "eval",  "let",    "declare",  "typeset", "local",   "readonly", "export",
+    "alias", "source", ".",        "trap",    "read",    "unset",    "ssh",
+    "su",    "watch",  "parallel", "script",  "mapfile", "readarray"};
+
+// Commands that run the command named after them (and their options).
+const char* const kWrappers[] = {
+    "sudo",   "doas",    "env",     "nice",  "nohup",  "timeout",
+    "time",   "command", "builtin", "exec",  "xargs",  "stdbuf",
+    "ionice", "chrt",    "setsid",  "flock", "chroot", "unshare"};
+
+// Shells, which take a command line after "-c".
+const char* const kShells[] = {"sh",   "bash", "dash", "zsh",  "ksh",
+                               "mksh", "ash",  "yash", "csh",  "tcsh",
+                               "fish", "pwsh", "rc",   "posh", "busybox"};
+
+template <std::size_t N>
+bool IsOneOf(const std::string& word, const char* const (&list)[N]) {
+  return IsOneOf(word, list, N);
 }
 
-std::string DoubleQuoteEscaped(const std::string& value) {
-  std::string out;
-  for (char c : value) {
-    if (c == '$' || c == '`' || c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out;
-}
-
-// Each level of ` ` removes one backslash before "\", "`" and "$".
-std::string EscapeForBackticks(const std::string& text, int levels) {
-  std::string out = text;
-  for (int level = 0; level < levels; ++level) {
-    std::string next;
-    for (char c : out) {
-      if (c == '\\' || c == '`' || c == '$') next += '\\';
-      next += c;
+// Whether the words of the current simple command hand an argument that
+// follows them to a second parser: a code-reading command (also behind a
+// wrapper such as sudo or env), "printf -v" or "test -v", or the command
+// string of a shell's "-c" anywhere in the command (find -exec sh -c, xargs
+// sh -c). The arguments after a shell's command string are its positional
+// parameters, which it reads as values.
+bool HandsOnAsCode(const std::vector<std::string>& words) {
+  bool at_command = true;
+  bool shell = false;
+  bool command_string_next = false;
+  std::string command;
+  for (const std::string& word : words) {
+    if (word.empty()) {
+      command_string_next = false;
+      continue;
     }
-    out = std::move(next);
+    const std::size_t slash = word.rfind('/');
+    const std::string base =
+        slash == std::string::npos ? word : word.substr(slash + 1);
+    if (IsOneOf(base, kShells)) shell = true;
+    if (shell && word.size() > 1 && word[0] == '-' && word[1] != '-' &&
+        word.find('c') != std::string::npos) {
+      command_string_next = true;
+      continue;
+    }
+    command_string_next = false;
+    if (at_command) {
+      if (word.find('=') != std::string::npos && word[0] != '-') continue;
+      if (IsOneOf(base, kCodeCommands)) return true;
+      if (IsOneOf(base, kWrappers) || word[0] == '-' ||
+          word.find_first_not_of("0123456789.") == std::string::npos) {
+        continue;
+      }
+      command = base;
+      at_command = false;
+      continue;
+    }
+    if ((command == "printf" || command == "test" || command == "[") &&
+        word == "-v") {
+      return true;
+    }
   }
-  return out;
+  return command_string_next;
 }
 
 }  // namespace
 
-std::string QuoteForShell(const std::string& before, const std::string& value) {
-  ShellState state = ReadShellState(before);
-  std::string out;
-  std::string rest = value;
-  switch (state.context) {
-    case ShellContext::kComment:
-      // Nothing in a comment is read, except that a line end would start a
-      // new command.
-      for (char& c : rest) {
-        if (c == '\n') c = ' ';
+ShellPlace ReadShellPlace(const std::string& before) {
+  enum class Quote { kNone, kSingle, kDouble } quote = Quote::kNone;
+  std::vector<std::string> words;  // of the current simple command
+  std::string word;
+  bool in_word = false;
+  const std::size_t n = before.size();
+  auto end_word = [&]() {
+    if (in_word) words.push_back(word);
+    word.clear();
+    in_word = false;
+  };
+  for (std::size_t i = 0; i < n; ++i) {
+    const char c = before[i];
+    const char next = i + 1 < n ? before[i + 1] : '\0';
+    if (quote == Quote::kSingle) {
+      if (c == '\'') {
+        quote = Quote::kNone;
+      } else {
+        word += c;
       }
-      return rest;
-    case ShellContext::kSingle:
-      for (char c : rest) {
+      continue;
+    }
+    if (c == '\\') {
+      if (i + 1 == n) return ShellPlace::kAfterBackslash;
+      word += next;
+      in_word = true;
+      ++i;
+      continue;
+    }
+    if (c == '`') return ShellPlace::kNested;
+    if (c == '$') {
+      if (i + 1 == n) return ShellPlace::kAfterDollar;
+      if (next == '(' || next == '{' || next == '[' ||
+          (quote == Quote::kNone && (next == '\'' || next == '"'))) {
+        return ShellPlace::kNested;
+      }
+      // $name, $1, $?: a parameter whose name ends before any quote.
+      word += c;
+      in_word = true;
+      continue;
+    }
+    if (quote == Quote::kDouble) {
+      if (c == '"') {
+        quote = Quote::kNone;
+      } else {
+        word += c;
+      }
+      continue;
+    }
+    switch (c) {
+      case '\'':
+        quote = Quote::kSingle;
+        in_word = true;
+        break;
+      case '"':
+        quote = Quote::kDouble;
+        in_word = true;
+        break;
+      case '#':
+        if (!in_word && StartsWord(before, i)) {
+          const std::size_t line_end = before.find('\n', i);
+          if (line_end == std::string::npos) return ShellPlace::kComment;
+          i = line_end - 1;  // the line end ends the command below
+        } else {
+          word += c;
+          in_word = true;
+        }
+        break;
+      case '<':
+      case '>':
+        if (c == '<' && next == '<') return ShellPlace::kHereDocument;
+        if (next == '(') return ShellPlace::kNested;
+        end_word();
+        break;
+      case '(':
+        if (next == '(') return ShellPlace::kNested;
+        end_word();
+        words.clear();
+        break;
+      case '[':
+        if (next == '[' && !in_word) return ShellPlace::kNested;
+        word += c;
+        in_word = true;
+        break;
+      case ' ':
+      case '\t':
+        end_word();
+        break;
+      case '\n':
+      case ';':
+      case '&':
+      case '|':
+      case ')':
+        end_word();
+        words.clear();
+        break;
+      default:
+        word += c;
+        in_word = true;
+        break;
+    }
+  }
+  if (HandsOnAsCode(words)) return ShellPlace::kSecondParser;
+  if (quote == Quote::kSingle) return ShellPlace::kSingleQuoted;
+  if (quote == Quote::kDouble) return ShellPlace::kDoubleQuoted;
+  return ShellPlace::kWord;
+}
+
+bool IsQuotablePlace(ShellPlace place) {
+  return place == ShellPlace::kWord || place == ShellPlace::kDoubleQuoted ||
+         place == ShellPlace::kSingleQuoted;
+}
+
+const char* ShellPlaceName(ShellPlace place) {
+  switch (place) {
+    case ShellPlace::kWord:
+      return "word";
+    case ShellPlace::kDoubleQuoted:
+      return "double quotes";
+    case ShellPlace::kSingleQuoted:
+      return "single quotes";
+    case ShellPlace::kAfterBackslash:
+      return "after a backslash";
+    case ShellPlace::kAfterDollar:
+      return "after a dollar sign";
+    case ShellPlace::kComment:
+      return "comment";
+    case ShellPlace::kNested:
+      return "substitution or expansion";
+    case ShellPlace::kHereDocument:
+      return "here-document";
+    case ShellPlace::kSecondParser:
+      return "argument read as code";
+  }
+  return "";
+}
+
+ShellPlace CheckShellTemplate(const std::string& command_template,
+                              const std::vector<std::string>& macro_names) {
+  // The text before each macro, with the macros before it standing as plain
+  // letters: a value in a proven place is quoted, and so reads as a word.
+  std::string before;
+  const std::string upper = UpperText(command_template);
+  std::size_t pos = 0;
+  while (pos < command_template.size()) {
+    std::size_t length = 0;
+    for (const std::string& name : macro_names) {
+      if (!name.empty() && name.size() > length &&
+          upper.compare(pos, name.size(), UpperText(name)) == 0) {
+        length = name.size();
+      }
+    }
+    if (length == 0 || (pos > 0 && command_template[pos - 1] == '@')) {
+      before += command_template[pos];
+      ++pos;
+      continue;
+    }
+    const ShellPlace place = ReadShellPlace(before);
+    if (!IsQuotablePlace(place)) return place;
+    before += 'x';
+    pos += length;
+  }
+  return ShellPlace::kWord;
+}
+
+std::string QuoteForShell(const std::string& before, const std::string& value) {
+  std::string out;
+  switch (ReadShellPlace(before)) {
+    case ShellPlace::kDoubleQuoted:
+      for (char c : value) {
+        if (c == '$' || c == '`' || c == '"' || c == '\\') out += '\\';
+        out += c;
+      }
+      return out;
+    case ShellPlace::kSingleQuoted:
+      for (char c : value) {
         if (c == '\'') {
           out += "'\\''";
         } else {
           out += c;
         }
       }
-      return EscapeForBackticks(out, state.backticks);
-    case ShellContext::kDouble:
-      // A "\" already written takes the first character as it is; after a
-      // "$", an empty "" keeps the value from continuing the expansion.
-      if (state.pending_escape && !rest.empty()) {
-        out += rest[0];
-        rest.erase(0, 1);
-      } else if (state.after_dollar) {
-        out += "\"\"";
+      return out;
+    default:
+      out = "'";
+      for (char c : value) {
+        if (c == '\'') {
+          out += "'\\''";
+        } else {
+          out += c;
+        }
       }
-      out += DoubleQuoteEscaped(rest);
-      return EscapeForBackticks(out, state.backticks);
-    case ShellContext::kBare:
-      if (state.pending_escape) {
-        // An empty value leaves the "\" to the template's next character,
-        // as if the macro had not been written.
-        if (rest.empty()) return rest;
-        out += rest[0];
-        rest.erase(0, 1);
-        if (rest.empty()) return EscapeForBackticks(out, state.backticks);
-      } else if (state.after_dollar) {
-        // "$'" would start bash's escape-reading quotes; "$''" is empty in
-        // bash and a plain "$" elsewhere.
-        out += "''";
-      }
-      out += SingleQuoted(rest);
-      return EscapeForBackticks(out, state.backticks);
+      out += '\'';
+      return out;
   }
-  return out;
 }
 
 }  // namespace zavo

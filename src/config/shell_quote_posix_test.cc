@@ -1,129 +1,197 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "config/macro_engine.h"
 #include "config/shell_quote.h"
 #include "fs/file_tree.h"
+#include "platform/file_system.h"
+#include "platform/process.h"
 #include "testing/temp_dir.h"
 
 namespace zavo {
 namespace {
 
-// Values a file name can hold that mean something to a shell.
-const char* const kNastyValues[] = {
-    "plain",      "",           "a b",   "it's",  "a\"b",       "$(echo INJ)",
-    "`echo INJ`", "\\",         "a\\",   "a\nb",  "*",          "~",
-    "-n",         "'\\''",      "}{",    "$HOME", "a;echo INJ", "%s",
-    "\\\"",       "\xe0\xf1 x", "a\\`b", "\\$x",
+// Names a hostile user can give a file, each meaning something to a shell.
+const char* const kHostileNames[] = {
+    "plain",
+    "",
+    "a b",
+    "it's",
+    "a\"b",
+    "$(touch PWNED)",
+    "`touch PWNED`",
+    "a;touch PWNED",
+    "a&&touch PWNED",
+    "a|touch PWNED",
+    "\\",
+    "a\\",
+    "a\ntouch PWNED",
+    "*",
+    "?",
+    "[a]*",
+    "~",
+    "-n",
+    "'\\''",
+    "'$(touch PWNED)'",
+    "\"$(touch PWNED)\"",
+    "}{",
+    "$HOME",
+    "${x:-$(touch PWNED)}",
+    "$((1+1))",
+    "$'\\x41'",
+    "%s",
+    "\\\"",
+    "\xe0\xf1 x",
+    "a\\`b",
+    "\\$x",
+    "!x",
+    "#x",
+    " lead",
+    "trail ",
+    "\ttab",
+    "a'b\"c$d`e\\f",
+    "--",
+    "@V",
+    "x\n#",
 };
 
-struct Context {
-  const char* template_text;  // with @V where the value goes
-  const char* before;         // what the command prints before the value
-  const char* after;          // and after it
+// Templates that put the value where its reading is proven; REC is a
+// program that records its arguments, and `expect` builds them from the
+// value.
+struct Allowed {
+  const char* text;
+  std::vector<std::string> (*expect)(const std::string& v);
 };
 
-// Where a template can put a macro; each prints exactly the value between
-// `before` and `after` when the value is quoted right.
-const Context kContexts[] = {
-    {"printf %s @V", "", ""},
-    {"printf %s x@V.", "x", "."},
-    {"printf %s \"<@V>\"", "<", ">"},
-    {"printf %s '<@V>'", "<", ">"},
-    {"printf %s \"$(printf %s @V; printf .)\"", "", "."},
-    {"printf %s \"$(printf %s \"@V\"; printf .)\"", "", "."},
-    {"printf %s \"`printf %s @V; printf .`\"", "", "."},
-    {"printf %s \"`printf %s '@V'`.\"", "", "."},
-    {"printf %s ${ZAVO_UNSET_VARIABLE:-@V}.", "", "."},
-    {"printf %s '#'@V", "#", ""},
+const Allowed kAllowed[] = {
+    // A shell's arguments after its command string are values.
+    {"sh -c 'REC \"$1\"' sh @V",
+     [](const std::string& v) { return std::vector<std::string>{v}; }},
+    {"REC @V",
+     [](const std::string& v) { return std::vector<std::string>{v}; }},
+    {"REC x@V.",
+     [](const std::string& v) {
+       return std::vector<std::string>{"x" + v + "."};
+     }},
+    {"REC \"<@V>\"",
+     [](const std::string& v) {
+       return std::vector<std::string>{"<" + v + ">"};
+     }},
+    {"REC '<@V>'",
+     [](const std::string& v) {
+       return std::vector<std::string>{"<" + v + ">"};
+     }},
+    {"REC a@V\"b@V\"'c@V' --f=@V",
+     [](const std::string& v) {
+       return std::vector<std::string>{"a" + v + "b" + v + "c" + v, "--f=" + v};
+     }},
+    {"# a comment @@V\nX=1; REC $X@V </dev/null",
+     [](const std::string& v) { return std::vector<std::string>{"1" + v}; }},
+    {"cd . && REC \"$HOME\" @V; true",
+     [](const std::string& v) {
+       return std::vector<std::string>{GetEnvironment("HOME"), v};
+     }},
+    {"REC x\\;@V \\$@V",
+     [](const std::string& v) {
+       return std::vector<std::string>{"x;" + v, "$" + v};
+     }},
 };
 
-// Runs `command` as a script of `shell` and returns what it printed.
-std::string RunScript(const ScopedTempDir& dir, const std::string& shell,
-                      const std::string& command) {
-  std::string script = dir / "script.sh";
-  WriteFile(script, command + "\n");
-  std::FILE* pipe = ::popen((shell + " " + script).c_str(), "r");
-  if (pipe == nullptr) return "<popen failed>";
-  std::string out;
-  char buffer[256];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) {
-    out.append(buffer, got);
-  }
-  ::pclose(pipe);
-  return out;
-}
+// Templates no quoting can make safe, with the place they are refused for.
+const struct {
+  const char* text;
+  ShellPlace place;
+} kRefused[] = {
+    {"REC $(printf %s @V)", ShellPlace::kNested},
+    {"REC \"$(printf %s @V)\"", ShellPlace::kNested},
+    {"REC `printf %s @V`", ShellPlace::kNested},
+    {"REC \"`printf %s '@V'`\"", ShellPlace::kNested},
+    {"REC ${X:-@V}", ShellPlace::kNested},
+    {"REC \"${x:-'@V'}\"", ShellPlace::kNested},
+    {"REC $((@V))", ShellPlace::kNested},
+    {"REC \"$((@V))\"", ShellPlace::kNested},
+    {"REC $'@V'", ShellPlace::kNested},
+    {"REC $\"@V\"", ShellPlace::kNested},
+    {"REC <(printf %s @V)", ShellPlace::kNested},
+    {"REC $(true) @V", ShellPlace::kNested},
+    {"[[ @V == x ]] && REC", ShellPlace::kNested},
+    {"(( @V )); REC", ShellPlace::kNested},
+    {"REC x\\@V", ShellPlace::kAfterBackslash},
+    {"REC \"x\\@V\"", ShellPlace::kAfterBackslash},
+    {"REC $@V", ShellPlace::kAfterDollar},
+    {"REC \"$@V\"", ShellPlace::kAfterDollar},
+    {"REC ok # @V", ShellPlace::kComment},
+    {"REC \\; # @V", ShellPlace::kComment},
+    {"REC <<E\n@V\nE", ShellPlace::kHereDocument},
+    {"sh -c 'REC @V'", ShellPlace::kSecondParser},
+    {"/bin/bash -ec \"REC @V\"", ShellPlace::kSecondParser},
+    {"find . -exec sh -c 'REC \"$1\" @V' sh {} \\;", ShellPlace::kSecondParser},
+    {"eval REC @V", ShellPlace::kSecondParser},
+    {"sudo -n eval REC @V", ShellPlace::kSecondParser},
+    {"let x=@V", ShellPlace::kSecondParser},
+    {"printf -v @V %s x", ShellPlace::kSecondParser},
+    {"[ -v @V ]", ShellPlace::kSecondParser},
+    {"ssh host REC @V", ShellPlace::kSecondParser},
+};
 
-std::vector<std::string> Shells() {
-  std::vector<std::string> shells{"/bin/sh"};
-  if (FileExists("/bin/bash")) shells.push_back("/bin/bash");
-  return shells;
-}
-
-std::string ExpandShell(const std::string& text, const std::string& value) {
-  MacroEngine engine(4096);
+std::string Expand(const std::string& text, const std::string& value) {
+  MacroEngine engine(65536);
   engine.Define("@V", value, false, QuoteForShell);
   std::string command = text;
   EXPECT_TRUE(engine.Expand(&command));
   return command;
 }
 
-TEST(ShellQuoteTest, ShellReadsExactlyTheValue) {
+// The arguments REC recorded, one per NUL-ended field.
+std::vector<std::string> Recorded(const std::string& path) {
+  std::vector<std::string> args;
+  const std::string data = ReadFile(path);
+  std::size_t start = 0;
+  for (std::size_t end; (end = data.find('\0', start)) != std::string::npos;
+       start = end + 1) {
+    args.push_back(data.substr(start, end - start));
+  }
+  return args;
+}
+
+TEST(ShellQuoteTest, HostileNamesReadBackExactlyUnderDashAndBash) {
   ScopedTempDir dir;
-  for (const std::string& shell : Shells()) {
-    for (const Context& c : kContexts) {
-      for (const char* value : kNastyValues) {
-        std::string command = ExpandShell(c.template_text, value);
-        EXPECT_EQ(std::string(c.before) + value + c.after,
-                  RunScript(dir, shell, command))
-            << shell << ": " << command;
+  const std::string rec = dir / "rec";
+  const std::string out = dir / "args";
+  WriteFile(rec, "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$REC_OUT\"\n");
+  ASSERT_EQ(0, chmod(rec.c_str(), 0755));
+  const std::vector<std::string> shells = {"/bin/dash", "/bin/bash"};
+  for (const Allowed& a : kAllowed) {
+    std::string text = a.text;
+    text.replace(text.find("REC"), 3, rec);
+    ASSERT_EQ(ShellPlace::kWord, CheckShellTemplate(text, {"@V"})) << text;
+    for (const char* name : kHostileNames) {
+      const std::string command = Expand(text, name);
+      for (const std::string& shell : shells) {
+        RemoveFile(out);
+        const ProcessResult result =
+            RunProgram({"/usr/bin/env", "REC_OUT=" + out, shell, "-c", command},
+                       dir.path());
+        EXPECT_EQ(0, result.Code()) << shell << ": " << command;
+        EXPECT_EQ(a.expect(name), Recorded(out)) << shell << ": " << command;
+        EXPECT_FALSE(FileExists(dir / "PWNED")) << shell << ": " << command;
       }
     }
   }
 }
 
-// Where no quoting can give the value back whole, it still never runs as a
-// command.
-TEST(ShellQuoteTest, AwkwardPlacesNeverRunTheValue) {
-  ScopedTempDir dir;
-  const char* const kTemplates[] = {
-      "printf %s $@V",      // "$'" would be bash's escape quotes
-      "printf %s \"$@V\"",  // "$(" would be a command
-      "printf %s ok # @V",  // a line end would end the comment
-      "printf %s x\\@V",    // the "\" takes the first character
-  };
-  for (const std::string& shell : Shells()) {
-    for (const char* text : kTemplates) {
-      for (const char* value :
-           {"(echo INJ)", "'echo INJ'", "\necho INJ", "{x}", "a\\'b"}) {
-        std::string out = RunScript(dir, shell, ExpandShell(text, value));
-        EXPECT_EQ(std::string::npos, out.find("INJ\n")) << shell << ": " << out;
-        EXPECT_NE("INJ", out) << shell << ": " << text;
-      }
-    }
+TEST(ShellQuoteTest, TemplatesWithoutAProvenReadingAreRefused) {
+  for (const auto& r : kRefused) {
+    EXPECT_EQ(r.place, CheckShellTemplate(r.text, {"@V"})) << r.text;
+    EXPECT_FALSE(IsQuotablePlace(r.place)) << r.text;
   }
-}
-
-TEST(ShellQuoteTest, QuotesForTheContext) {
-  const struct {
-    const char* before;
-    const char* value;
-    const char* expected;
-  } kCases[] = {
-      {"x ", "a'b", "'a'\\''b'"}, {"x \"", "a\"$b", "a\\\"\\$b"},
-      {"x '", "a'b", "a'\\''b"},  {"x \"$(y ", "a b", "'a b'"},
-      {"x $", "v", "'''v'"},      {"x \"$", "(v)", "\"\"(v)"},
-      {"x # ", "a\nb", "a b"},    {"x \\", "ab", "a'b'"},
-      {"x \\", "", ""},           {"x `y ", "a`b", "'a\\`b'"},
-      {"x 'a\"' \"b'", "c", "c"},
-  };
-  for (const auto& c : kCases) {
-    EXPECT_EQ(c.expected, QuoteForShell(c.before, c.value)) << c.before;
-  }
+  // "@@V" is the literal "@V", no macro; other macros' places are not asked.
+  EXPECT_EQ(ShellPlace::kWord, CheckShellTemplate("REC $(x @@V) @W", {"@V"}));
+  // Letter case does not hide a macro.
+  EXPECT_EQ(ShellPlace::kNested, CheckShellTemplate("REC $(x @v)", {"@V"}));
 }
 
 }  // namespace

@@ -142,7 +142,7 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
     }
   }
   DeleteUnwantedFiles();
-  RunScanners();
+  if (!RunScanners()) return Fail(ConversionStep::kScan);
   AddFiles();
 
   if (archivers_->Pack(work_folder_) != 0) return Fail(ConversionStep::kPack);
@@ -227,21 +227,27 @@ void ArchiveConversion::DeleteUnwantedFiles() {
   }
 }
 
-void ArchiveConversion::RunScanners() {
+bool ArchiveConversion::RunScanners() {
   for (const std::string& command : options_.scan_commands) {
-    // The same expansion as the archivers' commands: the folder quoted for
-    // the shell, and a command that would be cut, or whose folder name the
-    // text functions could pull apart, is not run.
+    // The same expansion as the archivers' commands, with the folder quoted
+    // for the shell. A template that puts @Folder where no quoting holds
+    // fails every archive: the archive must not pass unscanned. A command
+    // that would be cut, or whose folder name the text functions could pull
+    // apart, is not run.
+    const std::vector<CommandMacro> macros = {
+        {"@Folder", NoTrailingBackslash(work_folder_)}};
     std::string text;
-    if (BuildCommand(command, {{"@Folder", NoTrailingBackslash(work_folder_)}},
-                     &text) != 0) {
-      continue;
-    }
+    const unsigned char built = BuildCommand(command, macros, &text);
+    if (built == kCommandRefused) return false;
+    if (built != 0) continue;
     // A scanner's exit code does not stop the conversion: a scanner acts
     // on the work folder (removing what it finds), and the packing step
     // takes whatever it left.
-    runner_->RunCommand(text, std::string());
+    const unsigned char ignored =
+        runner_->RunNamedCommand(text, std::string(), NamesOf(macros));
+    (void)ignored;
   }
+  return true;
 }
 
 void ArchiveConversion::AddFiles() {

@@ -93,7 +93,8 @@ class ArchiveConversion {
   // The one place a failed step is reported.
   ConversionResult Fail(ConversionStep step);
   void DeleteUnwantedFiles();
-  void RunScanners();
+  // False when a scan command's template is refused (CommandTemplateQuotable).
+  bool RunScanners();
   void AddFiles();
   bool PutInPlace(const std::string& packed, const std::string& final_name);
   void RemoveWorkFolder();

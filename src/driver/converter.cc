@@ -115,7 +115,16 @@ bool Converter::LoadArchivers() {
   // The archivers file is written back normalised only where this user may
   // change it: a system-wide file read by another user stays as it is, and
   // so does a file its owner made read-only or a link.
-  archivers_->AddDefinitionsFromFile(file, CanReplaceFile(file));
+  const std::vector<ArchiverList::RefusedTemplate> refused =
+      archivers_->AddDefinitionsFromFile(file, CanReplaceFile(file));
+  if (!refused.empty()) {
+    for (const ArchiverList::RefusedTemplate& r : refused) {
+      out_.Line("refused command [" + r.section + "/" + r.key + "] in [" +
+                file + "]");
+    }
+    out_.Line("pause (3 seconds)...");
+    if (pause_) pause_(3000);
+  }
   return true;
 }
 

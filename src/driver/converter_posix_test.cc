@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <sstream>
 #include <string>
@@ -175,6 +176,39 @@ TEST_F(ConverterTest, FailedStepsKeepTheOldArchive) {
     EXPECT_FALSE(FileExists(arc_ / "a.7z"));
     EXPECT_EQ(0, WorkFolders());
   }
+}
+
+TEST_F(ConverterTest, RefusedTemplatesAreReportedAtLoadAndFailEveryArchive) {
+  // A macro where the shell's reading of it cannot be proven: the template
+  // is named when the files are read, and its step fails without a run.
+  Settings("Scan vscan $(echo @Folder) /all\n");
+  const std::string archivers = program_dir_ / "archivers.ini";
+  WriteFile(archivers,
+            "[7z]\nextension=7z\nadd=a @ArcName @FileName\n"
+            "[zip]\nextension=zip\nextract=x @ArcName\n"
+            "[arj]\nextension=arj\nextract=x `echo @ArcName`\n");
+  WriteFile(arc_ / "a.zip", "z");
+  WriteFile(arc_ / "b.arj", "j");
+  EXPECT_EQ(kExitSomeFailed, RunZavo({"*.*"}));
+  const std::vector<std::string> out = Output();
+  ASSERT_GE(out.size(), 3u);
+  EXPECT_EQ("refused command [Scan vscan $(echo @Folder) /all] in [" +
+                (program_dir_ / "zavo.ctl") + "]",
+            out[0]);
+  EXPECT_EQ("pause (3 seconds)...", out[1]);
+  EXPECT_EQ("refused command [arj/extract] in [" + archivers + "]", out[2]);
+  EXPECT_EQ("pause (3 seconds)...", out[3]);
+  const std::string tail[] = {
+      "extraction mistake on [" + (arc_ / "b.arj") + "]. next archive!",
+      "scanning mistake on [" + (arc_ / "a.zip") + "]. next archive!"};
+  for (const std::string& line : tail) {
+    EXPECT_NE(out.end(), std::find(out.begin(), out.end(), line)) << line;
+  }
+  // Only the zip's own extraction ran.
+  ASSERT_EQ(1u, fake_.calls.size());
+  EXPECT_EQ('x', fake_.calls[0].command[0]);
+  EXPECT_EQ("z", ReadFile(arc_ / "a.zip"));
+  EXPECT_EQ(0, WorkFolders());
 }
 
 TEST_F(ConverterTest, TesterExiting66FailsButNoTesterPasses) {

@@ -1,5 +1,6 @@
 #include "driver/run_options.h"
 
+#include "archivers/archiver_definition.h"
 #include "config/settings_file.h"
 #include "fs/file_tree.h"
 #include "platform/os.h"
@@ -122,10 +123,21 @@ OptionsResult LoadSettings(const std::string& program_folder, OutputSink* out,
       l.list->Insert(ListText(file.Value(l.key, i)));
     }
   }
-  if (file.BadLineCount() > 0) {
+  // A Scan template that puts @Folder where its reading is not proven is
+  // kept, and fails every archive it would scan.
+  std::vector<std::string> refused;
+  for (int i = 1; i <= file.ValueCount(kKeyScan); ++i) {
+    if (!CommandTemplateQuotable(file.Value(kKeyScan, i), {"@Folder"})) {
+      refused.push_back(file.Value(kKeyScan, i));
+    }
+  }
+  if (file.BadLineCount() > 0 || !refused.empty()) {
     for (int i = 1; i <= file.BadLineCount(); ++i) {
       out->Line("wrong line [#" + IntToText(file.BadLine(i)) + "] in [" +
                 settings + "]");
+    }
+    for (const std::string& command : refused) {
+      out->Line("refused command [Scan " + command + "] in [" + settings + "]");
     }
     out->Line("pause (3 seconds)...");
     if (pause) pause(3000);

@@ -16,4 +16,19 @@ unsigned char ProcessResult::Code() const {
   return 127;
 }
 
+std::string ChildSearchPath(const std::string& path) {
+  std::string kept;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find(':', start);
+    if (end == std::string::npos) end = path.size();
+    if (end > start && path[start] == '/') {
+      if (!kept.empty()) kept += ':';
+      kept += path.substr(start, end - start);
+    }
+    start = end + 1;
+  }
+  return kept.empty() ? "/usr/bin:/bin" : kept;
+}
+
 }  // namespace zavo

@@ -56,18 +56,25 @@ class SharedCount {
 };
 
 // Runs a command through the command interpreter and waits for it. On POSIX
-// the interpreter is the program named by COMSPEC, else /bin/sh, run as
-// `INTERP -c command`; on Win32 it is COMSPEC run with " /C " + command.
-// The child inherits standard output and error and starts in `folder` (the
-// process's own current folder when empty). Standard output is flushed first
-// so that the child's lines follow ours.
+// the interpreter is /bin/sh, run as `/bin/sh -c command` (COMSPEC is a
+// Windows name and means nothing there); on Win32 it is COMSPEC run with
+// " /C " + command. The child inherits standard output and error and starts
+// in `folder` (the process's own current folder when empty), with
+// `environment` ("NAME=value" texts) on top of this process's environment.
+// Standard output is flushed first so that the child's lines follow ours.
 ProcessResult RunShellCommand(const std::string& command,
-                              const std::string& folder);
+                              const std::string& folder,
+                              const std::vector<std::string>& environment = {});
 
 // Runs a program with an argument vector (argv[0] is the program's path);
 // no interpreter parses it. Waits for it. `environment` holds "NAME=value"
 // texts that the child gets on top of this process's environment; `shared`,
 // when given, is handed on to this child alone.
+//
+// On POSIX every child's PATH keeps only its absolute entries (see
+// ChildSearchPath): an empty or relative entry would find programs in
+// whatever folder the child runs in, such as one an archive was just
+// unpacked into.
 ProcessResult RunProgram(const std::vector<std::string>& argv,
                          const std::string& folder,
                          const std::vector<std::string>& environment = {},
@@ -98,6 +105,10 @@ int InterruptionSignal();
 // shell then sees 128 + signal, 130 for SIGINT); the exit code is 128 +
 // signal where that is not possible.
 [[noreturn]] void EndAsInterrupted(int signal);
+
+// PATH as POSIX children get it: the absolute entries of `path`, in order;
+// "/usr/bin:/bin" when none is left. An unset PATH stays unset.
+std::string ChildSearchPath(const std::string& path);
 
 // The full path of the running executable, links resolved; argv0 is used
 // only where the platform cannot tell.

@@ -1,5 +1,5 @@
-// POSIX child processes. The interpreter is COMSPEC when set, else /bin/sh,
-// run as `INTERP -c COMMAND`. Children get their folder through chdir in the
+// POSIX child processes. The interpreter is /bin/sh, run as
+// `/bin/sh -c COMMAND`. Children get their folder through chdir in the
 // child, so the converter's own current folder never changes. Each child
 // leads a session of its own: no terminal to ask a person on, and a process
 // group that an interruption reaches as a whole.
@@ -123,8 +123,11 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
     result.error = "no program to run";
     return result;
   }
-  std::vector<char*> child_environment;
-  if (!environment.empty()) child_environment = ChildEnvironment(environment);
+  // Every child gets a PATH that finds programs only in absolute folders.
+  std::vector<std::string> extra = environment;
+  const char* path = std::getenv("PATH");
+  if (path != nullptr) extra.push_back("PATH=" + ChildSearchPath(path));
+  std::vector<char*> child_environment = ChildEnvironment(extra);
   std::cout.flush();
   std::fflush(stdout);
   std::fflush(stderr);
@@ -181,11 +184,10 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
       err = errno;
     } else {
       step = "exec";
-      if (child_environment.empty()) {
-        execvp(args[0], args.data());
-      } else {
-        execvpe(args[0], args.data(), child_environment.data());
-      }
+      // execvpe would search the parent's PATH; execvp after the switch
+      // searches the child's.
+      environ = child_environment.data();
+      execvp(args[0], args.data());
       err = errno;
     }
     char message[512];
@@ -240,10 +242,11 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
 }  // namespace
 
 ProcessResult RunShellCommand(const std::string& command,
-                              const std::string& folder) {
-  std::string interpreter = GetEnvironment("COMSPEC");
-  if (interpreter.empty()) interpreter = "/bin/sh";
-  return Spawn({interpreter, "-c", command}, folder);
+                              const std::string& folder,
+                              const std::vector<std::string>& environment) {
+  // COMSPEC names a Windows interpreter; a bash or fish named there would
+  // read the command's quoting otherwise than it was written for.
+  return Spawn({"/bin/sh", "-c", command}, folder, environment);
 }
 
 ProcessResult RunProgram(const std::vector<std::string>& argv,

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -113,6 +114,32 @@ TEST(ProcessDeathTest, ASignalIgnoredAtStartStaysIgnored) {
     std::_Exit(InterruptionSignal() == 0 && r.Code() == 4 ? 0 : 3);
   };
   EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(ProcessTest, ChildSearchPathKeepsOnlyAbsoluteEntries) {
+  EXPECT_EQ("/usr/bin:/bin", ChildSearchPath("/usr/bin:/bin"));
+  EXPECT_EQ("/a:/b", ChildSearchPath(".::/a:bin:./x:/b:"));
+  EXPECT_EQ("/usr/bin:/bin", ChildSearchPath(""));
+  EXPECT_EQ("/usr/bin:/bin", ChildSearchPath(".:tools"));
+}
+
+TEST(ProcessTest, ShellIsBinShWithASafePathAndTheGivenVariables) {
+  // An archive unpacked into the child's folder may bring a "7z" along; a
+  // COMSPEC on POSIX may name another shell. Neither takes effect.
+  ScopedTempDir dir;
+  WriteFile(dir / "7z", "#!/bin/sh\necho planted > planted\n");
+  ASSERT_EQ(0, chmod((dir / "7z").c_str(), 0755));
+  const std::string saved_path = GetEnvironment("PATH");
+  setenv("PATH", (".::" + saved_path).c_str(), 1);
+  setenv("COMSPEC", (dir / "7z").c_str(), 1);
+  const ProcessResult result =
+      RunShellCommand("7z; printf '%s|%s' \"$PATH\" \"$ZAVO_X\" > seen",
+                      dir.path(), {"ZAVO_X=a b\n$(x)"});
+  setenv("PATH", saved_path.c_str(), 1);
+  unsetenv("COMSPEC");
+  EXPECT_EQ(ProcessResult::Outcome::kExited, result.outcome);
+  EXPECT_NE(0, access((dir / "planted").c_str(), F_OK));
+  EXPECT_EQ(ChildSearchPath(saved_path) + "|a b\n$(x)", ReadFile(dir / "seen"));
 }
 
 }  // namespace

@@ -201,8 +201,9 @@ std::string Interpreter() {
 }  // namespace
 
 ProcessResult RunShellCommand(const std::string& command,
-                              const std::string& folder) {
-  return Start("\"" + Interpreter() + "\" /C " + command, folder);
+                              const std::string& folder,
+                              const std::vector<std::string>& environment) {
+  return Start("\"" + Interpreter() + "\" /C " + command, folder, environment);
 }
 
 ProcessResult RunProgram(const std::vector<std::string>& argv,
