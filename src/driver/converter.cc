@@ -3,6 +3,7 @@
 #include <iostream>
 #include <utility>
 
+#include "archivers/archiver_definition.h"
 #include "driver/archive_conversion.h"
 #include "driver/folder_scan.h"
 #include "fs/file_digest.h"
@@ -173,7 +174,10 @@ bool Converter::VisitFile(const std::string& path) {
   if (report_.is_open()) {
     record.old_path = path;
     std::int32_t kind = archivers_->current();
-    if (kind >= 0) record.definition = archivers_->definition(kind).extension();
+    if (kind >= 0) {
+      const ArchiverDefinition& d = archivers_->definition(kind);
+      record.definition = d.name().empty() ? d.extension() : d.name();
+    }
     // Read before the conversion: the old archive may be gone after it.
     std::string error;
     if (!Sha256OfFile(path, &record.old_sha256, &record.old_size, &error)) {
