@@ -175,6 +175,24 @@ class ReportTest(ZavoCase):
         self.assertTrue(os.path.exists(os.path.join(self.arc, "a.zip")))
         self.assertFalse(os.path.exists(os.path.join(self.arc, "a.7z")))
 
+    def test_stop_on_error_records_the_failure_and_exit_code_2(self):
+        broken = self.write("a.zip", b"not a zip")
+        self.write("b.zip", zip_bytes({"x": b"x"}))
+        self.write_settings(self.settings + "StopOnError yes\n")
+        report = os.path.join(self.scratch, "r.jsonl")
+        code, lines = self.zavo("--report", report, "*.zip")
+        self.assertEqual(2, code, lines)
+        records = self.read_report(report)
+        self.assertEqual(["archive", "totals"], [r["type"] for r in records])
+        self.assertEqual(("failed", "extraction", broken),
+                         (records[0]["status"], records[0]["step"],
+                          records[0]["old"]))
+        # The message is the line printed before "exiting...".
+        self.assertEqual(lines[-2], records[0]["message"])
+        self.assertEqual((0, 1, 2), (records[1]["converted"],
+                                     records[1]["failed"],
+                                     records[1]["exit_code"]))
+
     def test_a_killed_run_leaves_only_whole_lines(self):
         for i in range(12):
             self.write("a%02d.zip" % i, zip_bytes(
