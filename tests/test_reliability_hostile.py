@@ -9,7 +9,8 @@ import re
 import subprocess
 import unittest
 
-from fault_helpers import ReliabilityCase, make_zip, member_files, with_folders
+from fault_helpers import (SEVEN_Z, ReliabilityCase, archivers_text, make_zip,
+                           member_files, with_folders)
 from zavo_e2e import DEFAULT_ARCHIVERS
 
 
@@ -140,6 +141,39 @@ class HostileArchiveTest(ReliabilityCase):
         self.assertEqual({"plain.zip": "converted",
                           "x$(touch pwned)\n;.zip": "converted"},
                          self.assertNothingLost())
+        for where in (self.arc, self.prog, self.root, self.scratch):
+            self.assertFalse(os.path.exists(os.path.join(where, "pwned")), where)
+
+    def test_templates_the_quoting_cannot_prove_are_refused_at_load(self):
+        # A macro inside ${..} or a second shell's command string: a name
+        # such as "';touch pwned;'" would otherwise run. Such a template is
+        # named when it is read, and its command never runs.
+        zip_extract = SEVEN_Z["extract"].replace("@ArcName", "\"${x:-'@ArcName'}\"")
+        self.write_archivers(archivers_text(source={"extract": zip_extract}))
+        self.write_settings("Scan sh -c 'ls @Folder >/dev/null'\n")
+        hostile = "';touch pwned;'.zip"
+        self.add_zip(hostile)
+        p = self.start_zavo("*.zip")
+        out = p.communicate(timeout=120)[0].decode("latin-1").split("\n")
+        code, lines = p.returncode, out[3:-1]
+        archivers = os.path.join(self.prog, "archivers.ini")
+        settings = os.path.join(self.prog, "zavo.ctl")
+        self.assertEqual(
+            (1, ["refused command [Scan sh -c 'ls @Folder >/dev/null'] in [%s]"
+                 % settings, "pause (3 seconds)...",
+                 "refused command [zip/extract] in [%s]" % archivers,
+                 "pause (3 seconds)...",
+                 "processing folder [%s]" % self.arc,
+                 "extraction mistake on [%s]. next archive!"
+                 % os.path.join(self.arc, hostile)]),
+            (code, lines))
+        self.assertEqual({hostile: "kept"}, self.assertNothingLost())
+        # The safe way to hand the folder to a second shell converts.
+        self.write_archivers(archivers_text())
+        self.write_settings("Scan sh -c 'ls \"$ZAVO_FOLDER\" >/dev/null'\n")
+        code, lines = self.run_zavo("*.zip")
+        self.assertEqual(0, code, lines)
+        self.assertEqual({hostile: "converted"}, self.assertNothingLost())
         for where in (self.arc, self.prog, self.root, self.scratch):
             self.assertFalse(os.path.exists(os.path.join(where, "pwned")), where)
 
