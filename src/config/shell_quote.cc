@@ -30,9 +30,11 @@ bool IsOneOf(const std::string& word, const char* const* list,
 // evaluates array subscripts in those) or as a command line for another
 // shell, here or elsewhere.
 const char* const kCodeCommands[] = {
-    "eval",  "let",    "declare",  "typeset", "local",   "readonly", "export",
-    "alias", "source", ".",        "trap",    "read",    "unset",    "ssh",
-    "su",    "watch",  "parallel", "script",  "mapfile", "readarray"};
+    "eval", "let", "declare", "typeset", "local", "readonly", "export", "alias",
+    "source", ".", "trap", "read", "unset", "ssh", "su", "watch", "parallel",
+    "script", "mapfile", "readarray",
+    // Their scripts are code too, and GNU sed's "e" runs a shell.
+    "sed", "awk", "gawk", "mawk", "nawk"};
 
 // Commands that run the command named after them (and their options).
 const char* const kWrappers[] = {
@@ -44,6 +46,12 @@ const char* const kWrappers[] = {
 const char* const kShells[] = {"sh",   "bash", "dash", "zsh",  "ksh",
                                "mksh", "ash",  "yash", "csh",  "tcsh",
                                "fish", "pwsh", "rc",   "posh", "busybox"};
+
+// Interpreters whose options take code (python -c, perl -e, ruby -e,
+// node -e, php -r): the word after any of their options may be code.
+const char* const kInterpreters[] = {"python", "python2", "python3", "perl",
+                                     "ruby",   "node",    "nodejs",  "php",
+                                     "lua",    "tclsh",   "Rscript"};
 
 template <std::size_t N>
 bool IsOneOf(const std::string& word, const char* const (&list)[N]) {
@@ -59,6 +67,7 @@ bool IsOneOf(const std::string& word, const char* const (&list)[N]) {
 bool HandsOnAsCode(const std::vector<std::string>& words) {
   bool at_command = true;
   bool shell = false;
+  bool interpreter = false;
   bool command_string_next = false;
   std::string command;
   for (const std::string& word : words) {
@@ -70,8 +79,14 @@ bool HandsOnAsCode(const std::vector<std::string>& words) {
     const std::string base =
         slash == std::string::npos ? word : word.substr(slash + 1);
     if (IsOneOf(base, kShells)) shell = true;
-    if (shell && word.size() > 1 && word[0] == '-' && word[1] != '-' &&
-        word.find('c') != std::string::npos) {
+    // "python3.11" is python too.
+    const std::string name = base.substr(0, base.find_first_of(".0123456789"));
+    if (IsOneOf(base, kInterpreters) || IsOneOf(name, kInterpreters)) {
+      interpreter = true;
+    }
+    const bool option = word.size() > 1 && word[0] == '-' && word[1] != '-';
+    if (option &&
+        (interpreter || (shell && word.find('c') != std::string::npos))) {
       command_string_next = true;
       continue;
     }

@@ -135,6 +135,9 @@ const struct {
     {"printf -v @V %s x", ShellPlace::kSecondParser},
     {"[ -v @V ]", ShellPlace::kSecondParser},
     {"ssh host REC @V", ShellPlace::kSecondParser},
+    {"python3 -c 'import os; print(\"@V\")'", ShellPlace::kSecondParser},
+    {"perl -w -e 'print \"@V\"' x", ShellPlace::kSecondParser},
+    {"sed -i 's/a/@V/' f", ShellPlace::kSecondParser},
 };
 
 std::string Expand(const std::string& text, const std::string& value) {
@@ -160,25 +163,33 @@ std::vector<std::string> Recorded(const std::string& path) {
 TEST(ShellQuoteTest, HostileNamesReadBackExactlyUnderDashAndBash) {
   ScopedTempDir dir;
   const std::string rec = dir / "rec";
-  const std::string out = dir / "args";
   WriteFile(rec, "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$REC_OUT\"\n");
   ASSERT_EQ(0, chmod(rec.c_str(), 0755));
-  const std::vector<std::string> shells = {"/bin/dash", "/bin/bash"};
+  const std::size_t count = sizeof(kHostileNames) / sizeof(kHostileNames[0]);
   for (const Allowed& a : kAllowed) {
     std::string text = a.text;
     text.replace(text.find("REC"), 3, rec);
     ASSERT_EQ(ShellPlace::kWord, CheckShellTemplate(text, {"@V"})) << text;
-    for (const char* name : kHostileNames) {
-      const std::string command = Expand(text, name);
-      for (const std::string& shell : shells) {
-        RemoveFile(out);
-        const ProcessResult result =
-            RunProgram({"/usr/bin/env", "REC_OUT=" + out, shell, "-c", command},
-                       dir.path());
-        EXPECT_EQ(0, result.Code()) << shell << ": " << command;
-        EXPECT_EQ(a.expect(name), Recorded(out)) << shell << ": " << command;
-        EXPECT_FALSE(FileExists(dir / "PWNED")) << shell << ": " << command;
+    // One script per template runs the command for every name, each
+    // recording into a file of its own.
+    std::string script;
+    for (std::size_t i = 0; i < count; ++i) {
+      script += "REC_OUT=" + (dir / ("args" + std::to_string(i))) +
+                "; export REC_OUT\n" + Expand(text, kHostileNames[i]) + "\n";
+    }
+    for (const char* shell : {"/bin/dash", "/bin/bash"}) {
+      for (std::size_t i = 0; i < count; ++i) {
+        RemoveFile(dir / ("args" + std::to_string(i)));
       }
+      const ProcessResult result =
+          RunProgram({shell, "-c", script}, dir.path());
+      EXPECT_EQ(0, result.Code()) << shell << ": " << text;
+      for (std::size_t i = 0; i < count; ++i) {
+        EXPECT_EQ(a.expect(kHostileNames[i]),
+                  Recorded(dir / ("args" + std::to_string(i))))
+            << shell << ": " << Expand(text, kHostileNames[i]);
+      }
+      EXPECT_FALSE(FileExists(dir / "PWNED")) << shell << ": " << text;
     }
   }
 }
