@@ -24,6 +24,7 @@ need gcab gcab  # the tests make cab archives with it
 need strace strace  # a reliability test kills zavo at exact system calls
 need arj arj  # extracts arj; the tests make arj archives with it
 need cabextract cabextract
+need clang-format-14 clang-format  # scripts/check-format.sh
 need bzip2 bzip2
 need xz xz-utils
 if [[ "${ZAVO_WITH_FUZZ:-1}" == 1 ]]; then

@@ -8,6 +8,10 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 jobs=2
+echo "== format and layers"
+bash scripts/check-format.sh
+cmake -DZAVO_SOURCE_DIR="$PWD" -P cmake/CheckLayers.cmake
+
 echo "== build and test"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAVO_TESTS=ON -DZAVO_SANITIZE=OFF >/dev/null
 cmake --build build -j"$jobs"

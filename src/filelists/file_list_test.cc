@@ -315,7 +315,7 @@ TEST_F(FileListTest, RenamePrefersTheEntryOfExactlyTheOldName) {
   EXPECT_TRUE(RenameEntry(&list, "b.ZIP", "b.7z"));
   ASSERT_TRUE(SaveFileList(list, Path("list"), kContinuationMarker));
   EXPECT_EQ(kNamesIgnoreCase ? "a.7z upper\r\nA.7z lower\r\nb.7z b\r\n"
-                       : "a.7z lower\r\nA.7z upper\r\nb.7z b\r\n",
+                             : "a.7z lower\r\nA.7z upper\r\nb.7z b\r\n",
             Read("list"));
 }
 
