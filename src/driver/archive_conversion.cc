@@ -110,6 +110,19 @@ bool ArchiveConversion::Recognise() {
   return kind_ > 0;
 }
 
+const std::string& ArchiveConversion::KindName() const {
+  return archivers_->definition(static_cast<std::size_t>(kind_)).name();
+}
+
+std::string ArchiveConversion::NewName() const {
+  // Pack names the new archive with the target's extension, and the final
+  // name takes the extension that name ends in.
+  const std::string packed =
+      WithExtension("x", archivers_->definition(0).extension());
+  return archivers_->definition(static_cast<std::size_t>(kind_))
+      .RenamedPath(PathFileName(candidate_), PathExtension(packed));
+}
+
 ConversionResult ArchiveConversion::Run(FolderLists* lists) {
   std::string archive_folder = WithBackslash(PathFolder(candidate_));
   FileTime old_time;

@@ -82,6 +82,12 @@ class ArchiveConversion {
     record_ = record;
   }
 
+  // After Recognise: the name of the archivers-file section that recognised
+  // the candidate, and the file name (without folder) the new archive would
+  // take.
+  const std::string& KindName() const;
+  std::string NewName() const;
+
   // Runs the steps and reports the outcome: prints "done!" or "exists, not
   // replaced!", and for a failed step "<message> next archive!" unless
   // StopOnError is on (the caller then stops with the message). The work

@@ -1,5 +1,7 @@
 #include "driver/converter.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <iostream>
 #include <utility>
 
@@ -39,7 +41,15 @@ int Converter::Execute() {
     out_.Line("exiting...");
     return kExitFatal;
   }
-  if (!Run()) {
+  bool completed = Run();
+  if (progress_) {
+    progress_->Hide();
+    if (options_.summary || progress_->live()) {
+      *err_ << progress_->Summary() << '\n';
+      err_->flush();
+    }
+  }
+  if (!completed) {
     out_.Line(fatal_message_);
     out_.Line("exiting...");
     return FinishReport(kExitFatal);
@@ -71,6 +81,11 @@ void Converter::PrintUsage() {
 }
 
 bool Converter::Start() {
+  if (AsksForVersion(args_)) {
+    out_.Line(kVersionLine);
+    help_requested_ = true;
+    return false;
+  }
   out_.Line("");
   out_.Line(kBannerTitle);
   out_.Line("");
@@ -81,6 +96,11 @@ bool Converter::Start() {
   switch (loaded.status) {
     case OptionsStatus::kHelp:
       PrintUsage();
+      out_.Line("");
+      for (const std::string& line :
+           HelpDetails(WithBackslash(PathFolder(args_[0])))) {
+        out_.Line(line);
+      }
       help_requested_ = true;
       return false;
     case OptionsStatus::kUsage:
@@ -91,8 +111,21 @@ bool Converter::Start() {
     case OptionsStatus::kReady:
       break;
   }
+  if (err_ != nullptr && !options_.dry_run) {
+    progress_.reset(new RunProgress(*err_, err_is_terminal_));
+    if (progress_->live()) {
+      // The status line is erased for every line of the run's own and for
+      // nested runs, and brought up to date after every command.
+      progress_sink_.reset(new ProgressSink(&out_, progress_.get()));
+      progress_runner_.reset(new ProgressRunner(runner_, progress_.get()));
+      sink_ = progress_sink_.get();
+      runner_ = progress_runner_.get();
+    }
+  }
   if (!LoadArchivers()) return false;
-  if (!options_.report_file.empty()) {
+  // A dry run converts nothing, so it has nothing to record, and it
+  // changes no file, the report included.
+  if (!options_.report_file.empty() && !options_.dry_run) {
     // Asked for a record of the run, zavo converts nothing it could not
     // record.
     std::string error;
@@ -116,8 +149,10 @@ bool Converter::LoadArchivers() {
   // The archivers file is written back normalised only where this user may
   // change it: a system-wide file read by another user stays as it is, and
   // so does a file its owner made read-only or a link.
+  // A dry run changes nothing, this file included.
   const std::vector<ArchiverList::RefusedTemplate> refused =
-      archivers_->AddDefinitionsFromFile(file, CanReplaceFile(file));
+      archivers_->AddDefinitionsFromFile(
+          file, !options_.dry_run && CanReplaceFile(file));
   if (!refused.empty()) {
     for (const ArchiverList::RefusedTemplate& r : refused) {
       out_.Line("refused command [" + r.section + "/" + r.key + "] in [" +
@@ -132,13 +167,38 @@ bool Converter::LoadArchivers() {
 bool Converter::Run() {
   std::string pattern = PathFileName(options_.file_mask);
   std::string top = WithBackslash(PathFolder(options_.file_mask));
+  if (progress_ && progress_->live()) CountArchives();
   if (!ScanFolder(
           top, pattern, options_.recurse,
           [this](const std::string& path) { return VisitFile(path); })) {
     return false;
   }
-  SaveFolderLists();
+  if (!options_.dry_run) SaveFolderLists();
   return true;
+}
+
+void Converter::CountArchives() {
+  int archives = 0;
+  std::int64_t bytes = 0;
+  ScanFolder(WithBackslash(PathFolder(options_.file_mask)),
+             PathFileName(options_.file_mask), options_.recurse,
+             [&](const std::string& path) {
+               archivers_->SetArchiveName(path);
+               if (archivers_->Identify() > 0) {
+                 ++archives;
+                 bytes += std::max<std::int64_t>(FileByteSize(path), 0);
+               }
+               return true;
+             });
+  progress_->SetTotal(archives, bytes);
+}
+
+void Converter::ShowConversion(const std::string& path) {
+  ArchiveConversion conversion(options_, archivers_.get(), runner_, sink_,
+                               path);
+  if (!conversion.Recognise()) return;
+  sink_->Line("would convert [" + path + "] (" + conversion.KindName() +
+              ") -> [" + conversion.NewName() + "]");
 }
 
 void Converter::SaveFolderLists() {
@@ -150,7 +210,7 @@ void Converter::SaveFolderLists() {
 void Converter::EnterFolder(const std::string& path) {
   std::string folder_key = ListText(WithBackslash(PathFolder(path)));
   if (current_folder_ == folder_key) return;
-  out_.Line("processing folder [" + PathFolder(path) + "]");
+  sink_->Line("processing folder [" + PathFolder(path) + "]");
   SaveFolderLists();
   current_folder_ = folder_key;
   folder_lists_.Clear();
@@ -158,8 +218,12 @@ void Converter::EnterFolder(const std::string& path) {
 }
 
 bool Converter::VisitFile(const std::string& path) {
+  if (options_.dry_run) {
+    ShowConversion(path);
+    return true;
+  }
   EnterFolder(path);
-  ArchiveConversion conversion(options_, archivers_.get(), runner_, &out_,
+  ArchiveConversion conversion(options_, archivers_.get(), runner_, sink_,
                                path);
   if (!conversion.Recognise()) return true;
   if (done_archives_.Contains(ListText(path))) return true;
@@ -169,6 +233,8 @@ bool Converter::VisitFile(const std::string& path) {
     folder_lists_.Load(WithBackslash(PathFolder(path)));
   }
 
+  const std::int64_t size_before = FileByteSize(path);
+  if (progress_) progress_->Begin(path, size_before);
   ReportRecord record;
   auto began = std::chrono::steady_clock::now();
   if (report_.is_open()) {
@@ -190,14 +256,19 @@ bool Converter::VisitFile(const std::string& path) {
   if (report_.is_open()) WriteRecord(result, began, &record);
   switch (result.status) {
     case ConversionStatus::kDone:
+      if (progress_) {
+        progress_->Converted(size_before, FileByteSize(result.final_name));
+      }
       // Already there only when KillExist replaced an archive made earlier
       // in this folder; it is remembered either way.
       done_archives_.Insert(ListText(result.final_name));
       return true;
     case ConversionStatus::kNameTaken:
+      if (progress_) progress_->Left();
       ++failed_archives_;
       return true;
     case ConversionStatus::kFailed:
+      if (progress_) progress_->Failed();
       if (options_.stop_on_error) return Fatal(result.message);
       ++failed_archives_;
       return true;

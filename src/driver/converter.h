@@ -18,6 +18,7 @@
 #include "driver/output_sink.h"
 #include "driver/report.h"
 #include "driver/run_options.h"
+#include "driver/run_progress.h"
 #include "driver/sorted_text_list.h"
 
 namespace zavo {
@@ -28,6 +29,8 @@ constexpr int kExitSomeFailed = 1;  // the run completed, some archive failed
 constexpr int kExitFatal = 2;       // start-up failed or StopOnError stopped
 
 constexpr char kBannerTitle[] = "Orlo's archive converter v0.2";
+// What --version prints.
+constexpr char kVersionLine[] = "zavo 0.2";
 
 class Converter {
  public:
@@ -56,6 +59,13 @@ class Converter {
   // The folder the conversion calls "current" for relative AddFile masks;
   // the process's current folder unless set.
   void set_start_folder(const std::string& folder) { start_folder_ = folder; }
+  // Where the status line and the summary go (not owned); `terminal` tells
+  // whether it is a terminal that a status line may be drawn on. Without
+  // it the run shows neither.
+  void set_status_stream(std::ostream* err, bool terminal) {
+    err_ = err;
+    err_is_terminal_ = terminal;
+  }
 
   const std::string& fatal_message() const { return fatal_message_; }
   bool help_requested() const { return help_requested_; }
@@ -82,9 +92,21 @@ class Converter {
   // the report could not be written.
   int FinishReport(int code);
 
+  // Prints what a conversion of the file at `path` would do (--dry-run).
+  void ShowConversion(const std::string& path);
+  // Counts the archives the run will convert, for the status line.
+  void CountArchives();
+
   std::vector<std::string> args_;
   CommandRunner* runner_;
   StreamSink out_;
+  // Where the run's lines go: out_, or out_ behind the status line.
+  OutputSink* sink_ = &out_;
+  std::ostream* err_ = nullptr;
+  bool err_is_terminal_ = false;
+  std::unique_ptr<RunProgress> progress_;
+  std::unique_ptr<ProgressSink> progress_sink_;
+  std::unique_ptr<ProgressRunner> progress_runner_;
   std::function<void(int)> pause_;
   std::string start_folder_;
   std::string fatal_message_;

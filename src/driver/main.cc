@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
 
   zavo::SystemCommandRunner runner;
   zavo::Converter converter(args, &runner, std::cout);
+  converter.set_status_stream(&std::cerr, zavo::StandardErrorIsTerminal());
   int code = converter.Execute();
   std::cout.flush();
   return code;

@@ -173,6 +173,41 @@ std::string ListText(const std::string& text) {
   return kNamesIgnoreCase ? UpperText(text) : text;
 }
 
+bool AsksForVersion(const std::vector<std::string>& args) {
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--version") return true;
+  }
+  return false;
+}
+
+std::vector<std::string> HelpDetails(const std::string& program_folder) {
+  std::vector<std::string> lines;
+  if (kDashSwitches) {
+    lines.push_back("       -r, -n, -k - the same switches");
+  }
+  lines.push_back(
+      "       --dry-run - show what would be converted, change nothing");
+  lines.push_back(
+      "       --summary - print a summary on standard error at the end");
+  lines.push_back("       --version - print the version");
+  std::string help;
+  for (const char* word : kHelpWords) {
+    help += (help.empty() ? "" : ", ") + std::string(word);
+  }
+  lines.push_back("       " + help + " - print this help");
+  lines.push_back("");
+  lines.push_back(
+      "exit codes: 0 all done, 1 some archive failed or was left as it was,");
+  lines.push_back(
+      "            2 fatal stop (command line, settings, StopOnError)");
+  lines.push_back("");
+  lines.push_back("settings: the first of these files that exists");
+  for (const std::string& place : SettingsPlaces(program_folder)) {
+    lines.push_back("       " + place);
+  }
+  return lines;
+}
+
 OptionsResult LoadRunOptions(const std::vector<std::string>& given,
                              const std::string& start_folder, OutputSink* out,
                              const std::function<void(int)>& pause,
@@ -181,6 +216,17 @@ OptionsResult LoadRunOptions(const std::vector<std::string>& given,
   std::vector<std::string> args;
   std::string report, report_parent;
   for (std::size_t i = 0; i < given.size(); ++i) {
+    // The long switches may stand anywhere and count for nothing else: not
+    // as parameters, not as the mask, and nested runs do not get them (a
+    // nested run neither pretends nor sums up on its own).
+    if (i > 0 && given[i] == "--dry-run") {
+      options->dry_run = true;
+      continue;
+    }
+    if (i > 0 && given[i] == "--summary") {
+      options->summary = true;
+      continue;
+    }
     bool takes_value =
         i > 0 && (given[i] == kReportSwitch || given[i] == kReportParentSwitch);
     if (!takes_value) {

@@ -20,6 +20,10 @@ struct RunOptions {
   bool keep_time = false;
   bool stop_on_error = false;
   bool kill_exist = false;
+  // --dry-run: show what would be converted and change nothing.
+  bool dry_run = false;
+  // --summary: print the summary at the end, terminal or not.
+  bool summary = false;
   // The settings file read, the first of SettingsPlaces that exists.
   std::string settings_file;
   // The archivers file; a bare name is completed with the settings file's
@@ -78,6 +82,14 @@ std::vector<std::string> SettingsPlaces(const std::string& program_folder,
                                         const std::string& home);
 // The same with XDG_CONFIG_HOME and HOME from the environment.
 std::vector<std::string> SettingsPlaces(const std::string& program_folder);
+
+// Whether the command line asks for the version (--version anywhere).
+bool AsksForVersion(const std::vector<std::string>& args);
+
+// The lines --help prints after the usage: the other switches, the exit
+// codes and where the settings are looked for (`program_folder` ends with a
+// separator).
+std::vector<std::string> HelpDetails(const std::string& program_folder);
 
 // The form a name or setting takes in lists and folder keys: upper-cased
 // where names ignore case, as they are.

@@ -48,6 +48,10 @@ bool MakeFileWritable(const std::string& path);
 // and so is its folder. A missing file, a link and a folder are not.
 bool CanReplaceFile(const std::string& path);
 
+// The size in bytes of the file at path, a link itself not followed; -1
+// when it cannot be queried.
+std::int64_t FileByteSize(const std::string& path);
+
 // A file's modification time. On POSIX the exact time in seconds and
 // nanoseconds; on Win32 `seconds` holds the packed local DOS date-time
 // (date in the high 16 bits) and `nanoseconds` is 0.

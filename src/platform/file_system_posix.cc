@@ -145,6 +145,12 @@ bool RestoreFileAttributes(const std::string& path,
   return true;
 }
 
+std::int64_t FileByteSize(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return -1;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
 bool CanReplaceFile(const std::string& path) {
   struct stat st;
   // A file without its owner's write bit is read-only, also for root.

@@ -143,6 +143,15 @@ bool RestoreFileAttributes(const std::string& path,
   return SetNative(path, attributes.native);
 }
 
+std::int64_t FileByteSize(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+    return -1;
+  }
+  return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) |
+         data.nFileSizeLow;
+}
+
 bool CanReplaceFile(const std::string& path) {
   // A read-only file is what its owner asked a rewrite to leave alone;
   // access rights of the folder show only when the write is tried.

@@ -125,6 +125,11 @@ void SleepMilliseconds(int milliseconds);
 // the system has no such signal.
 void IgnoreFileSizeLimitSignal();
 
+// Whether a status line may be drawn on standard error: it is a terminal,
+// and on POSIX this process is in that terminal's foreground (a background
+// job, or a child that leads a session of its own, is not).
+bool StandardErrorIsTerminal();
+
 }  // namespace zavo
 
 #endif  // ZAVO_PLATFORM_PROCESS_H_

@@ -399,6 +399,12 @@ void SleepMilliseconds(int milliseconds) {
   }
 }
 
+bool StandardErrorIsTerminal() {
+  if (!isatty(STDERR_FILENO)) return false;
+  pid_t foreground = tcgetpgrp(STDERR_FILENO);
+  return foreground != -1 && foreground == getpgrp();
+}
+
 void IgnoreFileSizeLimitSignal() { signal(SIGXFSZ, SIG_IGN); }
 
 }  // namespace zavo

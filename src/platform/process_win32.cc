@@ -355,6 +355,11 @@ void SleepMilliseconds(int milliseconds) {
 }
 
 // Win32 has no file-size signal: a write past a limit already fails.
+bool StandardErrorIsTerminal() {
+  DWORD mode = 0;
+  return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
 void IgnoreFileSizeLimitSignal() {}
 
 }  // namespace zavo
