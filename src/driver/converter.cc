@@ -197,8 +197,18 @@ void Converter::ShowConversion(const std::string& path) {
   ArchiveConversion conversion(options_, archivers_.get(), runner_, sink_,
                                path);
   if (!conversion.Recognise()) return;
-  sink_->Line("would convert [" + path + "] (" + conversion.KindName() +
-              ") -> [" + conversion.NewName() + "]");
+  const std::string new_name = conversion.NewName();
+  const std::string final_name = WithBackslash(PathFolder(path)) + new_name;
+  const std::string what =
+      "[" + path + "] (" + conversion.KindName() + ") -> [" + new_name + "]";
+  // As the run would find it now; a run also leaves alone what another
+  // conversion of it made meanwhile.
+  if (!options_.kill_exist &&
+      (FileExists(final_name) || FolderExists(final_name))) {
+    sink_->Line("would leave " + what + " exists, not replaced");
+  } else {
+    sink_->Line("would convert " + what);
+  }
 }
 
 void Converter::SaveFolderLists() {
