@@ -234,11 +234,23 @@ bool ReportWriter::Open(const std::string& path, const std::string& parent,
 
 bool ReportWriter::Append(const std::string& line) {
   if (file_.Append(line)) return true;
+  std::lock_guard<std::mutex> hold(mutex_);
   error_ = file_.error();
   return false;
 }
 
 bool ReportWriter::Write(const ReportRecord& record) {
+  // The line is formatted and written outside the lock: the write itself
+  // keeps lines whole.
+  std::string line = FormatRecord(record, UtcTimestamp(), parent_);
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    Count(record);
+  }
+  return Append(line);
+}
+
+void ReportWriter::Count(const ReportRecord& record) {
   switch (record.status) {
     case ArchiveStatus::kConverted:
       ++totals_.converted;
@@ -252,12 +264,11 @@ bool ReportWriter::Write(const ReportRecord& record) {
       ++totals_.left;
       break;
   }
-  return Append(FormatRecord(record, UtcTimestamp(), parent_));
 }
 
 bool ReportWriter::Finish(int exit_code, double seconds) {
   return Append(
-      FormatTotals(totals_, exit_code, seconds, UtcTimestamp(), parent_));
+      FormatTotals(totals(), exit_code, seconds, UtcTimestamp(), parent_));
 }
 
 std::int64_t ReportWriter::Mark() { return file_.Size(); }

@@ -11,6 +11,7 @@
 #define ZAVO_DRIVER_REPORT_H_
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "platform/append_file.h"
@@ -87,7 +88,7 @@ std::string FormatTotals(const ReportTotals& totals, int exit_code,
 
 // Appends records and the totals line to a report file. Each line goes out
 // with one write: runs that share the file, nested or parallel, never tear
-// each other's lines.
+// each other's lines. Write may be called from several threads at once.
 class ReportWriter {
  public:
   // Opens the report for appending. `parent` is empty in a run started by
@@ -105,7 +106,10 @@ class ReportWriter {
   // Writes the totals line.
   bool Finish(int exit_code, double seconds);
 
-  const ReportTotals& totals() const { return totals_; }
+  ReportTotals totals() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return totals_;
+  }
   const std::string& error() const { return error_; }
 
   // Where the report ends now: taken before a nested run, so that its
@@ -121,9 +125,11 @@ class ReportWriter {
 
  private:
   bool Append(const std::string& line);
+  void Count(const ReportRecord& record);
 
   AppendFile file_;
   std::string parent_;
+  std::mutex mutex_;  // guards totals_ and error_
   ReportTotals totals_;
   std::string error_;
 };
