@@ -190,14 +190,22 @@ class HostileSettingsTest(ReliabilityCase):
         self.marker = os.path.join(self.scratch, "ran")
         self.add_zip("a.zip")
 
-    def run_hostile(self):
-        """Runs zavo on a.zip; returns the numbers of the lines it refused."""
+    def run_hostile(self, converted=True):
+        """Runs zavo on a.zip; returns the numbers of the lines it refused.
+        A scan command that would be cut is not run and fails the archive,
+        which is then kept."""
         p = self.start_zavo("a.zip")
         out = p.communicate(timeout=60)[0].decode("latin-1")
-        self.assertIn(p.returncode, (0, 1), out[:2000])
-        self.assertIn("[a.zip] -> [a.7z] done!\n", out)
+        if converted:
+            self.assertEqual(0, p.returncode, out[:2000])
+            self.assertIn("[a.zip] -> [a.7z] done!\n", out)
+        else:
+            self.assertEqual(1, p.returncode, out[:2000])
+            self.assertIn("scanning mistake on [%s/a.zip]. next archive!\n"
+                          % self.arc, out)
         self.assertFalse(os.path.exists(self.marker), "a cut command ran")
-        self.assertEqual({"a.zip": "converted"}, self.assertNothingLost())
+        self.assertEqual({"a.zip": "converted" if converted else "kept"},
+                         self.assertNothingLost())
         return [int(n) for n in re.findall(r"^wrong line \[#(\d+)\]", out, re.M)]
 
     def test_macros_that_grow_without_end_are_never_run(self):
@@ -216,7 +224,8 @@ class HostileSettingsTest(ReliabilityCase):
         # Line 1 is "Archives". The doublings past 255 characters are
         # refused (the value stays as it was), and so are the lines that
         # would be longer.
-        self.assertEqual([9, 10, 11, 12, 13, 15], self.run_hostile())
+        self.assertEqual([9, 10, 11, 12, 13, 15],
+                         self.run_hostile(converted=False))
 
     def test_floods_huge_lines_and_binary_bytes_in_the_settings(self):
         lines = ["Scan touch %s %s" % (self.marker, "@PAD{L|x|3|y}" * 10000),

@@ -8,6 +8,7 @@
 #include "fs/file_tree.h"
 #include "platform/file_handle.h"
 #include "platform/file_system.h"
+#include "platform/os.h"
 #include "text/text_utils.h"
 
 namespace zavo {
@@ -114,15 +115,11 @@ unsigned char BuildCommand(const std::string& command_template,
   MacroEngine engine(MaxCommandLength());
   const bool calls_functions = CallsTextFunction(engine, command_template);
   for (const CommandMacro& macro : macros) {
-    // A value holding a macro name could be substituted into again: its own
-    // name again and again until the text is cut, another one inside the
-    // quoted value, changing the name.
-    const std::string upper_value = UpperText(macro.value);
-    for (const CommandMacro& other : macros) {
-      if (!other.name.empty() &&
-          upper_value.find(UpperText(other.name)) != std::string::npos) {
-        return kCommandUnsafe;
-      }
+    // A value is never read as template text again, so a name holding
+    // "@ArcName" goes in as it is. A function's arguments are another
+    // matter: "|" in a value standing among them would split them.
+    if (calls_functions && macro.value.find('|') != std::string::npos) {
+      return kCommandUnsafe;
     }
     // cmd.exe expands "%NAME%" (and "!NAME!" with delayed expansion) even
     // inside quotes, and a quote in the value would close the template's.
@@ -163,7 +160,9 @@ bool FileProbe::IsRegularFile() {
   if (regular_ < 0) {
     // One query that follows links answers both questions: a path that is
     // a regular file behind any links exists and is no folder.
-    regular_ = !path_.empty() && !HasWildcards(path_) && IsRegularPath(path_);
+    // Win32 names never hold wildcards; POSIX names may.
+    regular_ = !path_.empty() && !(kIsWin32 && HasWildcards(path_)) &&
+               IsRegularPath(path_);
   }
   return regular_ != 0;
 }

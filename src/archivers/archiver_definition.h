@@ -26,11 +26,11 @@ constexpr unsigned char kNoArchiver = 255;
 // The expanded command would be longer than the interpreter takes; a cut
 // command is never run. Callers treat it as a failed command.
 constexpr unsigned char kCommandTooLong = 254;
-// A value could not be put into the command safely. Either it holds the name
-// of one of the command's macros in any letter case (it would be substituted
-// into, and its own name without end), or, on POSIX, the template calls a
-// text function and the value holds characters that the shell or the
-// function syntax reads (the function could cut the value's quoting apart).
+// A value could not be put into the command safely: the template calls a
+// text function and the value holds characters that the function syntax
+// reads ("|" splits a function's arguments) or, on POSIX, that the shell
+// reads (the function could cut the value's quoting apart). A macro name
+// inside a value is no reason: values are never substituted into again.
 // Nothing is run.
 // On Win32 it is also a value holding a character that cmd.exe reads even
 // inside quotes: "%" (variables), "!" (delayed expansion) or a quote.

@@ -249,11 +249,19 @@ TEST_F(ArchiverCommandTest, TemplateFunctionsStillWork) {
   EXPECT_EQ("t abc 1,234", runner_.calls[0].command);
 }
 
-TEST_F(ArchiverCommandTest, NameHoldingAMacroNameIsNotRun) {
+TEST_F(ArchiverCommandTest, NameHoldingAMacroNameGoesInAsItIs) {
+  // An inserted value is never substituted into again.
   ArchiverDefinition definition("", "", "", "", "t @ArcName");
-  definition.SetArchiveName("x@ARCNAME.zip");
-  EXPECT_EQ(kCommandUnsafe, definition.Test(&runner_));
-  EXPECT_TRUE(runner_.calls.empty());
+  definition.SetArchiveName("/arc/x@ARCNAME@FileName.zip");
+  EXPECT_EQ(0, definition.Test(&runner_));
+  ASSERT_EQ(1u, runner_.calls.size());
+  EXPECT_EQ("t " + Quoted("t ", "/arc/x@ARCNAME@FileName.zip"),
+            runner_.calls[0].command);
+  // A "|" that a function would take for its own separator is refused.
+  ArchiverDefinition padded("", "", "", "", "t @PAD{LEFT|.|30|@ArcName}");
+  padded.SetArchiveName("a|b.zip");
+  EXPECT_EQ(kCommandUnsafe, padded.Test(&runner_));
+  EXPECT_EQ(1u, runner_.calls.size());
 }
 
 TEST_F(ArchiverCommandTest, FunctionsNeverRunOverNamesTheShellWouldRead) {

@@ -37,7 +37,13 @@ std::vector<std::string> Words(const std::string& text) {
   return words;
 }
 
+// A value written in double quotes loses them; a lone quote at one end
+// belongs to the value (a command that quotes its last word: clamscan
+// "@Folder").
 std::string StripQuotes(const std::string& text) {
+  if (text.size() < 2 || text.front() != '"' || text.back() != '"') {
+    return text;
+  }
   std::size_t begin = 0;
   std::size_t end = text.size();
   while (begin < end && text[begin] == '"') ++begin;

@@ -38,19 +38,29 @@ bool StaysInside(const std::string& top, const std::string& relative) {
   return relative.empty() || relative[0] != kPathSeparator;
 }
 
-// The names of the files (not folders or volume labels) that `pattern`
-// matches.
-std::vector<std::string> MatchingFiles(const std::string& pattern) {
-  std::vector<std::string> names;
+// Gives *names the names of the files (not folders or volume labels) that
+// `pattern` matches. False when the folder cannot be listed.
+bool MatchingFiles(const std::string& pattern,
+                   std::vector<std::string>* names) {
+  names->clear();
   auto listing = ListFolder(pattern);
-  if (listing == nullptr) return names;
+  if (listing == nullptr) return false;
   DirEntry entry;
   while (listing->Next(&entry)) {
     if ((entry.attributes & (kAttrFolder | kAttrVolume)) == 0) {
-      names.push_back(entry.name);
+      names->push_back(entry.name);
     }
   }
-  return names;
+  return true;
+}
+
+// Whether a scanner's 8-bit result says it never scanned: the shell could
+// not find (127) or start (126) it, or it was killed by a signal, which the
+// shell and the process service both give as 128 + the signal's number.
+bool ScannerDidNotRun(unsigned char code) {
+  constexpr unsigned char kLastSignal = 64;
+  return code == 126 || code == 127 ||
+         (code > 128 && code <= 128 + kLastSignal);
 }
 
 }  // namespace
@@ -156,7 +166,7 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
   }
   DeleteUnwantedFiles();
   if (!RunScanners()) return Fail(ConversionStep::kScan);
-  AddFiles();
+  if (!AddFiles()) return Fail(ConversionStep::kAdd);
 
   if (archivers_->Pack(work_folder_) != 0) return Fail(ConversionStep::kPack);
   std::string packed = archivers_->archive_name();
@@ -232,7 +242,9 @@ void ArchiveConversion::DeleteUnwantedFiles() {
   for (const std::string& mask : options_.delete_masks) {
     if (!StaysInside(work_folder_, mask)) continue;
     std::string sub = WithBackslash(PathFolder(mask));
-    for (const std::string& name : MatchingFiles(work_folder_ + mask)) {
+    std::vector<std::string> names;
+    MatchingFiles(work_folder_ + mask, &names);
+    for (const std::string& name : names) {
       // TODO: a file that cannot be deleted goes into the new archive
       // unnoticed; it deserves a warning line.
       RemoveFile(work_folder_ + sub + name);
@@ -243,27 +255,28 @@ void ArchiveConversion::DeleteUnwantedFiles() {
 bool ArchiveConversion::RunScanners() {
   for (const std::string& command : options_.scan_commands) {
     // The same expansion as the archivers' commands, with the folder quoted
-    // for the shell. A template that puts @Folder where no quoting holds
-    // fails every archive: the archive must not pass unscanned. A command
-    // that would be cut, or whose folder name the text functions could pull
-    // apart, is not run.
+    // for the shell. A template that puts @Folder where no quoting holds, a
+    // command that would be cut, or one whose folder name the text functions
+    // could pull apart is not run, and the archive must not pass unscanned.
     const std::vector<CommandMacro> macros = {
         {"@Folder", NoTrailingBackslash(work_folder_)}};
     std::string text;
-    const unsigned char built = BuildCommand(command, macros, &text);
-    if (built == kCommandRefused) return false;
-    if (built != 0) continue;
-    // A scanner's exit code does not stop the conversion: a scanner acts
-    // on the work folder (removing what it finds), and the packing step
-    // takes whatever it left.
-    const unsigned char ignored =
+    if (BuildCommand(command, macros, &text) != 0) return false;
+    const unsigned char code =
         runner_->RunNamedCommand(text, std::string(), NamesOf(macros));
-    (void)ignored;
+    if (ScannerDidNotRun(code)) return false;
+    // Any other exit code is the scanner's verdict: it acts on the work
+    // folder (removing what it finds), and the packing step takes whatever
+    // it left.
+    if (code != 0) {
+      out_->Line("scanner exited with " + IntToText(code) + " on [" +
+                 candidate_ + "]");
+    }
   }
   return true;
 }
 
-void ArchiveConversion::AddFiles() {
+bool ArchiveConversion::AddFiles() {
   for (const std::string& mask : options_.add_masks) {
     std::string pattern = mask;
     // Relative masks name files of the folder the converter was started in.
@@ -273,12 +286,19 @@ void ArchiveConversion::AddFiles() {
       pattern = WithBackslash(options_.start_folder) + mask;
     }
     std::string source_folder = WithBackslash(PathFolder(pattern));
-    for (const std::string& name : MatchingFiles(pattern)) {
-      // TODO: a file that cannot be added is missing from the new archive
-      // unnoticed; it deserves a warning line.
-      CopyFileTo(source_folder + name, work_folder_ + name, false);
+    std::vector<std::string> names;
+    // A mask that matches nothing adds nothing; a folder that exists but
+    // cannot be listed may hold what it asks for.
+    if (!MatchingFiles(pattern, &names) && FolderExists(source_folder)) {
+      return false;
+    }
+    for (const std::string& name : names) {
+      if (!CopyFileTo(source_folder + name, work_folder_ + name, false)) {
+        return false;
+      }
     }
   }
+  return true;
 }
 
 bool ArchiveConversion::PutInPlace(const std::string& packed,

@@ -99,9 +99,12 @@ class ArchiveConversion {
   // The one place a failed step is reported.
   ConversionResult Fail(ConversionStep step);
   void DeleteUnwantedFiles();
-  // False when a scan command's template is refused (CommandTemplateQuotable).
+  // False when a scan command could not be built (its template refused, or
+  // its expansion cut or unsafe), could not start or was killed: the archive
+  // would go on unscanned.
   bool RunScanners();
-  void AddFiles();
+  // False when a file that an AddFile mask matches cannot be copied in.
+  bool AddFiles();
   bool PutInPlace(const std::string& packed, const std::string& final_name);
   void RemoveWorkFolder();
 

@@ -9,6 +9,7 @@
 
 #include "platform/file_handle.h"
 #include "platform/file_system.h"
+#include "platform/os.h"
 #include "text/text_utils.h"
 
 namespace zavo {
@@ -66,8 +67,18 @@ bool IsReadOnlyFile(const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+// Whether `path` can only be a mask: Win32 names never hold "*" or "?",
+// POSIX names may ("*.zip" and "What?" are names like any other there).
+bool OnlyAMask(const std::string& path) {
+  return kIsWin32 && HasWildcards(path);
+}
+
+}  // namespace
+
 bool FileExists(const std::string& path) {
-  if (path.empty() || HasWildcards(path)) return false;
+  if (path.empty() || OnlyAMask(path)) return false;
   FileAttributes a;
   return GetFileAttributes(path, &a) && (a.bits & kAttrFolder) == 0;
 }
@@ -76,7 +87,7 @@ bool FolderExists(const std::string& path) {
   std::string p = NoTrailingBackslash(path);
   if (p.empty() && !path.empty()) p = path;  // the root itself
   if (p.empty() || IsDriveName(p)) p += ".";
-  if (HasWildcards(p)) return false;
+  if (OnlyAMask(p)) return false;
   FileAttributes a;
   if (!GetFileAttributes(p, &a)) return false;
   if ((a.bits & kAttrFolder) != 0) return true;

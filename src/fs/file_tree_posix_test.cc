@@ -31,7 +31,13 @@ TEST(FileTreeTest, ExistenceTests) {
   EXPECT_TRUE(FileExists(dir / "f"));
   EXPECT_FALSE(FileExists(dir / "d"));
   EXPECT_FALSE(FileExists(""));
+  // "*" matches nothing unless a file has that very name.
   EXPECT_FALSE(FileExists(dir / "*"));
+  WriteFile(dir / "*", "x");
+  mkdir((dir / "star*dir?").c_str(), 0755);
+  EXPECT_TRUE(FileExists(dir / "*"));
+  EXPECT_TRUE(FolderExists(dir / "star*dir?"));
+  EXPECT_FALSE(FolderExists(dir / "star*"));
   EXPECT_FALSE(FileExists(dir / "missing"));
   EXPECT_TRUE(FolderExists(dir / "d"));
   EXPECT_TRUE(FolderExists(dir / "d/"));

@@ -1,0 +1,150 @@
+"""End-to-end: every archive left unconverted gets a line and exit code 1;
+what the user asked for is read as asked; names are names."""
+
+import os
+import shutil
+import subprocess
+import unittest
+
+from zavo_e2e import ZavoCase, read_bytes, unpack_7z
+
+NOBODY = 65534
+
+
+class HonestReportingTest(ZavoCase):
+
+    def zavo_as_nobody(self, *params, cwd=None):
+        """Runs the program as nobody: root reads and writes anything."""
+        p = subprocess.run(["setpriv", "--reuid=%d" % NOBODY,
+                            "--regid=%d" % NOBODY, "--clear-groups",
+                            os.path.join(self.prog, "zavo")] + list(params),
+                           cwd=cwd or self.arc, stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, timeout=300)
+        lines = p.stdout.decode("latin-1").split("\n")[:-1]
+        return p.returncode, lines[3:]
+
+    def give_to_nobody(self, top):
+        for folder, dirs, files in os.walk(top):
+            os.chown(folder, NOBODY, NOBODY)
+            for name in files:
+                os.chown(os.path.join(folder, name), NOBODY, NOBODY)
+
+    def members(self, archive):
+        into = os.path.join(self.scratch, "m%d" % len(os.listdir(self.scratch)))
+        return set(unpack_7z(archive, into))
+
+    def test_scanners_that_did_not_scan_fail_the_archive(self):
+        marker = self.make_fake_archiver(
+            "marker", 'test -d "$1" && : > "$1/scanned"')
+        self.make_fake_archiver("killer", "kill -9 $$")
+        self.make_fake_archiver("verdict", "exit 3")
+        not_executable = os.path.join(self.prog, "not_executable")
+        shutil.copy(marker, not_executable)
+        os.chmod(not_executable, 0o644)
+        spaced = os.path.join(self.arc, "with blank")
+        os.makedirs(spaced)
+        p = self.prog
+        failing = [
+            "Scan %s/no-such-scanner @Folder\n" % p,
+            "Scan %s/killer @Folder\n" % p,
+            "Scan %s @Folder\n" % not_executable,
+            # A text function over a name with a blank cannot be quoted.
+            "Scan %s/marker @PAD{LEFT|.|300|@Folder}\n" % p,
+        ]
+        for scan in failing:
+            for stop in (False, True):
+                self.write_settings(scan + ("StopOnError yes\n" if stop else ""))
+                archive = self.archives.make("zip", os.path.join(spaced, "a.zip"))
+                before = read_bytes(archive)
+                code, lines = self.zavo_lines("*.zip", cwd=spaced)
+                message = "scanning mistake on [%s]." % archive
+                if stop:
+                    self.assertEqual(
+                        (2, ["processing folder [%s]" % spaced, message,
+                             "exiting..."]), (code, lines), scan)
+                else:
+                    self.assertEqual(
+                        (1, ["processing folder [%s]" % spaced,
+                             message + " next archive!"]), (code, lines), scan)
+                self.assertEqual(["a.zip"], os.listdir(spaced), scan)
+                self.assertEqual(before, read_bytes(archive))
+
+        # A scanner's verdict is reported and does not fail the archive; a
+        # command ending in a quoted "@Folder" keeps its quote, and a name
+        # holding the macro's own name is scanned like any other.
+        shutil.rmtree(spaced)
+        folder = os.path.join(self.arc, "x@Folder")
+        self.write_settings('Scan %s/marker "@Folder"\nScan %s/verdict @Folder\n'
+                            % (p, p))
+        self.archives.make("zip", os.path.join(folder, "b.zip"))
+        code, lines = self.zavo("*.zip", cwd=folder)
+        self.assertEqual(
+            (0, ["processing folder [%s]" % folder,
+                 "scanner exited with 3 on [%s/b.zip]" % folder,
+                 "[b.zip] -> [b.7z] done!"]), (code, lines))
+        self.assertIn("scanned", self.members(os.path.join(folder, "b.7z")))
+
+    def test_names_holding_macro_names_and_wildcards_are_converted(self):
+        names = ["mail@ArcName.zip", "@FileName.zip", "*.zip", "[x].zip",
+                 "What?/a.zip", "star*dir/b.zip", "star*dir/[x]/c?.zip"]
+        for name in names:
+            self.archives.make("zip", os.path.join(self.arc, name))
+        # A plain name the mask's folder part must not match as a pattern.
+        self.archives.make("zip", os.path.join(self.root, "Whatx", "d.zip"))
+        code, lines = self.zavo("/r", "*.zip")
+        self.assertEqual(0, code, lines)
+        for name in names:
+            self.assertIn("[%s] -> [%s.7z] done!" % (
+                os.path.basename(name), os.path.basename(name)[:-4]), lines)
+            self.assertTrue(os.path.exists(
+                os.path.join(self.arc, name[:-4] + ".7z")), name)
+        # The folder part of a mask is a name, not a pattern.
+        self.archives.make("zip", os.path.join(self.arc, "What?", "e.zip"))
+        code, lines = self.zavo(os.path.join(self.arc, "What?", "e.*"),
+                                cwd=self.root)
+        self.assertEqual((0, ["processing folder [%s/What?]" % self.arc,
+                              "[e.zip] -> [e.7z] done!"]), (code, lines))
+        self.assertTrue(os.path.exists(os.path.join(self.root, "Whatx", "d.zip")))
+
+    def test_add_file_that_cannot_be_read_fails_the_archive(self):
+        add = os.path.join(self.root, "add")
+        os.makedirs(add)
+        for name in ("a.nfo", "b.nfo"):
+            with open(os.path.join(add, name), "w") as f:
+                f.write(name)
+        self.archives.make("zip", os.path.join(self.arc, "a.zip"))
+        self.give_to_nobody(self.arc)
+        # A mask that matches nothing adds nothing, and that is no failure.
+        self.write_settings("AddFile %s/*.none\nAddFile %s/*.nfo\n" % (add, add))
+        os.chmod(os.path.join(add, "b.nfo"), 0)
+        code, lines = self.zavo_as_nobody("*.zip")
+        self.assertEqual(
+            (1, ["processing folder [%s]" % self.arc,
+                 "adding mistake on [%s/a.zip]. next archive!" % self.arc]),
+            (code, lines))
+        self.assertEqual(["a.zip"], os.listdir(self.arc))
+        os.chmod(os.path.join(add, "b.nfo"), 0o644)
+        code, lines = self.zavo_as_nobody("*.zip")
+        self.assertEqual((0, ["processing folder [%s]" % self.arc,
+                              "[a.zip] -> [a.7z] done!"]), (code, lines))
+        self.assertTrue({"a.nfo", "b.nfo"} <=
+                        self.members(os.path.join(self.arc, "a.7z")))
+
+    def test_archivers_file_lines_are_kept_whole(self):
+        with open(os.path.join(self.prog, "archivers.ini")) as f:
+            text = f.read()
+        # An extraction command of 400 characters, its end still needed.
+        filler = " ".join(["--no-same-owner"] * 24)
+        text = text.replace(
+            "extract=bsdtar -x --no-same-owner -p --passphrase zavo-no-passphrase"
+            " -f @ArcName </dev/null",
+            "extract=bsdtar -x %s -f @ArcName </dev/null" % filler)
+        self.write_archivers(text)
+        self.archives.make("zip", os.path.join(self.arc, "a.zip"))
+        code, lines = self.zavo_lines("*.zip")
+        self.assertEqual((0, ["processing folder [%s]" % self.arc,
+                              "[a.zip] -> [a.7z] done!"]), (code, lines))
+
+
+if __name__ == "__main__":
+    unittest.main()
