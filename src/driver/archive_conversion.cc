@@ -5,6 +5,7 @@
 
 #include "archivers/archiver_definition.h"
 #include "fs/file_tree.h"
+#include "fs/tree_compare.h"
 #include "fs/work_names.h"
 #include "platform/file_system.h"
 #include "platform/os.h"
@@ -83,6 +84,8 @@ const char* StepName(ConversionStep step) {
       return "packing";
     case ConversionStep::kTest:
       return "testing";
+    case ConversionStep::kVerify:
+      return "verifying";
     case ConversionStep::kPutInPlace:
       return "replacing";
     case ConversionStep::kLists:
@@ -180,6 +183,12 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
       archivers_->definition(archivers_->current()).test_command().empty();
   if (tested != 0 && !untested) return Fail(ConversionStep::kTest);
   if (record_ != nullptr) record_->verified = tested == 0;
+  // A test proves the new archive intact, not complete: a packer that left
+  // a file out, or changed one, passes it.
+  std::string difference;
+  if (options_.verify && !Verify(packed, &difference)) {
+    return Fail(ConversionStep::kVerify, difference);
+  }
 
   // A whole extension such as "tar.gz" is replaced as a whole.
   const ArchiverDefinition& source =
@@ -217,11 +226,45 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
   return result;
 }
 
-ConversionResult ArchiveConversion::Fail(ConversionStep step) {
+bool ArchiveConversion::Verify(const std::string& packed,
+                               std::string* difference) {
+  std::string archive_folder = WithBackslash(PathFolder(candidate_));
+  std::string folder;
+  // The name is drawn free; made private, it is ours alone or not made.
+  for (int tries = 0; tries < 100 && folder.empty(); ++tries) {
+    std::string name = archive_folder + WorkFolderName(archive_folder);
+    if (MakePrivateFolder(NoTrailingBackslash(name))) folder = name;
+  }
+  if (folder.empty()) {
+    *difference =
+        "no folder to unpack the new archive into: " + LastSystemError();
+    return false;
+  }
+  ArchiverDefinition& target = archivers_->definition(0);
+  target.SetArchiveName(packed);
+  unsigned char extracted = target.Extract(folder, runner_);
+  bool same = false;
+  if (extracted != 0) {
+    *difference =
+        "the new archive does not unpack (result " + IntToText(extracted) + ")";
+  } else {
+    same = CompareTrees(work_folder_, folder, PathFileName(packed), difference);
+  }
+  RemoveTree(NoTrailingBackslash(folder), true);
+  return same;
+}
+
+ConversionResult ArchiveConversion::Fail(ConversionStep step,
+                                         const std::string& detail) {
   RemoveWorkFolder();
   ConversionResult result;
   result.status = ConversionStatus::kFailed;
   result.step = step;
+  result.detail = detail;
+  if (!detail.empty()) {
+    out_->Line(std::string(StepName(step)) + " [" + candidate_ +
+               "]: " + detail);
+  }
   result.message =
       std::string(StepName(step)) + " mistake on [" + candidate_ + "].";
   // With StopOnError the caller stops the run with the message instead.

@@ -28,6 +28,7 @@ enum class ConversionStep {
   kAdd,
   kPack,
   kTest,
+  kVerify,
   kPutInPlace,
   kLists,
 };
@@ -44,6 +45,9 @@ struct ConversionResult {
   ConversionStep step = ConversionStep::kNone;
   // For kFailed: "<step> mistake on [<archive>]."
   std::string message;
+  // For a failed verification: what differs ("[a/b.txt] differs in its
+  // bytes"), also printed on a line of its own before the message.
+  std::string detail;
   // For kDone: the path of the new archive.
   std::string final_name;
   // The line printed for the archive; empty for a failure under
@@ -96,8 +100,15 @@ class ArchiveConversion {
   ConversionResult Run(FolderLists* lists);
 
  private:
-  // The one place a failed step is reported.
-  ConversionResult Fail(ConversionStep step);
+  // The one place a failed step is reported. A `detail` goes on a line of
+  // its own before the step's line.
+  ConversionResult Fail(ConversionStep step, const std::string& detail = "");
+  // Unpacks the new archive `packed` with the target's extract template
+  // into a fresh private folder beside the work folder and compares it
+  // with the work folder (see CompareTrees). True when they agree;
+  // otherwise false with *difference saying what differs. The folder is
+  // gone afterwards.
+  bool Verify(const std::string& packed, std::string* difference);
   void DeleteUnwantedFiles();
   // False when a scan command could not be built (its template refused, or
   // its expansion cut or unsafe), could not start or was killed: the archive

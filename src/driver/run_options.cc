@@ -18,10 +18,10 @@ constexpr char kSettingsName[] = "zavo.ctl";
 #define ZAVO_SYSCONFDIR "/usr/local/etc"
 #endif
 
-// Settings keys, in the order that gives them their indexes 1 to 11.
+// Settings keys, in the order that gives them their indexes 1 to 12.
 constexpr const char* kSettingKeys[] = {
     "Recurse", "Nested",     "KeepTime", "StopOnError", "KillExist", "Archives",
-    "AddFile", "DeleteFile", "Scan",     "FileList",    "Report"};
+    "AddFile", "DeleteFile", "Scan",     "FileList",    "Report",    "Verify"};
 enum SettingKey {
   kKeyRecurse = 1,
   kKeyNested,
@@ -33,7 +33,8 @@ enum SettingKey {
   kKeyDeleteFile,
   kKeyScan,
   kKeyFileList,
-  kKeyReport
+  kKeyReport,
+  kKeyVerify
 };
 
 // The parameters that take a value; they are not counted among the four.
@@ -104,6 +105,7 @@ OptionsResult LoadSettings(const std::string& program_folder, OutputSink* out,
   options->stop_on_error = on(kKeyStopOnError);
   options->kill_exist = on(kKeyKillExist);
   options->report_file = file.Value(kKeyReport, 1);
+  , options->verify = on(kKeyVerify);
   options->archivers_file = file.Value(kKeyArchives, 1);
   if (PathFolder(options->archivers_file).empty()) {
     options->archivers_file =

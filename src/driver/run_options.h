@@ -24,6 +24,9 @@ struct RunOptions {
   bool dry_run = false;
   // --summary: print the summary at the end, terminal or not.
   bool summary = false;
+  // Settings key Verify: the new archive is unpacked again and compared
+  // with the work folder before it takes the old one's place.
+  bool verify = false;
   // The settings file read, the first of SettingsPlaces that exists.
   std::string settings_file;
   // The archivers file; a bare name is completed with the settings file's

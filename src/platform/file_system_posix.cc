@@ -225,6 +225,82 @@ bool MakeFolder(const std::string& path) {
   return true;
 }
 
+bool MakePrivateFolder(const std::string& path) {
+  if (mkdir(path.c_str(), 0700) != 0) {
+    Remember("mkdir", path);
+    return false;
+  }
+  return true;
+}
+
+bool GetEntryFacts(const std::string& path, EntryFacts* facts) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) {
+    Remember("lstat", path);
+    return false;
+  }
+  *facts = EntryFacts();
+  facts->permissions = st.st_mode & 07777;
+  if (S_ISREG(st.st_mode)) {
+    facts->kind = EntryKind::kFile;
+    facts->size = st.st_size;
+  } else if (S_ISDIR(st.st_mode)) {
+    facts->kind = EntryKind::kFolder;
+  } else if (S_ISLNK(st.st_mode)) {
+    facts->kind = EntryKind::kLink;
+    // The size lstat gives may be 0 (procfs) or stale: grow until it fits.
+    std::string target(st.st_size > 0 ? st.st_size + 1 : 256, '\0');
+    for (;;) {
+      ssize_t n = readlink(path.c_str(), &target[0], target.size());
+      if (n < 0) {
+        Remember("readlink", path);
+        return false;
+      }
+      if (static_cast<std::size_t>(n) < target.size()) {
+        target.resize(static_cast<std::size_t>(n));
+        break;
+      }
+      target.resize(target.size() * 2);
+    }
+    facts->link_target = target;
+  }
+  return true;
+}
+
+FileReader::~FileReader() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool FileReader::Open(const std::string& path) {
+  path_ = path;
+  // O_NONBLOCK: a pipe put in the file's place must not block the open.
+  fd_ = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd_ < 0) {
+    Remember("open", path);
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (errno == 0 || S_ISREG(st.st_mode) == 0) errno = EINVAL;
+    Remember("open", path);
+    close(fd_);
+    fd_ = -1;
+    return false;
+  }
+  return true;
+}
+
+std::int64_t FileReader::Read(char* buffer, std::size_t size) {
+  for (;;) {
+    ssize_t n = read(fd_, buffer, size);
+    if (n >= 0) return n;
+    if (errno != EINTR) {
+      Remember("read", path_);
+      return -1;
+    }
+  }
+}
+
 bool RemoveEmptyFolder(const std::string& path) {
   if (rmdir(path.c_str()) != 0) {
     Remember("rmdir", path);

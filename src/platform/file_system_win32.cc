@@ -267,6 +267,70 @@ bool MakeFolder(const std::string& path) {
   return true;
 }
 
+bool MakePrivateFolder(const std::string& path) {
+  // The folder inherits the parent's access list, as every folder zavo
+  // makes there.
+  return MakeFolder(path);
+}
+
+bool GetEntryFacts(const std::string& path, EntryFacts* facts) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+    Remember("GetFileAttributesEx", path);
+    return false;
+  }
+  *facts = EntryFacts();
+  facts->permissions =
+      (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    facts->kind = EntryKind::kLink;
+  } else if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    facts->kind = EntryKind::kFolder;
+  } else {
+    facts->kind = EntryKind::kFile;
+    facts->size = (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) |
+                  data.nFileSizeLow;
+  }
+  return true;
+}
+
+FileReader::~FileReader() {
+  if (handle_ != nullptr) ::CloseHandle(static_cast<HANDLE>(handle_));
+}
+
+bool FileReader::Open(const std::string& path) {
+  path_ = path;
+  HANDLE h = ::CreateFileA(
+      path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    Remember("CreateFile", path);
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (::GetFileType(h) != FILE_TYPE_DISK ||
+      !::GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes &
+       (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    Remember("CreateFile", path);
+    ::CloseHandle(h);
+    return false;
+  }
+  handle_ = h;
+  return true;
+}
+
+std::int64_t FileReader::Read(char* buffer, std::size_t size) {
+  DWORD want = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+  DWORD got = 0;
+  if (!::ReadFile(static_cast<HANDLE>(handle_), buffer, want, &got, nullptr)) {
+    Remember("ReadFile", path_);
+    return -1;
+  }
+  return got;
+}
+
 bool RemoveEmptyFolder(const std::string& path) {
   if (!::RemoveDirectoryA(path.c_str())) {
     Remember("RemoveDirectory", path);
