@@ -193,7 +193,8 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
   // A whole extension such as "tar.gz" is replaced as a whole.
   const ArchiverDefinition& source =
       archivers_->definition(static_cast<std::size_t>(kind_));
-  std::string new_extension = PathExtension(packed);
+  // The target's own extension, which may be a whole one too.
+  std::string new_extension = archivers_->definition(0).extension();
   std::string final_name = source.RenamedPath(candidate_, new_extension);
   std::string old_name = PathFileName(candidate_);
   std::string new_name = source.RenamedPath(old_name, new_extension);
