@@ -105,7 +105,7 @@ OptionsResult LoadSettings(const std::string& program_folder, OutputSink* out,
   options->stop_on_error = on(kKeyStopOnError);
   options->kill_exist = on(kKeyKillExist);
   options->report_file = file.Value(kKeyReport, 1);
-  , options->verify = on(kKeyVerify);
+  options->verify = on(kKeyVerify);
   options->archivers_file = file.Value(kKeyArchives, 1);
   if (PathFolder(options->archivers_file).empty()) {
     options->archivers_file =
