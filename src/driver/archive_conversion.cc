@@ -128,12 +128,10 @@ const std::string& ArchiveConversion::KindName() const {
 }
 
 std::string ArchiveConversion::NewName() const {
-  // Pack names the new archive with the target's extension, and the final
-  // name takes the extension that name ends in.
-  const std::string packed =
-      WithExtension("x", archivers_->definition(0).extension());
+  // The final name takes the target's own extension, as Run gives it.
   return archivers_->definition(static_cast<std::size_t>(kind_))
-      .RenamedPath(PathFileName(candidate_), PathExtension(packed));
+      .RenamedPath(PathFileName(candidate_),
+                   archivers_->definition(0).extension());
 }
 
 ConversionResult ArchiveConversion::Run(FolderLists* lists) {
