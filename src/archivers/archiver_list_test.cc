@@ -88,7 +88,8 @@ class ArchiverCommandTest : public ::testing::Test {
 
 TEST_F(ArchiverCommandTest, DefinitionsComeFromTheFileWhichIsNormalised) {
   const std::string path = folder_ + "archivers.ini";
-  std::ofstream(dir_ / "archivers.ini")
+  // Binary: a text-mode stream on Win32 would make every "\r\n" "\r\r\n".
+  std::ofstream(dir_ / "archivers.ini", std::ios::binary)
       << "[7z]\r\nextension = 7z\r\nadd=pk a @ArcName\r\n[zip]\r\n"
          "ident=0,504B\r\nextract=unpk x @ArcName\r\ntest=unpk t @ArcName\r\n";
   ArchiverList list(&runner_);

@@ -1,12 +1,14 @@
-#include <gtest/gtest.h>
+// <windows.h> turns GetFileAttributes into its -A form; this test calls
+// zavo's own function of that name, so the macro goes before anything
+// declares it.
 #include <windows.h>
-
-#include "fs/file_tree.h"
-
 #undef GetFileAttributes
+
+#include <gtest/gtest.h>
 
 #include <string>
 
+#include "fs/file_tree.h"
 #include "platform/file_system.h"
 #include "testing/temp_dir.h"
 

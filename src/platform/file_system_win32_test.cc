@@ -1,14 +1,16 @@
-#include <gtest/gtest.h>
+// <windows.h> turns GetFileAttributes into its -A form; this test calls
+// zavo's own function of that name, so the macro goes before anything
+// declares it.
 #include <windows.h>
-
-#include "platform/file_system.h"
-
 #undef GetFileAttributes
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "testing/temp_dir.h"
 #include "text/text_utils.h"
 
