@@ -25,6 +25,8 @@ need strace strace  # a reliability test kills zavo at exact system calls
 need arj arj  # extracts arj; the tests make arj archives with it
 need cabextract cabextract
 need clang-format-14 clang-format  # scripts/check-format.sh
+need mandoc mandoc  # the man page is checked with mandoc -T lint
+need dpkg-shlibdeps dpkg-dev  # cpack -G DEB finds the library dependencies
 need bzip2 bzip2
 need xz xz-utils
 if [[ "${ZAVO_WITH_FUZZ:-1}" == 1 ]]; then

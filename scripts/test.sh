@@ -23,6 +23,9 @@ cmake --build build-asan -j"$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j"$jobs")
 
+echo "== the Debian package: built, checked, unpacked and run"
+bash scripts/check-package.sh build-deb
+
 if [[ -x scripts/test-win32.sh && "${ZAVO_SKIP_WIN32:-0}" != 1 ]]; then
   echo "== the Win32 build under Wine"
   bash scripts/test-win32.sh

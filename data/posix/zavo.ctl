@@ -15,7 +15,7 @@ KillExist no
 ; difference keeps the old archive ("verifying mistake").
 Verify yes
 
-; The archivers file; a bare name is looked for beside the program.
+; The archivers file; a bare name is looked for beside this file.
 Archives archivers.ini
 
 ; Files to add to every archive (a relative mask counts from the folder

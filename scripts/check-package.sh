@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Builds the Debian package (cpack -G DEB) for the prefix /usr, checks its
+# control data and its files (dpkg-deb -I, -c), unpacks it into a temporary
+# root (dpkg -x) and runs the unpacked zavo on a sample tree with the
+# packaged settings. Usage: scripts/check-package.sh [BUILD-FOLDER]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-deb}
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAVO_TESTS=OFF \
+  -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+cmake --build "$build" -j2
+rm -f "$build"/zavo_*.deb
+(cd "$build" && cpack -G DEB >/dev/null)
+deb=$(ls "$build"/zavo_*.deb)
+echo "package: $deb"
+
+fail() {
+  echo "check-package: $*" >&2
+  exit 1
+}
+
+# Control data: the name, the version zavo reports, and the packages of
+# the archivers the default archivers file runs.
+info=$(dpkg-deb -I "$deb")
+field() { dpkg-deb -f "$deb" "$1"; }
+[[ $(field Package) == zavo ]] || fail "Package is $(field Package)"
+for dep in 7zip libarchive-tools arj libc6; do
+  grep -Eq "(^|, )$dep( |,|$)" <<<"$(field Depends)" || fail "Depends lacks $dep: $(field Depends)"
+done
+grep -q 'conffiles' <<<"$info" || fail "no conffiles"
+for program in 7zz bsdtar arj; do
+  grep -q "^[a-z]*=$program " data/posix/archivers.ini || fail "the archivers file no longer runs $program: update Depends"
+done
+
+# Files: exactly those of the install rules.
+listing=$(dpkg-deb -c "$deb")
+files=$(awk '$1 !~ /^d/ {print $6}' <<<"$listing" | sort)
+expected=$(printf '%s\n' ./etc/zavo/archivers.ini ./etc/zavo/zavo.ctl ./usr/bin/zavo \
+  ./usr/share/bash-completion/completions/zavo ./usr/share/doc/zavo/LICENSE \
+  ./usr/share/doc/zavo/README.md ./usr/share/man/man1/zavo.1 | sort)
+[[ "$files" == "$expected" ]] || fail "files differ:"$'\n'"$files"
+grep -q '^-rwxr-xr-x root/root .* ./usr/bin/zavo$' <<<"$listing" || fail "zavo not executable by all"
+
+# Unpacked: the version, the man page, and a run on a sample tree.
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+dpkg -x "$deb" "$root/pkg"
+zavo=$root/pkg/usr/bin/zavo
+[[ $("$zavo" --version) == "zavo $(field Version)" ]] || fail "--version: $("$zavo" --version)"
+mandoc -T lint -W warning "$root/pkg/usr/share/man/man1/zavo.1"
+grep -q '/etc/zavo/zavo.ctl' "$root/pkg/usr/share/man/man1/zavo.1" || fail "man page without /etc"
+
+# The packaged settings, as a user copies them (/etc/zavo of this machine
+# is not the package's).
+mkdir -p "$root/config/zavo" "$root/arc/sub" "$root/stage"
+cp "$root/pkg/etc/zavo/zavo.ctl" "$root/pkg/etc/zavo/archivers.ini" "$root/config/zavo/"
+echo "sample text" >"$root/stage/a.txt"
+(cd "$root/stage" && zip -q "$root/arc/one.zip" a.txt && tar -czf "$root/arc/sub/two.tar.gz" a.txt)
+cp "$root/config/zavo/archivers.ini" "$root/archivers.before"
+out=$(cd "$root" && XDG_CONFIG_HOME="$root/config" "$zavo" -r "$root/arc/*.*")
+echo "$out"
+grep -qx '\[one.zip\] -> \[one.7z\] done!' <<<"$out" || fail "one.zip not converted"
+grep -qx '\[two.tar.gz\] -> \[two.7z\] done!' <<<"$out" || fail "two.tar.gz not converted"
+[[ $(7zz e -so "$root/arc/one.7z" a.txt) == "sample text" ]] || fail "one.7z does not hold a.txt"
+[[ ! -e "$root/arc/one.zip" && ! -e "$root/arc/sub/two.tar.gz" ]] || fail "originals left"
+# The packaged archivers file is already in normal form: nothing rewritten.
+cmp -s "$root/archivers.before" "$root/config/zavo/archivers.ini" || fail "archivers file rewritten"
+echo "check-package: all checks passed"
