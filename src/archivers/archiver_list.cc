@@ -27,6 +27,16 @@ void ArchiverList::AddDefinition(const std::string& extension,
       extension, ident, extract, add, test));
 }
 
+std::unique_ptr<ArchiverList> ArchiverList::Copy() const {
+  std::unique_ptr<ArchiverList> copy(new ArchiverList(runner_));
+  for (const auto& definition : definitions_) {
+    copy->definitions_.push_back(
+        std::make_unique<ArchiverDefinition>(*definition));
+    copy->definitions_.back()->SetArchiveName(std::string());
+  }
+  return copy;
+}
+
 std::vector<ArchiverList::RefusedTemplate> ArchiverList::AddDefinitionsFromFile(
     const std::string& path, bool write_back) {
   std::vector<RefusedTemplate> refused;

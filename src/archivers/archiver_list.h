@@ -27,6 +27,11 @@ class ArchiverList {
   ArchiverList(const ArchiverList&) = delete;
   ArchiverList& operator=(const ArchiverList&) = delete;
 
+  // A list of copies of these definitions running commands through the
+  // same runner, with no archive named yet: the list keeps the archive at
+  // hand, so each of the jobs that run at once converts with a copy.
+  std::unique_ptr<ArchiverList> Copy() const;
+
   // Appends a definition made from the five values of an archivers-file
   // section (see ArchiverDefinition). Nothing is validated or merged.
   void AddDefinition(const std::string& extension, const std::string& ident,

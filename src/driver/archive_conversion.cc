@@ -188,6 +188,8 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
     return Fail(ConversionStep::kVerify, difference);
   }
 
+  if (turn_ && !turn_()) return Fail(ConversionStep::kPutInPlace);
+
   // A whole extension such as "tar.gz" is replaced as a whole.
   const ArchiverDefinition& source =
       archivers_->definition(static_cast<std::size_t>(kind_));

@@ -7,6 +7,7 @@
 #define ZAVO_DRIVER_ARCHIVE_CONVERSION_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "archivers/archiver_list.h"
@@ -92,6 +93,13 @@ class ArchiveConversion {
   const std::string& KindName() const;
   std::string NewName() const;
 
+  // Makes Run call `turn` once the new archive is packed and tested, before
+  // its name is checked and it is put in place; when `turn` returns false
+  // the conversion ends there as a failed replacing step, with the work
+  // folder removed and the old archive untouched. Jobs that run at once
+  // wait here for the archives before theirs.
+  void set_turn(std::function<bool()> turn) { turn_ = std::move(turn); }
+
   // Runs the steps and reports the outcome: prints "done!" or "exists, not
   // replaced!", and for a failed step "<message> next archive!" unless
   // StopOnError is on (the caller then stops with the message). The work
@@ -128,6 +136,7 @@ class ArchiveConversion {
   std::string work_folder_;  // ends in a separator
   ReportWriter* report_ = nullptr;
   ReportRecord* record_ = nullptr;
+  std::function<bool()> turn_;
 };
 
 }  // namespace zavo

@@ -21,13 +21,13 @@ Converter::Converter(std::vector<std::string> args, CommandRunner* runner,
                      std::ostream& out)
     : args_(std::move(args)),
       runner_(runner),
+      stream_(out),
       out_(out),
       pause_(SleepMilliseconds),
       folder_lists_(options_.list_file_names),
       done_archives_(kHasDrives) {}
 
 Converter::~Converter() = default;
-
 bool Converter::Fatal(const std::string& message) {
   fatal_message_ = message;
   return false;
@@ -54,7 +54,8 @@ int Converter::Execute() {
     out_.Line("exiting...");
     return FinishReport(kExitFatal);
   }
-  return FinishReport(failed_archives_ > 0 ? kExitSomeFailed : kExitDone);
+  return FinishReport(failed_archives_ > 0 || folders_left_ ? kExitSomeFailed
+                                                            : kExitDone);
 }
 
 int Converter::FinishReport(int code) {
@@ -72,11 +73,24 @@ int Converter::FinishReport(int code) {
 }
 
 void Converter::PrintUsage() {
-  out_.Line("usage: zavo [/r] [/n] [/k] [--report FILE] <filemask>");
+  if (kDashSwitches) {
+    out_.Line(
+        "usage: zavo [/r] [/n] [/k] [-j N] [--shard K/N] [--report FILE] "
+        "<filemask>");
+  } else {
+    out_.Line(
+        "usage: zavo [/r] [/n] [/k] [/j:N] [--shard K/N] [--report FILE] "
+        "<filemask>");
+  }
   out_.Line("");
   out_.Line("       /r - recursive scan (with subfolders)");
   out_.Line("       /n - convert nested archives");
   out_.Line("       /k - don't keep archive filetime");
+  out_.Line(
+      kDashSwitches
+          ? "       -j N - convert N archives at once (0: one per processor)"
+          : "       /j:N - convert N archives at once (0: one per processor)");
+  out_.Line("       --shard K/N - convert only the folders of shard K of N");
   out_.Line("       --report FILE - append a JSON line per archive to FILE");
 }
 
@@ -112,7 +126,10 @@ bool Converter::Start() {
       break;
   }
   if (err_ != nullptr && !options_.dry_run) {
-    progress_.reset(new RunProgress(*err_, err_is_terminal_));
+    // Jobs that run at once have no one archive to show on a status line:
+    // the run only counts, for the summary.
+    progress_.reset(
+        new RunProgress(*err_, err_is_terminal_ && options_.jobs == 1));
     if (progress_->live()) {
       // The status line is erased for every line of the run's own and for
       // nested runs, and brought up to date after every command.
@@ -137,6 +154,9 @@ bool Converter::Start() {
   folder_lists_.Clear();
   done_archives_.Clear();
   current_folder_ = " ";
+  folder_lock_.reset();
+  folder_ours_ = true;
+  folders_left_ = false;
   return true;
 }
 
@@ -168,12 +188,56 @@ bool Converter::Run() {
   std::string pattern = PathFileName(options_.file_mask);
   std::string top = WithBackslash(PathFolder(options_.file_mask));
   if (progress_ && progress_->live()) CountArchives();
-  if (!ScanFolder(
-          top, pattern, options_.recurse,
-          [this](const std::string& path) { return VisitFile(path); })) {
-    return false;
-  }
+  top_folder_ = top;
+  bool whole = options_.jobs > 1 && !options_.dry_run
+                   ? RunJobs(top, pattern)
+                   : ScanFolder(top, pattern, options_.recurse,
+                                [this](const std::string& path) {
+                                  return VisitFile(path);
+                                });
+  // A stopped run writes back the lists too: the archives converted in the
+  // folder have their new names already.
   if (!options_.dry_run) SaveFolderLists();
+  folder_lock_.reset();
+  return whole;
+}
+
+bool Converter::InShard(const std::string& path) const {
+  if (options_.shard_count == 0) return true;
+  std::string folder = WithBackslash(PathFolder(path));
+  std::string relative;
+  if (folder.size() > top_folder_.size()) {
+    relative = folder.substr(top_folder_.size(),
+                             folder.size() - top_folder_.size() - 1);
+  }
+  // The same text on every platform, so that a tree shared between
+  // machines splits the same way everywhere.
+  for (char& c : relative) {
+    if (c == kPathSeparator) c = '/';
+  }
+  return ShardOfFolder(relative, options_.shard_count) == options_.shard_index;
+}
+
+bool Converter::LockFolder(const std::string& path,
+                           std::unique_ptr<FolderLock>* lock) {
+  FolderLock::Outcome outcome;
+  std::string error;
+  std::string folder = PathFolder(path);
+  *lock = FolderLock::Take(WithBackslash(folder), &outcome, &error);
+  switch (outcome) {
+    case FolderLock::Outcome::kTaken:
+      return true;
+    case FolderLock::Outcome::kBusy:
+      sink_->Line("folder [" + folder + "] is being converted by another run");
+      folders_left_ = true;
+      return false;
+    case FolderLock::Outcome::kError:
+      break;
+  }
+  // A file system without locks still gets its archives converted; the
+  // runs that share it are then the user's to keep apart.
+  std::cerr << "can't lock folder [" << folder << "]: " << error
+            << "; converting without the lock" << std::endl;
   return true;
 }
 
@@ -217,14 +281,19 @@ void Converter::SaveFolderLists() {
   folder_lists_.Save();
 }
 
-void Converter::EnterFolder(const std::string& path) {
+bool Converter::EnterFolder(const std::string& path) {
   std::string folder_key = ListText(WithBackslash(PathFolder(path)));
-  if (current_folder_ == folder_key) return;
-  sink_->Line("processing folder [" + PathFolder(path) + "]");
+  if (current_folder_ == folder_key) return folder_ours_;
+  bool ours = InShard(path);
+  if (ours) sink_->Line("processing folder [" + PathFolder(path) + "]");
+  // The lists are saved before the lock goes.
   SaveFolderLists();
+  folder_lock_.reset();
   current_folder_ = folder_key;
   folder_lists_.Clear();
   done_archives_.Clear();
+  folder_ours_ = ours && LockFolder(path, &folder_lock_);
+  return folder_ours_;
 }
 
 bool Converter::VisitFile(const std::string& path) {
@@ -232,7 +301,7 @@ bool Converter::VisitFile(const std::string& path) {
     ShowConversion(path);
     return true;
   }
-  EnterFolder(path);
+  if (!EnterFolder(path)) return true;
   ArchiveConversion conversion(options_, archivers_.get(), runner_, sink_,
                                path);
   if (!conversion.Recognise()) return true;
@@ -264,6 +333,11 @@ bool Converter::VisitFile(const std::string& path) {
   }
   ConversionResult result = conversion.Run(&folder_lists_);
   if (report_.is_open()) WriteRecord(result, began, &record);
+  return ApplyResult(result, size_before);
+}
+
+bool Converter::ApplyResult(const ConversionResult& result,
+                            std::int64_t size_before) {
   switch (result.status) {
     case ConversionStatus::kDone:
       if (progress_) {

@@ -20,6 +20,7 @@
 #include "driver/run_options.h"
 #include "driver/run_progress.h"
 #include "driver/sorted_text_list.h"
+#include "platform/folder_lock.h"
 
 namespace zavo {
 
@@ -80,9 +81,40 @@ class Converter {
   // is not the target kind. Returns false only on a stop (StopOnError).
   bool VisitFile(const std::string& path);
   // Leaves the current folder for the folder of `path`: writes back its
-  // lists and forgets what was converted there.
-  void EnterFolder(const std::string& path);
+  // lists, lets go of its lock and forgets what was converted there; then
+  // announces and locks the new folder. Returns whether the archives of
+  // the new folder are this run's to convert.
+  bool EnterFolder(const std::string& path);
+  // Whether the folder of `path` falls to this run's shard.
+  bool InShard(const std::string& path) const;
+  // Takes the lock of the folder of `path` into *lock. A folder another run
+  // holds gets its line and is left: returns false.
+  bool LockFolder(const std::string& path, std::unique_ptr<FolderLock>* lock);
   void SaveFolderLists();
+
+  // With more than one job (converter_jobs.cc): the scan hands archives to
+  // jobs that convert them at once, and their outcomes are shown and
+  // applied in scan order. Returns false on a stop, as the scan does.
+  struct Jobs;
+  struct JobItem;
+  struct JobsDeleter {
+    void operator()(Jobs* jobs) const;
+  };
+  bool RunJobs(const std::string& top, const std::string& pattern);
+  bool DispatchFile(const std::string& path);
+  // Shows and applies the oldest pending item, waiting for its job to end.
+  bool CommitFront();
+  bool CommitJob(JobItem* item);
+  void EnterCommittedFolder(JobItem* item);
+  void WorkerLoop();
+  void RunJob(JobItem* item);
+  // Stops every job still running and waits for them; their output and
+  // work go.
+  void StopJobs();
+  // Applies the outcome of one archive's conversion to the run: the lists,
+  // the archives made here, the failure count. Returns false on a stop.
+  // `size_before` is the old archive's size, for the summary.
+  bool ApplyResult(const ConversionResult& result, std::int64_t size_before);
   // Completes the record of one archive from its conversion's result and
   // appends it to the report.
   void WriteRecord(const ConversionResult& result,
@@ -99,6 +131,7 @@ class Converter {
 
   std::vector<std::string> args_;
   CommandRunner* runner_;
+  std::ostream& stream_;
   StreamSink out_;
   // Where the run's lines go: out_, or out_ behind the status line.
   OutputSink* sink_ = &out_;
@@ -126,6 +159,16 @@ class Converter {
   // The archives made in the current folder, so that a new archive that the
   // scan meets again is not converted twice.
   SortedTextList done_archives_;
+  // The lock of the current folder; null when not held.
+  std::unique_ptr<FolderLock> folder_lock_;
+  // Whether the current folder's archives are this run's (its shard, its
+  // lock).
+  bool folder_ours_ = true;
+  // A folder was left to another run.
+  bool folders_left_ = false;
+  // The mask's folder, ending in a separator.
+  std::string top_folder_;
+  std::unique_ptr<Jobs, JobsDeleter> jobs_;
 };
 
 }  // namespace zavo

@@ -1,5 +1,8 @@
 #include "driver/run_options.h"
 
+#include <cstdint>
+#include <thread>
+
 #include "archivers/archiver_definition.h"
 #include "config/settings_file.h"
 #include "fs/file_tree.h"
@@ -20,8 +23,9 @@ constexpr char kSettingsName[] = "zavo.ctl";
 
 // Settings keys, in the order that gives them their indexes 1 to 12.
 constexpr const char* kSettingKeys[] = {
-    "Recurse", "Nested",     "KeepTime", "StopOnError", "KillExist", "Archives",
-    "AddFile", "DeleteFile", "Scan",     "FileList",    "Report",    "Verify"};
+    "Recurse",  "Nested",  "KeepTime",   "StopOnError", "KillExist",
+    "Archives", "AddFile", "DeleteFile", "Scan",        "FileList",
+    "Report",   "Verify",  "Jobs"};
 enum SettingKey {
   kKeyRecurse = 1,
   kKeyNested,
@@ -34,12 +38,38 @@ enum SettingKey {
   kKeyScan,
   kKeyFileList,
   kKeyReport,
-  kKeyVerify
+  kKeyVerify,
+  kKeyJobs
 };
 
 // The parameters that take a value; they are not counted among the four.
 constexpr char kReportSwitch[] = "--report";
 constexpr char kReportParentSwitch[] = "--report-parent";
+constexpr char kJobsSwitch[] = "-j";
+constexpr char kShardSwitch[] = "--shard";
+// The Win32 form of the jobs switch: "/j:N".
+constexpr char kJobsColonSwitch[] = "/J:";
+// More jobs than this is a typing mistake, not a machine.
+constexpr int kMaxJobs = 1024;
+
+// A whole number from 0 to `most` written in decimal digits alone; -1 for
+// anything else.
+int SmallNumber(const std::string& text, int most) {
+  if (text.empty() || text.size() > 9) return -1;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return -1;
+    value = value * 10 + (c - '0');
+  }
+  return value <= most ? value : -1;
+}
+
+// Jobs 0 stands for one job per processor.
+int ResolvedJobs(int jobs) {
+  if (jobs != 0) return jobs;
+  unsigned processors = std::thread::hardware_concurrency();
+  return processors == 0 ? 1 : static_cast<int>(processors);
+}
 
 // A path the run keeps beyond the start: relative ones start from
 // `start_folder`.
@@ -106,6 +136,16 @@ OptionsResult LoadSettings(const std::string& program_folder, OutputSink* out,
   options->kill_exist = on(kKeyKillExist);
   options->report_file = file.Value(kKeyReport, 1);
   options->verify = on(kKeyVerify);
+  std::string jobs = file.Value(kKeyJobs, 1);
+  if (!jobs.empty()) {
+    int value = SmallNumber(jobs, kMaxJobs);
+    if (value < 0) {
+      return Fatal("wrong Jobs value [" + jobs + "] in [" + settings +
+                   "]: a number from 0 (one job per processor) to " +
+                   std::to_string(kMaxJobs));
+    }
+    options->jobs = ResolvedJobs(value);
+  }
   options->archivers_file = file.Value(kKeyArchives, 1);
   if (PathFolder(options->archivers_file).empty()) {
     options->archivers_file =
@@ -171,6 +211,15 @@ std::vector<std::string> SettingsPlaces(const std::string& program_folder) {
                         GetEnvironment("HOME"));
 }
 
+int ShardOfFolder(const std::string& relative, int count) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : relative) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  }
+  return static_cast<int>(hash % static_cast<std::uint64_t>(count)) + 1;
+}
+
 std::string ListText(const std::string& text) {
   return kNamesIgnoreCase ? UpperText(text) : text;
 }
@@ -216,7 +265,7 @@ OptionsResult LoadRunOptions(const std::vector<std::string>& given,
                              RunOptions* options) {
   // The report's parameters come out first; the rest are read as ever.
   std::vector<std::string> args;
-  std::string report, report_parent;
+  std::string report, report_parent, jobs, shard;
   for (std::size_t i = 0; i < given.size(); ++i) {
     // The long switches may stand anywhere and count for nothing else: not
     // as parameters, not as the mask, and nested runs do not get them (a
@@ -229,8 +278,17 @@ OptionsResult LoadRunOptions(const std::vector<std::string>& given,
       options->summary = true;
       continue;
     }
-    bool takes_value =
-        i > 0 && (given[i] == kReportSwitch || given[i] == kReportParentSwitch);
+    std::string upper = UpperText(given[i]);
+    if (i > 0 &&
+        upper.compare(0, sizeof(kJobsColonSwitch) - 1, kJobsColonSwitch) == 0) {
+      jobs = given[i].substr(sizeof(kJobsColonSwitch) - 1);
+      if (jobs.empty()) return {OptionsStatus::kUsage, ""};
+      continue;
+    }
+    bool takes_value = i > 0 && (given[i] == kReportSwitch ||
+                                 given[i] == kReportParentSwitch ||
+                                 (kDashSwitches && given[i] == kJobsSwitch) ||
+                                 given[i] == kShardSwitch);
     if (!takes_value) {
       args.push_back(given[i]);
       continue;
@@ -238,8 +296,33 @@ OptionsResult LoadRunOptions(const std::vector<std::string>& given,
     if (i + 1 == given.size() || given[i + 1].empty()) {
       return {OptionsStatus::kUsage, ""};
     }
-    std::string* value = given[i] == kReportSwitch ? &report : &report_parent;
+    std::string* value = given[i] == kReportSwitch         ? &report
+                         : given[i] == kReportParentSwitch ? &report_parent
+                         : given[i] == kShardSwitch        ? &shard
+                                                           : &jobs;
     *value = given[++i];
+  }
+  int jobs_value = -1;
+  if (!jobs.empty()) {
+    jobs_value = SmallNumber(jobs, kMaxJobs);
+    if (jobs_value < 0) {
+      return Fatal("wrong jobs value [" + jobs +
+                   "]: a number from 0 (one job per processor) to " +
+                   std::to_string(kMaxJobs));
+    }
+  }
+  int shard_index = 0, shard_count = 0;
+  if (!shard.empty()) {
+    std::size_t slash = shard.find('/');
+    if (slash != std::string::npos) {
+      shard_index = SmallNumber(shard.substr(0, slash), 1 << 20);
+      shard_count = SmallNumber(shard.substr(slash + 1), 1 << 20);
+    }
+    if (slash == std::string::npos || shard_index < 1 || shard_count < 1 ||
+        shard_index > shard_count) {
+      return Fatal("wrong shard [" + shard +
+                   "]: K/N with K from 1 to N, as in --shard 2/8");
+    }
   }
   std::size_t n = args.size() - 1;
   if (n >= 1 && IsHelp(args[1])) return {OptionsStatus::kHelp, ""};
@@ -272,6 +355,9 @@ OptionsResult LoadRunOptions(const std::vector<std::string>& given,
       options->keep_time = false;
     }
   }
+  if (jobs_value >= 0) options->jobs = ResolvedJobs(jobs_value);
+  options->shard_index = shard_index;
+  options->shard_count = shard_count;
   options->start_folder = start_folder;
   std::string mask = args[n];
   if (PathFolder(mask).empty()) mask = WithBackslash(start_folder) + mask;
@@ -282,6 +368,15 @@ OptionsResult LoadRunOptions(const std::vector<std::string>& given,
     options->report_parent = report_parent;
   }
   options->nested_command.assign(args.begin(), args.end() - 1);
+  // A nested run converts an unpacked archive whole, whatever the shard,
+  // with this run's number of jobs; with more than one it draws them from
+  // this run's budget (JobTokens).
+  options->nested_command.push_back(kDashSwitches ? kJobsSwitch : "/j:");
+  if (kDashSwitches) {
+    options->nested_command.push_back(std::to_string(options->jobs));
+  } else {
+    options->nested_command.back() += std::to_string(options->jobs);
+  }
   if (!options->report_file.empty()) {
     // Nested runs start elsewhere and may read other settings: they are
     // told the very file.

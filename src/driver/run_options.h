@@ -27,6 +27,12 @@ struct RunOptions {
   // Settings key Verify: the new archive is unpacked again and compared
   // with the work folder before it takes the old one's place.
   bool verify = false;
+  // How many archives are converted at once (Jobs, -j); never below 1.
+  int jobs = 1;
+  // --shard K/N: this run converts only the folders of shard K of N
+  // (ShardOfFolder); 0 of 0 when the run converts every folder.
+  int shard_index = 0;
+  int shard_count = 0;
   // The settings file read, the first of SettingsPlaces that exists.
   std::string settings_file;
   // The archivers file; a bare name is completed with the settings file's
@@ -93,6 +99,12 @@ bool AsksForVersion(const std::vector<std::string>& args);
 // codes and where the settings are looked for (`program_folder` ends with a
 // separator).
 std::vector<std::string> HelpDetails(const std::string& program_folder);
+
+// The shard, from 1 to `count`, of a folder whose path relative to the
+// mask's folder is `relative` ("" for that folder itself, parts joined by
+// '/', no separator at the end): FNV-1a 64 of its bytes, modulo `count`,
+// plus one. Stable across runs, machines and versions.
+int ShardOfFolder(const std::string& relative, int count);
 
 // The form a name or setting takes in lists and folder keys: upper-cased
 // where names ignore case, as they are.

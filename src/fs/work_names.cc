@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <deque>
+#include <mutex>
 
 #include "fs/file_tree.h"
 #include "fs/random.h"
@@ -40,13 +42,29 @@ bool NameTaken(const std::string& path) {
          (attributes.bits & kAttrLink) != 0;
 }
 
+// Jobs that run at once draw names in the same folders, and a name drawn
+// is created only later: the names this process drew last count as taken.
+// A job draws one name, and fewer than 2 x 1024 (the most jobs) are drawn
+// while it runs.
+constexpr std::size_t kRecentNames = 4096;
+
 // Draws names until one is free; `time` is null for the time of each draw.
 std::string DrawWorkFolderName(const std::string& folder,
                                const LocalTime* time) {
+  static std::mutex mutex;
+  static std::deque<std::string> recent;
+  std::lock_guard<std::mutex> lock(mutex);
   std::string name;
+  bool drawn_before;
   do {
     name = (time != nullptr ? TimeStampName(*time) : TimeStampName()) + ".tmp";
-  } while (NameTaken(folder + name));
+    drawn_before = false;
+    for (const std::string& r : recent) {
+      if (r == folder + name) drawn_before = true;
+    }
+  } while (drawn_before || NameTaken(folder + name));
+  recent.push_back(folder + name);
+  if (recent.size() > kRecentNames) recent.pop_front();
   return name + kPathSeparator;
 }
 

@@ -4,6 +4,7 @@
 #ifndef ZAVO_PLATFORM_PROCESS_H_
 #define ZAVO_PLATFORM_PROCESS_H_
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -109,6 +110,17 @@ int InterruptionSignal();
 // PATH as POSIX children get it: the absolute entries of `path`, in order;
 // "/usr/bin:/bin" when none is left. An unset PATH stays unset.
 std::string ChildSearchPath(const std::string& path);
+
+// Where the children that the calling thread starts from now on write
+// their standard output and error: open descriptors (POSIX) or handles
+// (Win32) that the caller keeps open; -1 for this process's own. Jobs that
+// run at once use it to collect each archive's output apart.
+void SetChildOutput(std::intptr_t output, std::intptr_t errors);
+
+// Stops every child running now (its whole group gets SIGTERM; on Win32 it
+// is ended) and refuses every child asked for from now on, which then fails
+// to start. For a run that stops while jobs still run.
+void StopChildren();
 
 // The full path of the running executable, links resolved; argv0 is used
 // only where the platform cannot tell.

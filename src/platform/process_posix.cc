@@ -15,6 +15,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -51,8 +52,27 @@ constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr unsigned kGraceSeconds = 10;
 
 volatile sig_atomic_t g_interruption = 0;
-// The child that runs now, 0 when none.
-volatile sig_atomic_t g_child = 0;
+// The children that run now, one slot each: a pid, -1 for a slot taken by
+// a child about to start, 0 for a free slot. Jobs running at once each have
+// a child at most.
+constexpr int kChildSlots = 1024;
+std::atomic<pid_t> g_children[kChildSlots];
+static_assert(std::atomic<pid_t>::is_always_lock_free,
+              "the signal handlers read the slots");
+// Set by StopChildren: no child starts any more.
+std::atomic<bool> g_stopping{false};
+// Where the children that this thread starts write; -1 for the process's
+// own standard output and error.
+thread_local int t_child_output = -1;
+thread_local int t_child_errors = -1;
+
+int TakeChildSlot() {
+  for (int i = 0; i < kChildSlots; ++i) {
+    pid_t expected = 0;
+    if (g_children[i].compare_exchange_strong(expected, -1)) return i;
+  }
+  return -1;
+}
 bool g_catching = false;
 // Which of kInterruptions were ignored when the process started.
 bool g_ignored[3] = {false, false, false};
@@ -63,21 +83,26 @@ void SignalChild(pid_t child, int signal_number) {
   if (kill(-child, signal_number) != 0) kill(child, signal_number);
 }
 
+void SignalChildren(int signal_number) {
+  for (auto& slot : g_children) {
+    pid_t child = slot.load();
+    if (child > 0) SignalChild(child, signal_number);
+  }
+}
+
 extern "C" void OnInterruption(int signal_number) {
   int saved = errno;
   if (g_interruption == 0) {
     g_interruption = signal_number;
     alarm(kGraceSeconds);
   }
-  pid_t child = g_child;
-  if (child > 0) SignalChild(child, signal_number);
+  SignalChildren(signal_number);
   errno = saved;
 }
 
 extern "C" void OnGraceOver(int) {
   int saved = errno;
-  pid_t child = g_child;
-  if (child > 0) SignalChild(child, SIGKILL);
+  SignalChildren(SIGKILL);
   errno = saved;
 }
 
@@ -128,9 +153,12 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
   const char* path = std::getenv("PATH");
   if (path != nullptr) extra.push_back("PATH=" + ChildSearchPath(path));
   std::vector<char*> child_environment = ChildEnvironment(extra);
-  std::cout.flush();
-  std::fflush(stdout);
-  std::fflush(stderr);
+  int child_output = t_child_output, child_errors = t_child_errors;
+  if (child_output < 0) {
+    std::cout.flush();
+    std::fflush(stdout);
+    std::fflush(stderr);
+  }
 
   std::vector<char*> args;
   args.reserve(argv.size() + 1);
@@ -143,14 +171,21 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
   // own group with the default actions.
   sigset_t blocked = InterruptionSet(), saved_mask;
   sigprocmask(SIG_BLOCK, &blocked, &saved_mask);
-  if (g_interruption != 0) {
+  if (g_interruption != 0 || g_stopping) {
     sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
-    result.error = "interrupted";
+    result.error = g_stopping ? "stopped" : "interrupted";
+    return result;
+  }
+  int slot = TakeChildSlot();
+  if (slot < 0) {
+    sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+    result.error = "too many children at once";
     return result;
   }
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) {
     result.error = std::string("pipe: ") + std::strerror(errno);
+    g_children[slot] = 0;
     sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
     return result;
   }
@@ -159,6 +194,7 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
     result.error = std::string("fork: ") + std::strerror(errno);
     close(report[0]);
     close(report[1]);
+    g_children[slot] = 0;
     sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
     return result;
   }
@@ -178,6 +214,10 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
     signal(SIGXFSZ, SIG_DFL);
     sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
     if (shared_descriptor >= 0) fcntl(shared_descriptor, F_SETFD, 0);
+    // Only async-signal-safe calls here: other threads of the parent may
+    // have held locks at the fork.
+    if (child_output >= 0) dup2(child_output, 1);
+    if (child_errors >= 0) dup2(child_errors, 2);
     int err = 0;
     const char* step = "chdir";
     if (!folder.empty() && ChangeFolder(folder) != 0) {
@@ -200,7 +240,7 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
     }
     _exit(127);
   }
-  g_child = pid;
+  g_children[slot] = pid;
   sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
   close(report[1]);
   char message[512];
@@ -215,7 +255,7 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
   do {
     waited = waitpid(pid, &status, 0);
   } while (waited < 0 && errno == EINTR);
-  g_child = 0;
+  g_children[slot] = 0;
 
   if (got > 0) {
     message[got] = '\0';
@@ -280,6 +320,16 @@ void CatchInterruptions() {
 }
 
 int InterruptionSignal() { return g_interruption; }
+
+void SetChildOutput(std::intptr_t output, std::intptr_t errors) {
+  t_child_output = static_cast<int>(output);
+  t_child_errors = static_cast<int>(errors);
+}
+
+void StopChildren() {
+  g_stopping = true;
+  SignalChildren(SIGTERM);
+}
 
 void EndAsInterrupted(int signal_number) {
   std::cout.flush();

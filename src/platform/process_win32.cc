@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -114,19 +115,28 @@ std::vector<char> ChildEnvironment(const std::vector<std::string>& extra) {
   return block;
 }
 
+// Set by StopChildren: running children are ended, none starts any more.
+std::atomic<bool> g_stopping{false};
+// Where the children that this thread starts write; null for the process's
+// own standard output and error.
+thread_local HANDLE t_child_output = nullptr;
+thread_local HANDLE t_child_errors = nullptr;
+
 ProcessResult Start(const std::string& command_line, const std::string& folder,
                     const std::vector<std::string>& environment = {},
                     HANDLE shared = nullptr) {
   ProcessResult result;
-  if (g_interruption != 0) {
-    result.error = "interrupted";
+  if (g_interruption != 0 || g_stopping) {
+    result.error = g_stopping ? "stopped" : "interrupted";
     return result;
   }
   std::vector<char> child_environment;
   if (!environment.empty()) child_environment = ChildEnvironment(environment);
-  std::cout.flush();
-  std::fflush(stdout);
-  std::fflush(stderr);
+  if (t_child_output == nullptr) {
+    std::cout.flush();
+    std::fflush(stdout);
+    std::fflush(stderr);
+  }
 
   // CreateProcessA may write into the command line, so it gets a copy.
   std::vector<char> line(command_line.begin(), command_line.end());
@@ -135,6 +145,13 @@ ProcessResult Start(const std::string& command_line, const std::string& folder,
   STARTUPINFOA startup;
   ::ZeroMemory(&startup, sizeof(startup));
   startup.cb = sizeof(startup);
+  if (t_child_output != nullptr) {
+    // The collecting handles are inheritable (SetChildOutput made them so).
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = t_child_output;
+    startup.hStdError = t_child_errors;
+  }
   PROCESS_INFORMATION info;
   ::ZeroMemory(&info, sizeof(info));
   // The shared count is inheritable only while this child starts.
@@ -163,6 +180,7 @@ ProcessResult Start(const std::string& command_line, const std::string& folder,
   for (;;) {
     wait = ::WaitForSingleObject(info.hProcess, 100);
     if (wait != WAIT_TIMEOUT) break;
+    if (g_stopping) ::TerminateProcess(info.hProcess, 128 + 15);
     if (g_interruption == 0) continue;
     waited_after_interruption += 100;
     if (waited_after_interruption >= kGraceMilliseconds) {
@@ -230,6 +248,18 @@ ProcessResult RunProgram(const std::vector<std::string>& argv,
 void CatchInterruptions() { ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 int InterruptionSignal() { return static_cast<int>(g_interruption); }
+
+void SetChildOutput(std::intptr_t output, std::intptr_t errors) {
+  t_child_output = output == -1 ? nullptr : reinterpret_cast<HANDLE>(output);
+  t_child_errors = errors == -1 ? nullptr : reinterpret_cast<HANDLE>(errors);
+  for (HANDLE h : {t_child_output, t_child_errors}) {
+    if (h != nullptr) {
+      ::SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    }
+  }
+}
+
+void StopChildren() { g_stopping = true; }
 
 void EndAsInterrupted(int signal_number) {
   std::cout.flush();

@@ -1,0 +1,41 @@
+// A private scratch file that collects what one job writes, its children's
+// output included, until the job's turn to show it comes. It has no name
+// another process could open (unlinked at once on POSIX, deleted on close
+// on Win32), and its data lives in the system's file cache, not in this
+// process: however much an archiver writes, the run's memory stays the
+// same.
+
+#ifndef ZAVO_PLATFORM_CAPTURE_FILE_H_
+#define ZAVO_PLATFORM_CAPTURE_FILE_H_
+
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <string>
+
+namespace zavo {
+
+class CaptureFile {
+ public:
+  // Null, with *error set, when no file can be made.
+  static std::unique_ptr<CaptureFile> Create(std::string* error);
+  ~CaptureFile();
+  CaptureFile(const CaptureFile&) = delete;
+  CaptureFile& operator=(const CaptureFile&) = delete;
+
+  // Appends `text` after whatever the children wrote so far.
+  bool Append(const std::string& text);
+  // For SetChildOutput: children write through it at the same position.
+  std::intptr_t handle() const { return handle_; }
+  // Writes everything collected to `out`, in pieces; false when it could
+  // not be read whole.
+  bool CopyTo(std::ostream& out);
+
+ private:
+  explicit CaptureFile(std::intptr_t handle) : handle_(handle) {}
+  std::intptr_t handle_;
+};
+
+}  // namespace zavo
+
+#endif  // ZAVO_PLATFORM_CAPTURE_FILE_H_

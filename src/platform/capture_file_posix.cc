@@ -1,0 +1,59 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/capture_file.h"
+
+namespace zavo {
+
+std::unique_ptr<CaptureFile> CaptureFile::Create(std::string* error) {
+  const char* folder = getenv("TMPDIR");
+  std::string pattern =
+      std::string(folder != nullptr && folder[0] == '/' ? folder : "/tmp") +
+      "/zavo-output-XXXXXX";
+  // mkstemp makes the file with mode 0600, O_EXCL; it is unlinked at once.
+  int fd = mkostemp(&pattern[0], O_CLOEXEC);
+  if (fd < 0) {
+    *error = "can't make a scratch file in [" + pattern +
+             "]: " + std::strerror(errno);
+    return nullptr;
+  }
+  unlink(pattern.c_str());
+  return std::unique_ptr<CaptureFile>(new CaptureFile(fd));
+}
+
+CaptureFile::~CaptureFile() { close(static_cast<int>(handle_)); }
+
+bool CaptureFile::Append(const std::string& text) {
+  const char* p = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    ssize_t put = write(static_cast<int>(handle_), p, left);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    p += put;
+    left -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+bool CaptureFile::CopyTo(std::ostream& out) {
+  int fd = static_cast<int>(handle_);
+  char buffer[65536];
+  off_t at = 0;
+  for (;;) {
+    ssize_t got = pread(fd, buffer, sizeof(buffer), at);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) break;
+    out.write(buffer, got);
+    at += got;
+  }
+  out.flush();
+  return true;
+}
+
+}  // namespace zavo

@@ -1,0 +1,64 @@
+#include <windows.h>
+
+#include "platform/capture_file.h"
+#include "platform/error_text_win32.h"
+
+namespace zavo {
+
+std::unique_ptr<CaptureFile> CaptureFile::Create(std::string* error) {
+  char folder[MAX_PATH + 1];
+  DWORD n = ::GetTempPathA(sizeof(folder), folder);
+  char path[MAX_PATH + 1];
+  if (n == 0 || n > MAX_PATH ||
+      ::GetTempFileNameA(folder, "zvo", 0, path) == 0) {
+    *error = "can't name a scratch file: " + Win32ErrorText(::GetLastError());
+    return nullptr;
+  }
+  // Shared with nobody, gone when closed.
+  HANDLE handle = ::CreateFileA(
+      path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *error = std::string("can't make a scratch file [") + path +
+             "]: " + Win32ErrorText(::GetLastError());
+    ::DeleteFileA(path);
+    return nullptr;
+  }
+  return std::unique_ptr<CaptureFile>(
+      new CaptureFile(reinterpret_cast<std::intptr_t>(handle)));
+}
+
+CaptureFile::~CaptureFile() {
+  ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+bool CaptureFile::Append(const std::string& text) {
+  HANDLE h = reinterpret_cast<HANDLE>(handle_);
+  const char* p = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    DWORD put = 0;
+    DWORD chunk = left > 65536 ? 65536 : static_cast<DWORD>(left);
+    if (!::WriteFile(h, p, chunk, &put, nullptr) || put == 0) return false;
+    p += put;
+    left -= put;
+  }
+  return true;
+}
+
+bool CaptureFile::CopyTo(std::ostream& out) {
+  HANDLE h = reinterpret_cast<HANDLE>(handle_);
+  LARGE_INTEGER zero = {};
+  if (!::SetFilePointerEx(h, zero, nullptr, FILE_BEGIN)) return false;
+  char buffer[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(h, buffer, sizeof(buffer), &got, nullptr)) return false;
+    if (got == 0) break;
+    out.write(buffer, got);
+  }
+  out.flush();
+  return true;
+}
+
+}  // namespace zavo

@@ -1,0 +1,25 @@
+#include "platform/job_tokens.h"
+
+namespace zavo {
+
+JobTokens::Token JobTokens::Take() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!own_taken_) {
+      own_taken_ = true;
+      return Token::kOwn;
+    }
+  }
+  return TakeShared() ? Token::kShared : Token::kNone;
+}
+
+void JobTokens::Give(Token token) {
+  if (token == Token::kOwn) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    own_taken_ = false;
+  } else if (token == Token::kShared) {
+    GiveShared();
+  }
+}
+
+}  // namespace zavo

@@ -1,0 +1,90 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/job_tokens.h"
+
+namespace zavo {
+
+namespace {
+
+bool IsPipe(long fd) {
+  if (fd < 0 || fd > 1 << 20) return false;
+  struct stat st;
+  return fstat(static_cast<int>(fd), &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
+// "R,W" from kVariable; false unless both name pipes open here.
+bool Inherited(long* take, long* give) {
+  const char* text = getenv(JobTokens::kVariable);
+  if (text == nullptr) return false;
+  char* end = nullptr;
+  errno = 0;
+  *take = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != ',') return false;
+  const char* second = end + 1;
+  *give = std::strtol(second, &end, 10);
+  if (errno != 0 || end == second || *end != '\0') return false;
+  return IsPipe(*take) && IsPipe(*give);
+}
+
+}  // namespace
+
+std::unique_ptr<JobTokens> JobTokens::Join(int count, std::string* error) {
+  long take = -1, give = -1;
+  if (Inherited(&take, &give)) {
+    return std::unique_ptr<JobTokens>(new JobTokens(take, give));
+  }
+  // Not close-on-exec: nested runs inherit the pipe (and so do the
+  // archivers, which never look at it).
+  int fds[2];
+  if (pipe(fds) != 0) {
+    *error = std::string("pipe: ") + std::strerror(errno);
+    return nullptr;
+  }
+  for (int i = 1; i < count; ++i) {
+    char token = '+';
+    if (write(fds[1], &token, 1) != 1) {
+      *error = std::string("write: ") + std::strerror(errno);
+      close(fds[0]);
+      close(fds[1]);
+      return nullptr;
+    }
+  }
+  std::string value = std::to_string(fds[0]) + "," + std::to_string(fds[1]);
+  if (setenv(kVariable, value.c_str(), 1) != 0) {
+    *error = std::string("setenv: ") + std::strerror(errno);
+    close(fds[0]);
+    close(fds[1]);
+    return nullptr;
+  }
+  return std::unique_ptr<JobTokens>(new JobTokens(fds[0], fds[1]));
+}
+
+// The descriptors stay open: children started later still need them, and
+// the process ends soon after the run.
+JobTokens::~JobTokens() = default;
+
+bool JobTokens::TakeShared() {
+  char token;
+  for (;;) {
+    ssize_t got = read(static_cast<int>(take_), &token, 1);
+    if (got == 1) return true;
+    if (got < 0 && errno == EINTR) continue;
+    return false;
+  }
+}
+
+void JobTokens::GiveShared() {
+  char token = '+';
+  ssize_t put;
+  do {
+    put = write(static_cast<int>(give_), &token, 1);
+  } while (put < 0 && errno == EINTR);
+}
+
+}  // namespace zavo

@@ -1,0 +1,55 @@
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/error_text_win32.h"
+#include "platform/job_tokens.h"
+
+namespace zavo {
+
+// One inheritable semaphore holds the shared tokens; both ends are its
+// handle, named in kVariable in decimal.
+std::unique_ptr<JobTokens> JobTokens::Join(int count, std::string* error) {
+  char text[32];
+  DWORD n = ::GetEnvironmentVariableA(kVariable, text, sizeof(text));
+  if (n > 0 && n < sizeof(text)) {
+    char* end = nullptr;
+    unsigned long long value = std::strtoull(text, &end, 10);
+    HANDLE handle = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(value));
+    DWORD flags = 0;
+    if (end != text && *end == '\0' && ::GetHandleInformation(handle, &flags)) {
+      std::intptr_t h = reinterpret_cast<std::intptr_t>(handle);
+      return std::unique_ptr<JobTokens>(new JobTokens(h, h));
+    }
+  }
+  SECURITY_ATTRIBUTES inherit = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  LONG shared = count > 1 ? count - 1 : 0;
+  HANDLE semaphore =
+      ::CreateSemaphoreA(&inherit, shared, shared > 0 ? shared : 1, nullptr);
+  if (semaphore == nullptr) {
+    *error = "CreateSemaphore: " + Win32ErrorText(::GetLastError());
+    return nullptr;
+  }
+  std::intptr_t h = reinterpret_cast<std::intptr_t>(semaphore);
+  std::string value = std::to_string(static_cast<unsigned long long>(h));
+  if (!::SetEnvironmentVariableA(kVariable, value.c_str())) {
+    *error = "SetEnvironmentVariable: " + Win32ErrorText(::GetLastError());
+    ::CloseHandle(semaphore);
+    return nullptr;
+  }
+  return std::unique_ptr<JobTokens>(new JobTokens(h, h));
+}
+
+JobTokens::~JobTokens() = default;
+
+bool JobTokens::TakeShared() {
+  return ::WaitForSingleObject(reinterpret_cast<HANDLE>(take_), INFINITE) ==
+         WAIT_OBJECT_0;
+}
+
+void JobTokens::GiveShared() {
+  ::ReleaseSemaphore(reinterpret_cast<HANDLE>(give_), 1, nullptr);
+}
+
+}  // namespace zavo
