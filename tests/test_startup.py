@@ -7,11 +7,14 @@ import unittest
 
 from zavo_e2e import ZavoCase
 
-USAGE = ["usage: zavo [/r] [/n] [/k] [--report FILE] <filemask>",
+USAGE = ["usage: zavo [/r] [/n] [/k] [-j N] [--shard K/N] [--report FILE] "
+         "<filemask>",
          "",
          "       /r - recursive scan (with subfolders)",
          "       /n - convert nested archives",
          "       /k - don't keep archive filetime",
+         "       -j N - convert N archives at once (0: one per processor)",
+         "       --shard K/N - convert only the folders of shard K of N",
          "       --report FILE - append a JSON line per archive to FILE"]
 
 

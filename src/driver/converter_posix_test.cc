@@ -304,11 +304,14 @@ TEST_F(ConverterTest, NestedRunGetsTheSwitchesAndTheWorkFolder) {
   EXPECT_EQ(kExitDone, RunZavo({"/r", "/n", "*.zip"}));
   ASSERT_EQ(1u, fake_.programs.size());
   const std::vector<std::string>& argv = fake_.programs[0];
-  ASSERT_EQ(4u, argv.size());
+  // The nested run is told this run's number of jobs.
+  ASSERT_EQ(6u, argv.size());
   EXPECT_EQ(program_dir_ / "zavo", argv[0]);
   EXPECT_EQ("/r", argv[1]);
   EXPECT_EQ("/n", argv[2]);
-  EXPECT_EQ(fake_.calls[0].folder + "/*.*", argv[3]);
+  EXPECT_EQ("-j", argv[3]);
+  EXPECT_EQ("1", argv[4]);
+  EXPECT_EQ(fake_.calls[0].folder + "/*.*", argv[5]);
 }
 
 TEST_F(ConverterTest, DeletesScansAndAdds) {
@@ -417,10 +420,13 @@ TEST_F(ConverterTest, CommandLine) {
   EXPECT_EQ(
       std::vector<std::string>(
           {"", "Orlo's archive converter v0.2", "",
-           "usage: zavo [/r] [/n] [/k] [--report FILE] <filemask>", "",
-           "       /r - recursive scan (with subfolders)",
+           "usage: zavo [/r] [/n] [/k] [-j N] [--shard K/N] [--report FILE] "
+           "<filemask>",
+           "", "       /r - recursive scan (with subfolders)",
            "       /n - convert nested archives",
            "       /k - don't keep archive filetime",
+           "       -j N - convert N archives at once (0: one per processor)",
+           "       --shard K/N - convert only the folders of shard K of N",
            "       --report FILE - append a JSON line per archive to FILE", "",
            "exiting..."}),
       lines);

@@ -74,11 +74,14 @@ class ConverterWin32Test : public ::testing::Test {
 
 constexpr char kBannerAndUsage[] =
     "\r\nOrlo's archive converter v0.2\r\n\r\n"
-    "usage: zavo [/r] [/n] [/k] [--report FILE] <filemask>\r\n"
+    "usage: zavo [/r] [/n] [/k] [/j:N] [--shard K/N] [--report FILE] "
+    "<filemask>\r\n"
     "\r\n"
     "       /r - recursive scan (with subfolders)\r\n"
     "       /n - convert nested archives\r\n"
     "       /k - don't keep archive filetime\r\n"
+    "       /j:N - convert N archives at once (0: one per processor)\r\n"
+    "       --shard K/N - convert only the folders of shard K of N\r\n"
     "       --report FILE - append a JSON line per archive to FILE\r\n";
 
 TEST_F(ConverterWin32Test, ProgramPrintsBannerAndUsageWithCrLf) {

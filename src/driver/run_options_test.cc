@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/os.h"
@@ -17,6 +18,17 @@ class CollectingSink : public OutputSink {
   void Line(const std::string& text) override { lines.push_back(text); }
   std::vector<std::string> lines;
 };
+
+// A nested run's command line: `first` and this run's number of jobs.
+std::vector<std::string> WithJobs(std::vector<std::string> first, int jobs) {
+  if (kDashSwitches) {
+    first.push_back("-j");
+    first.push_back(std::to_string(jobs));
+  } else {
+    first.push_back("/j:" + std::to_string(jobs));
+  }
+  return first;
+}
 
 class RunOptionsTest : public ::testing::Test {
  protected:
@@ -70,8 +82,7 @@ TEST_F(RunOptionsTest, SwitchesOverrideSettingsAndTheMaskIsCompleted) {
   EXPECT_EQ(start_, options_.start_folder);
   EXPECT_EQ(2u, options_.list_file_names.size());
   // A nested run gets everything but the mask.
-  EXPECT_EQ((std::vector<std::string>{dir_ / "zavo", "/K", "/N"}),
-            options_.nested_command);
+  EXPECT_EQ(WithJobs({dir_ / "zavo", "/K", "/N"}, 1), options_.nested_command);
 }
 
 TEST_F(RunOptionsTest, SettingsFailuresAndWarnings) {
@@ -103,9 +114,11 @@ TEST_F(RunOptionsTest, TheReportFromTheCommandLineOrTheSettings) {
   EXPECT_EQ("outer.zip", options_.report_parent);
   EXPECT_EQ(dir_ / "*.zip", options_.file_mask);
   // A nested run is told the very file, and no parent of this run's.
-  EXPECT_EQ((std::vector<std::string>{dir_ / "zavo", "/r", "/n", "/k",
-                                      "--report", dir_ / "r.jsonl"}),
-            options_.nested_command);
+  std::vector<std::string> nested =
+      WithJobs({dir_ / "zavo", "/r", "/n", "/k"}, 1);
+  nested.push_back("--report");
+  nested.push_back(dir_ / "r.jsonl");
+  EXPECT_EQ(nested, options_.nested_command);
 
   ASSERT_EQ(OptionsStatus::kReady, Load({"*.zip"}).status);
   EXPECT_EQ(dir_ / "from.ctl", options_.report_file);
@@ -114,6 +127,66 @@ TEST_F(RunOptionsTest, TheReportFromTheCommandLineOrTheSettings) {
   EXPECT_EQ(OptionsStatus::kUsage, Load({"*.zip", "--report"}).status);
   EXPECT_EQ(OptionsStatus::kUsage, Load({"--report", "", "*.zip"}).status);
   EXPECT_EQ(OptionsStatus::kUsage, Load({"--report", "r.jsonl"}).status);
+}
+
+TEST_F(RunOptionsTest, JobsAndShards) {
+  WriteFile(dir_ / "zavo.ctl", "Archives a.ini\nJobs 3\n");
+  int processors = static_cast<int>(std::thread::hardware_concurrency());
+  if (processors == 0) processors = 1;
+  struct Case {
+    std::vector<std::string> params;
+    OptionsStatus status;
+    int jobs, shard, shards;
+  } cases[] = {
+      {{"*.zip"}, OptionsStatus::kReady, 3, 0, 0},  // the key
+      {{"-j", "2", "*.zip"}, OptionsStatus::kReady, 2, 0, 0},
+      {{"/j:5", "*.zip"}, OptionsStatus::kReady, 5, 0, 0},
+      {{"-j", "0", "*.zip"}, OptionsStatus::kReady, processors, 0, 0},
+      {{"-j", "x", "*.zip"}, OptionsStatus::kFatal, 0, 0, 0},
+      {{"-j", "-1", "*.zip"}, OptionsStatus::kFatal, 0, 0, 0},
+      {{"-j", "99999", "*.zip"}, OptionsStatus::kFatal, 0, 0, 0},
+      {{"*.zip", "-j"}, OptionsStatus::kUsage, 0, 0, 0},
+      {{"--shard", "2/3", "*.zip"}, OptionsStatus::kReady, 3, 2, 3},
+      {{"--shard", "1/1", "*.zip"}, OptionsStatus::kReady, 3, 1, 1},
+      {{"--shard", "0/3", "*.zip"}, OptionsStatus::kFatal, 0, 0, 0},
+      {{"--shard", "4/3", "*.zip"}, OptionsStatus::kFatal, 0, 0, 0},
+      {{"--shard", "3", "*.zip"}, OptionsStatus::kFatal, 0, 0, 0},
+      {{"--shard", "1/0", "*.zip"}, OptionsStatus::kFatal, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    if (!kDashSwitches && (c.params[0] == "-j" || c.params[1] == "-j"))
+      continue;
+    options_ = RunOptions();
+    OptionsResult r = Load(c.params);
+    EXPECT_EQ(c.status, r.status) << c.params[0] << " " << c.params[1];
+    if (r.status != OptionsStatus::kReady) continue;
+    EXPECT_EQ(c.jobs, options_.jobs) << c.params[0];
+    EXPECT_EQ(c.shard, options_.shard_index) << c.params[0];
+    EXPECT_EQ(c.shards, options_.shard_count) << c.params[0];
+    // Neither is counted among the four parameters, nor passed on but as
+    // the number of jobs.
+    EXPECT_EQ(dir_ / "*.zip", options_.file_mask);
+    EXPECT_EQ(WithJobs({dir_ / "zavo"}, c.jobs), options_.nested_command);
+  }
+  WriteFile(dir_ / "zavo.ctl", "Archives a.ini\nJobs many\n");
+  EXPECT_EQ(OptionsStatus::kFatal, Load({"*.zip"}).status);
+}
+
+TEST(ShardTest, StableAndSpread) {
+  // FNV-1a 64: the offset basis for no bytes, and a known value for "a"
+  // (0xaf63dc4c8601ec8c).
+  EXPECT_EQ(static_cast<int>(14695981039346656037ull % 7) + 1,
+            ShardOfFolder("", 7));
+  EXPECT_EQ(static_cast<int>(0xaf63dc4c8601ec8cull % 10) + 1,
+            ShardOfFolder("a", 10));
+  int counts[4] = {0, 0, 0, 0};
+  for (int i = 0; i < 400; ++i) {
+    int shard = ShardOfFolder("x/" + std::to_string(i), 4);
+    ASSERT_GE(shard, 1);
+    ASSERT_LE(shard, 4);
+    ++counts[shard - 1];
+  }
+  for (int n : counts) EXPECT_GT(n, 50);
 }
 
 }  // namespace

@@ -21,11 +21,13 @@ ZPACK_EXE = os.environ["ZPACK_EXE"]
 WINE = shutil.which("wine") or shutil.which("wine64")
 
 BANNER = b"\r\nOrlo's archive converter v0.2\r\n\r\n"
-USAGE = (b"usage: zavo [/r] [/n] [/k] [--report FILE] <filemask>\r\n"
+USAGE = (b"usage: zavo [/r] [/n] [/k] [/j:N] [--shard K/N] [--report FILE] <filemask>\r\n"
          b"\r\n"
          b"       /r - recursive scan (with subfolders)\r\n"
          b"       /n - convert nested archives\r\n"
          b"       /k - don't keep archive filetime\r\n"
+         b"       /j:N - convert N archives at once (0: one per processor)\r\n"
+         b"       --shard K/N - convert only the folders of shard K of N\r\n"
          b"       --report FILE - append a JSON line per archive to FILE\r\n")
 
 # zpack for the target kind and for one source kind, a kind unpacked by
