@@ -14,6 +14,8 @@ KillExist no
 ; Unpack every new archive again and compare it with what was packed; a
 ; difference keeps the old archive ("verifying mistake").
 Verify yes
+; How many archives are converted at once; 0 is one per processor (-j N).
+Jobs 0
 
 ; The archivers file; a bare name is looked for beside this file.
 Archives archivers.ini

@@ -11,6 +11,8 @@ KeepTime yes
 StopOnError no
 ; Let the new archive replace a file that already has its name.
 KillExist no
+; How many archives are converted at once; 0 is one per processor (-j N).
+Jobs 0
 
 ; The archivers file; a bare name is looked for beside zavo.exe.
 Archives archivers.ini
