@@ -67,6 +67,7 @@ class ReportTest(ZavoCase):
                for p in (good, broken, taken, outer)}
         report = os.path.join(self.scratch, "report.jsonl")
 
+        self.write_settings(self.settings + "Verify yes\n")
         code, lines = self.zavo("--report", report, "/n", "*.zip")
         self.assertEqual(1, code, lines)
         records = self.read_report(report)
@@ -89,7 +90,7 @@ class ReportTest(ZavoCase):
         self.assertEqual(sha256sum(new), r["new_sha256"])
         self.assertEqual(os.path.getsize(new), r["new_size"])
         self.assertEqual({"files": 2, "folders": 2, "links": 1}, r["unpacked"])
-        self.assertTrue(r["verified"])
+        self.assertEqual((True, True), (r["tested"], r["verified"]))
         self.assertEqual({"count": 0, "failed": 0}, r["nested"])
 
         r = top[broken]
@@ -98,7 +99,7 @@ class ReportTest(ZavoCase):
                          r["message"])
         for key in ("new", "new_sha256", "new_size", "unpacked"):
             self.assertIsNone(r[key], key)
-        self.assertFalse(r["verified"])
+        self.assertEqual((False, False), (r["tested"], r["verified"]))
 
         r = top[taken]
         self.assertEqual(("left", "exists", None), (r["status"], r["reason"], r["step"]))
@@ -165,6 +166,8 @@ class ReportTest(ZavoCase):
         self.assertEqual(path, base64.b64decode(r["old_b64"]))
         self.assertEqual(path[:-4] + b".7z", base64.b64decode(r["new_b64"]))
         self.assertEqual(self.arc + "/caf\ufffd \ufffd.zip", r["old"])
+        # Tested, but not unpacked again without Verify.
+        self.assertEqual((True, False), (r["tested"], r["verified"]))
 
     def test_a_report_that_cannot_be_opened_stops_before_any_conversion(self):
         self.write("a.zip", zip_bytes({"x": b"x"}))

@@ -180,13 +180,14 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
       tested == kNotRun && archivers_->current() >= 0 &&
       archivers_->definition(archivers_->current()).test_command().empty();
   if (tested != 0 && !untested) return Fail(ConversionStep::kTest);
-  if (record_ != nullptr) record_->verified = tested == 0;
+  if (record_ != nullptr) record_->tested = tested == 0;
   // A test proves the new archive intact, not complete: a packer that left
   // a file out, or changed one, passes it.
   std::string difference;
   if (options_.verify && !Verify(packed, &difference)) {
     return Fail(ConversionStep::kVerify, difference);
   }
+  if (record_ != nullptr) record_->verified = options_.verify;
 
   if (turn_ && !turn_()) return Fail(ConversionStep::kPutInPlace);
 

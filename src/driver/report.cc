@@ -193,6 +193,7 @@ std::string FormatRecord(const ReportRecord& r, const std::string& time,
     o["unpacked"] = {
         {"files", r.files}, {"folders", r.folders}, {"links", r.links}};
   }
+  o["tested"] = r.tested;
   o["verified"] = r.verified;
   o["seconds"] = Milliseconds(r.seconds);
   if (r.nested_run) {

@@ -45,7 +45,8 @@ struct ReportRecord {
   std::int64_t files = -1;
   std::int64_t folders = -1;
   std::int64_t links = -1;
-  bool verified = false;  // the new archive was checked after packing
+  bool tested = false;    // the target's tester ran on it and passed
+  bool verified = false;  // unpacked again, it matched what was packed
   double seconds = 0;
   // The nested run on the unpacked files: whether one ran, and the archives
   // it recognised and of those failed (-1 when it left no totals).

@@ -59,6 +59,7 @@ TEST(ReportFormatTest, FailedRecordHasEveryFieldOnOneLine) {
   EXPECT_EQ(r.old_sha256, o["old_sha256"]);
   EXPECT_TRUE(o["new_sha256"].is_null());
   EXPECT_EQ((Json{{"files", 3}, {"folders", 1}, {"links", 0}}), o["unpacked"]);
+  EXPECT_EQ(false, o["tested"]);
   EXPECT_EQ(false, o["verified"]);
   EXPECT_DOUBLE_EQ(1.235, o["seconds"].get<double>());
   EXPECT_TRUE(o["nested"].is_null());
