@@ -7,6 +7,7 @@ import io
 import json
 import os
 import random
+import shutil
 import signal
 import subprocess
 import time
@@ -54,6 +55,17 @@ class ReportTest(ZavoCase):
         return path
 
     def test_converted_failed_left_and_nested_archives(self):
+        # One job, and two at once: the parallel jobs and their nested runs
+        # share the report.
+        for jobs in ((), ("-j", "2")):
+            with self.subTest(jobs=jobs):
+                shutil.rmtree(self.arc)
+                shutil.rmtree(self.scratch)
+                os.makedirs(self.arc)
+                os.makedirs(self.scratch)
+                self.check_mixed_tree(jobs)
+
+    def check_mixed_tree(self, jobs):
         inner = zip_bytes({"in.txt": b"inner file\n" * 50})
         good = self.write("good.zip", zip_bytes(
             {"a.txt": b"alpha\n" * 100, "sub/b.txt": b"beta\n", "sub/deep/": b""},
@@ -68,7 +80,7 @@ class ReportTest(ZavoCase):
         report = os.path.join(self.scratch, "report.jsonl")
 
         self.write_settings(self.settings + "Verify yes\n")
-        code, lines = self.zavo("--report", report, "/n", "*.zip")
+        code, lines = self.zavo("--report", report, "/n", *jobs, "*.zip")
         self.assertEqual(1, code, lines)
         records = self.read_report(report)
         self.assertEqual("totals", records[-1]["type"])
@@ -206,7 +218,7 @@ class ReportTest(ZavoCase):
         for _ in range(4):
             p = subprocess.Popen(
                 [os.path.join(self.prog, "zavo"), "--report", report, "/n",
-                 "*.zip"], cwd=self.arc, stdout=subprocess.PIPE,
+                 "-j", "2", "*.zip"], cwd=self.arc, stdout=subprocess.PIPE,
                 stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
             time.sleep(chance.uniform(0.05, 1.5))
             if p.poll() is None:
