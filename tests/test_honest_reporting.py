@@ -6,6 +6,7 @@ import shutil
 import subprocess
 import unittest
 
+from test_startup import USAGE
 from zavo_e2e import ZavoCase, read_bytes, unpack_7z
 
 NOBODY = 65534
@@ -144,6 +145,73 @@ class HonestReportingTest(ZavoCase):
         code, lines = self.zavo_lines("*.zip")
         self.assertEqual((0, ["processing folder [%s]" % self.arc,
                               "[a.zip] -> [a.7z] done!"]), (code, lines))
+
+    def test_the_command_line_is_read_as_written(self):
+        self.archives.make("zip", os.path.join(self.arc, "a.zip"))
+        self.archives.make("zip", os.path.join(self.arc, "sub", "b.zip"))
+        fatal = USAGE + ["", "exiting..."]
+        # Switches after the mask, in either form and letter case.
+        self.assertEqual(
+            (0, ["processing folder [%s]" % self.arc, "[a.zip] -> [a.7z] done!",
+                 "processing folder [%s/sub]" % self.arc,
+                 "[b.zip] -> [b.7z] done!"]),
+            self.zavo_lines("%s/*.zip" % self.arc, "-R", "/K"))
+        # A switch is never the mask; a mistyped one is no file name.
+        for params in (["/r"], ["-r", "-n"], ["-K"]):
+            self.assertEqual((2, fatal), self.zavo(*params), params)
+        for params in (["-v", "*.zip"], ["*.zip", "-v"], ["/r", "-", "*.zip"]):
+            bad = [p for p in params if p.startswith("-")][0]
+            self.assertEqual((2, ["unknown switch [%s]" % bad] + fatal),
+                             self.zavo(*params), params)
+        # The switches the other parts add are known wherever they stand.
+        code, lines = self.zavo("*.none", "--dry-run", "--summary", "-r")
+        self.assertEqual(0, code, lines)
+        code, lines = self.zavo("*.none", "-h")
+        self.assertEqual(0, code)
+        self.assertEqual(USAGE, lines[:len(USAGE)])
+        text = "\n".join(lines)
+        for promise in ("-r, -n, -k", "exit codes: 0", "settings:",
+                        os.path.join(self.prog, "zavo.ctl")):
+            self.assertIn(promise, text)
+        # Two masks are one mask the shell expanded.
+        code, lines = self.zavo("*.none", "-r", "b.zip")
+        self.assertEqual(2, code)
+        self.assertIn("quote the mask", lines[0])
+        # Nested runs get the switches wherever they stood.
+        self.archives.make("zip", os.path.join(self.scratch, "in.zip"))
+        inner = os.path.join(self.scratch, "in.zip")
+        self.archives.make("zip", os.path.join(self.arc, "c.zip"),
+                           {"in.zip": read_bytes(inner)})
+        code, lines = self.zavo_lines("c.zip", "-n")
+        self.assertEqual(0, code, lines)
+        self.assertIn("in.7z", self.members(os.path.join(self.arc, "c.7z")))
+
+    def test_unreadable_files_and_folders_are_named(self):
+        self.archives.make("zip", os.path.join(self.arc, "a.zip"))
+        self.archives.make("zip", os.path.join(self.arc, "closed", "b.zip"))
+        self.archives.make("zip", os.path.join(self.arc, "open", "c.zip"))
+        self.give_to_nobody(self.arc)
+        closed = os.path.join(self.arc, "closed")
+        os.chmod(closed, 0o300)
+        code, lines = self.zavo_as_nobody("/r", "*.zip")
+        self.assertEqual(
+            (1, ["processing folder [%s]" % self.arc, "[a.zip] -> [a.7z] done!",
+                 "can't read folder [%s]: Permission denied" % closed,
+                 "processing folder [%s/open]" % self.arc,
+                 "[c.zip] -> [c.7z] done!"]), (code, lines))
+        # The mask's own folder too.
+        code, lines = self.zavo_as_nobody(os.path.join(closed, "*.zip"))
+        self.assertEqual(
+            (1, ["can't read folder [%s]: Permission denied" % closed]),
+            (code, lines))
+        os.chmod(closed, 0o755)
+
+        archivers = os.path.join(self.prog, "archivers.ini")
+        os.chmod(archivers, 0)
+        self.assertEqual(
+            (2, ["can't read archives file [%s]: Permission denied" % archivers,
+                 "exiting..."]), self.zavo_as_nobody("/r", "*.zip"))
+        self.assertTrue(os.path.exists(os.path.join(closed, "b.zip")))
 
 
 if __name__ == "__main__":

@@ -73,7 +73,8 @@ class StartupTest(ZavoCase):
             code, lines = self.zavo_as_nobody("*.*")
         else:
             code, lines = self.zavo("*.*")
-        self.assertEqual((2, ["can't load config file [%s]" % settings, "exiting..."]),
+        self.assertEqual((2, ["can't read config file [%s]: Permission denied"
+                              % settings, "exiting..."]),
                          (code, lines))
 
     def zavo_as_nobody(self, *params):

@@ -118,6 +118,7 @@ bool Converter::Start() {
       help_requested_ = true;
       return false;
     case OptionsStatus::kUsage:
+      if (!loaded.message.empty()) out_.Line(loaded.message);
       PrintUsage();
       return Fatal("");
     case OptionsStatus::kFatal:
@@ -165,6 +166,13 @@ bool Converter::LoadArchivers() {
   if (!FileExists(file)) {
     return Fatal("canot open archives file [" + file + "]");
   }
+  std::string data;
+  std::string why;
+  if (!ReadWholeFile(file, &data, &why)) {
+    // No definitions would convert nothing and call it done.
+    return Fatal("can't read archives file [" + file +
+                 "]: " + ErrorReason(why));
+  }
   archivers_.reset(new ArchiverList(runner_));
   // The archivers file is written back normalised only where this user may
   // change it: a system-wide file read by another user stays as it is, and
@@ -189,17 +197,28 @@ bool Converter::Run() {
   std::string top = WithBackslash(PathFolder(options_.file_mask));
   if (progress_ && progress_->live()) CountArchives();
   top_folder_ = top;
-  bool whole = options_.jobs > 1 && !options_.dry_run
-                   ? RunJobs(top, pattern)
-                   : ScanFolder(top, pattern, options_.recurse,
-                                [this](const std::string& path) {
-                                  return VisitFile(path);
-                                });
+  bool whole =
+      options_.jobs > 1 && !options_.dry_run
+          ? RunJobs(top, pattern)
+          : ScanFolder(
+                top, pattern, options_.recurse,
+                [this](const std::string& path) { return VisitFile(path); },
+                UnreadableFolderReport());
   // A stopped run writes back the lists too: the archives converted in the
   // folder have their new names already.
   if (!options_.dry_run) SaveFolderLists();
   folder_lock_.reset();
   return whole;
+}
+
+std::function<void(const std::string&, const std::string&)>
+Converter::UnreadableFolderReport() {
+  return [this](const std::string& folder, const std::string& why) {
+    if (!InShard(WithBackslash(folder) + "x")) return;
+    CommitPending();
+    sink_->Line("can't read folder [" + folder + "]: " + why);
+    ++failed_archives_;
+  };
 }
 
 bool Converter::InShard(const std::string& path) const {

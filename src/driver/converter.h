@@ -102,8 +102,16 @@ class Converter {
   };
   bool RunJobs(const std::string& top, const std::string& pattern);
   bool DispatchFile(const std::string& path);
+  // Shows and applies every pending item, so that a line of the scan's own
+  // keeps its place; on a stop the scan ends at its next file.
+  void CommitPending();
+  bool scan_stopped_ = false;
   // Shows and applies the oldest pending item, waiting for its job to end.
   bool CommitFront();
+  // Names a folder (of this run's shard) that the scan cannot read: it may
+  // hold archives, so the run has not done all it was asked and ends 1.
+  std::function<void(const std::string&, const std::string&)>
+  UnreadableFolderReport();
   bool CommitJob(JobItem* item);
   void EnterCommittedFolder(JobItem* item);
   void WorkerLoop();

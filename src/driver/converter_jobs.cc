@@ -94,16 +94,20 @@ bool Converter::RunJobs(const std::string& top, const std::string& pattern) {
               << std::endl;
     return ScanFolder(
         top, pattern, options_.recurse,
-        [this](const std::string& path) { return VisitFile(path); });
+        [this](const std::string& path) { return VisitFile(path); },
+        UnreadableFolderReport());
   }
   jobs_.reset(new Jobs);
   jobs_->tokens = std::move(tokens);
   for (int i = 0; i < options_.jobs; ++i) {
     jobs_->workers.emplace_back([this] { WorkerLoop(); });
   }
+  scan_stopped_ = false;
   bool whole = ScanFolder(
       top, pattern, options_.recurse,
-      [this](const std::string& path) { return DispatchFile(path); });
+      [this](const std::string& path) { return DispatchFile(path); },
+      UnreadableFolderReport());
+  if (scan_stopped_) whole = false;
   while (whole && !jobs_->pending.empty()) whole = CommitFront();
   if (!whole) StopJobs();
   {
@@ -116,7 +120,15 @@ bool Converter::RunJobs(const std::string& top, const std::string& pattern) {
   return whole;
 }
 
+void Converter::CommitPending() {
+  if (jobs_ == nullptr) return;
+  while (!scan_stopped_ && !jobs_->pending.empty()) {
+    if (!CommitFront()) scan_stopped_ = true;
+  }
+}
+
 bool Converter::DispatchFile(const std::string& path) {
+  if (scan_stopped_) return false;
   Jobs& jobs = *jobs_;
   std::string folder_key = ListText(WithBackslash(PathFolder(path)));
   if (folder_key != jobs.scanned_folder) {

@@ -442,8 +442,13 @@ TEST_F(ConverterTest, CommandLine) {
   EXPECT_FALSE(converter_->options().keep_time);
   EXPECT_TRUE(converter_->options().recurse);
   EXPECT_EQ(arc_ / "*.zip", converter_->options().file_mask);
-  EXPECT_EQ(kExitDone, RunZavo({"/x/a.zip"}));
+  // A folder that is not there is named, not passed over in silence.
+  out_.str("");
+  EXPECT_EQ(kExitSomeFailed, RunZavo({"/x/a.zip"}));
   EXPECT_EQ("/x/a.zip", converter_->options().file_mask);
+  EXPECT_EQ((std::vector<std::string>{
+                "can't read folder [/x]: No such file or directory"}),
+            Output());
 }
 
 }  // namespace

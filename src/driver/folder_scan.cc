@@ -3,28 +3,39 @@
 #include <algorithm>
 #include <vector>
 
+#include "fs/file_tree.h"
 #include "fs/work_names.h"
 #include "platform/file_system.h"
 #include "platform/os.h"
+#include "text/text_utils.h"
 
 namespace zavo {
 
 bool ScanFolder(const std::string& folder, const std::string& pattern,
                 bool recurse,
-                const std::function<bool(const std::string&)>& visit) {
+                const std::function<bool(const std::string&)>& visit,
+                const std::function<void(const std::string&,
+                                         const std::string&)>& unreadable) {
   // Names are taken before anything is converted, so the listing never
   // races with the archives and work folders made beside them.
   std::vector<std::string> files;
-  if (auto listing = ListFolderKinds(folder + pattern)) {
-    DirEntry entry;
-    while (listing->Next(&entry)) {
-      // A link is not followed: converting through it would replace the
-      // link with an archive and leave its target as it was.
-      if ((entry.attributes & (kAttrFolder | kAttrVolume | kAttrLink)) == 0) {
-        files.push_back(entry.name);
-      }
+  auto listing = ListFolderKinds(folder + pattern);
+  if (listing == nullptr) {
+    // Its subfolders cannot be listed either.
+    if (unreadable) {
+      unreadable(NoTrailingBackslash(folder), ErrorReason(LastSystemError()));
+    }
+    return true;
+  }
+  DirEntry entry;
+  while (listing->Next(&entry)) {
+    // A link is not followed: converting through it would replace the link
+    // with an archive and leave its target as it was.
+    if ((entry.attributes & (kAttrFolder | kAttrVolume | kAttrLink)) == 0) {
+      files.push_back(entry.name);
     }
   }
+  listing.reset();
   // Sorted, so that a run's order and its report do not depend on how the
   // file system happens to return names.
   std::sort(files.begin(), files.end());
@@ -45,7 +56,8 @@ bool ScanFolder(const std::string& folder, const std::string& pattern,
   }
   std::sort(folders.begin(), folders.end());
   for (const std::string& name : folders) {
-    if (!ScanFolder(folder + name + kPathSeparator, pattern, recurse, visit)) {
+    if (!ScanFolder(folder + name + kPathSeparator, pattern, recurse, visit,
+                    unreadable)) {
       return false;
     }
   }

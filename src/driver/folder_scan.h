@@ -13,11 +13,15 @@ namespace zavo {
 // separator) whose name matches `pattern`, sorted by name; links, folders
 // and volume labels are left out. With `recurse`, then scans each
 // subfolder, sorted by name, leaving out hidden folders (a leading '.') and
-// work folders. A folder that cannot be listed is passed over. Returns
-// false as soon as `visit` returns false (the run stops), else true.
-bool ScanFolder(const std::string& folder, const std::string& pattern,
-                bool recurse,
-                const std::function<bool(const std::string&)>& visit);
+// work folders. A folder that cannot be listed is passed over, and
+// `unreadable` (when given) is called with its path, without the final
+// separator, and the reason. Returns false as soon as `visit` returns false
+// (the run stops), else true.
+bool ScanFolder(
+    const std::string& folder, const std::string& pattern, bool recurse,
+    const std::function<bool(const std::string&)>& visit,
+    const std::function<void(const std::string&, const std::string&)>&
+        unreadable = nullptr);
 
 }  // namespace zavo
 

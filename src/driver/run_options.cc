@@ -122,6 +122,13 @@ OptionsResult LoadSettings(const std::string& program_folder, OutputSink* out,
     return Fatal("config file " + looked + " not found");
   }
   options->settings_file = settings;
+  std::string unread;
+  std::string why;
+  if (!ReadWholeFile(settings, &unread, &why)) {
+    // Another place's settings would not be the ones the user wrote.
+    return Fatal("can't read config file [" + settings +
+                 "]: " + ErrorReason(why));
+  }
   SettingsFile file;
   for (const char* key : kSettingKeys) file.AddKey(key);
   // SettingsFile::Load returns true on failure.
@@ -324,34 +331,46 @@ OptionsResult LoadRunOptions(const std::vector<std::string>& given,
                    "]: K/N with K from 1 to N, as in --shard 2/8");
     }
   }
+  // Switches are recognised wherever they stand; every other parameter is
+  // a mask, of which there must be one. Where "-" starts switches, a
+  // parameter equal to one is never a mask, and one that starts with "-"
+  // and is no switch of this program is a mistyped switch, not a file.
   std::size_t n = args.size() - 1;
-  if (n >= 1 && IsHelp(args[1])) return {OptionsStatus::kHelp, ""};
-  if (n == 0 || n > 4) return {OptionsStatus::kUsage, ""};
-  if (kShellExpandsWildcards) {
-    // A shell expands an unquoted mask into many names; converting only the
-    // last of them would look like success while ignoring the rest.
-    std::vector<std::string> masks;
-    for (std::size_t i = 1; i <= n; ++i) {
-      if (!IsAnySwitch(args[i])) masks.push_back(args[i]);
+  std::vector<std::string> masks;
+  std::vector<std::string> switches;
+  for (std::size_t i = 1; i <= n; ++i) {
+    if (IsHelp(args[i])) return {OptionsStatus::kHelp, ""};
+  }
+  for (std::size_t i = 1; i <= n; ++i) {
+    if (IsAnySwitch(args[i])) {
+      switches.push_back(args[i]);
+    } else if (kDashSwitches && !args[i].empty() && args[i][0] == '-') {
+      return {OptionsStatus::kUsage, "unknown switch [" + args[i] + "]"};
+    } else {
+      masks.push_back(args[i]);
     }
-    if (masks.size() > 1) {
-      std::string names;
-      for (const std::string& m : masks) names += " [" + m + "]";
-      return Fatal("more than one file mask:" + names +
-                   "; quote the mask so that the shell does not expand it,"
-                   " as in: zavo /r '/data/arc/*.*'");
-    }
+  }
+  if (masks.empty() || n > 4) return {OptionsStatus::kUsage, ""};
+  if (masks.size() > 1) {
+    // A shell expands an unquoted mask into many names; converting only one
+    // of them would look like success while ignoring the rest.
+    if (!kShellExpandsWildcards) return {OptionsStatus::kUsage, ""};
+    std::string names;
+    for (const std::string& m : masks) names += " [" + m + "]";
+    return Fatal("more than one file mask:" + names +
+                 "; quote the mask so that the shell does not expand it,"
+                 " as in: zavo /r '/data/arc/*.*'");
   }
   OptionsResult settings =
       LoadSettings(WithBackslash(PathFolder(args[0])), out, pause, options);
   if (settings.status != OptionsStatus::kReady) return settings;
 
-  for (std::size_t i = 1; i <= n; ++i) {
-    if (IsSwitch(args[i], 'R')) {
+  for (const std::string& parameter : switches) {
+    if (IsSwitch(parameter, 'R')) {
       options->recurse = true;
-    } else if (IsSwitch(args[i], 'N')) {
+    } else if (IsSwitch(parameter, 'N')) {
       options->nested = true;
-    } else if (IsSwitch(args[i], 'K')) {
+    } else if (IsSwitch(parameter, 'K')) {
       options->keep_time = false;
     }
   }
@@ -359,7 +378,7 @@ OptionsResult LoadRunOptions(const std::vector<std::string>& given,
   options->shard_index = shard_index;
   options->shard_count = shard_count;
   options->start_folder = start_folder;
-  std::string mask = args[n];
+  std::string mask = masks[0];
   if (PathFolder(mask).empty()) mask = WithBackslash(start_folder) + mask;
   options->file_mask = mask;
   if (!report.empty()) options->report_file = report;
@@ -367,10 +386,13 @@ OptionsResult LoadRunOptions(const std::vector<std::string>& given,
     options->report_file = FullPath(options->report_file, start_folder);
     options->report_parent = report_parent;
   }
-  options->nested_command.assign(args.begin(), args.end() - 1);
-  // A nested run converts an unpacked archive whole, whatever the shard,
-  // with this run's number of jobs; with more than one it draws them from
-  // this run's budget (JobTokens).
+  // A nested run gets the switches; its mask is the work folder's. It
+  // converts an unpacked archive whole, whatever the shard, with this run's
+  // number of jobs; with more than one it draws them from this run's budget
+  // (JobTokens).
+  options->nested_command.assign(1, args[0]);
+  options->nested_command.insert(options->nested_command.end(),
+                                 switches.begin(), switches.end());
   options->nested_command.push_back(kDashSwitches ? kJobsSwitch : "/j:");
   if (kDashSwitches) {
     options->nested_command.push_back(std::to_string(options->jobs));

@@ -49,7 +49,7 @@ struct RunOptions {
   // it converts, as the parent run named it (--report-parent).
   std::string report_parent;
   // The command line of a nested run, without its mask: the program's path
-  // and every parameter before the last, the report given as a full path.
+  // and the switches, the report given as a full path.
   std::vector<std::string> nested_command;
   // The setting lists; on Win32 upper-cased, as names ignore case there.
   SortedTextList list_file_names;
@@ -62,13 +62,14 @@ struct RunOptions {
 enum class OptionsStatus {
   kReady,  // the options hold the run's settings
   kHelp,   // the usage was asked for: print it and stop, all done
-  kUsage,  // wrong number of parameters: print the usage and stop, fatal
+  kUsage,  // wrong parameters: print the message (if any), the usage, and
+           // stop, fatal
   kFatal,  // a fatal stop; the message says why
 };
 
 struct OptionsResult {
   OptionsStatus status = OptionsStatus::kReady;
-  std::string message;  // for kFatal
+  std::string message;  // for kFatal; for kUsage, what was wrong
 };
 
 // Reads the command line `args` (args[0] is the program's full path) and

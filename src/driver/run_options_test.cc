@@ -59,12 +59,35 @@ TEST_F(RunOptionsTest, StatusOfEachCommandLine) {
       {{kHelpWords[0], "*.zip"}, OptionsStatus::kHelp},
       {{"/r", dash, "/n", "*.zip"}, OptionsStatus::kReady},
       {{"a.zip", "b.zip"},
-       kShellExpandsWildcards ? OptionsStatus::kFatal : OptionsStatus::kReady},
+       kShellExpandsWildcards ? OptionsStatus::kFatal : OptionsStatus::kUsage},
+      // Switches stand anywhere; a switch is never the mask.
+      {{"*.zip", "/r"}, OptionsStatus::kReady},
+      {{"/R", "*.zip", "/n"}, OptionsStatus::kReady},
+      {{"*.zip", kHelpWords[0]}, OptionsStatus::kHelp},
+      {{"/r"}, OptionsStatus::kUsage},
+      {{dash}, OptionsStatus::kUsage},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(c.status, Load(c.params).status) << c.params.size();
+    std::string line;
+    for (const std::string& p : c.params) line += " " + p;
+    EXPECT_EQ(c.status, Load(c.params).status) << line;
   }
   EXPECT_TRUE(out_.lines.empty());
+
+  OptionsResult r = Load({"-v", "*.zip"});
+  if (kDashSwitches) {
+    EXPECT_EQ(OptionsStatus::kUsage, r.status);
+    EXPECT_EQ("unknown switch [-v]", r.message);
+  } else {
+    // Where switches start with "/", "-v" is a name.
+    EXPECT_EQ(OptionsStatus::kUsage, r.status);
+    EXPECT_EQ("", r.message);
+  }
+  ASSERT_EQ(OptionsStatus::kReady, Load({"*.zip", "/k", dash}).status);
+  EXPECT_EQ(dir_ / "*.zip", options_.file_mask);
+  EXPECT_TRUE(options_.recurse);
+  std::vector<std::string> nested = {dir_ / "zavo", "/k", dash};
+  EXPECT_EQ(nested, options_.nested_command);
 }
 
 TEST_F(RunOptionsTest, SwitchesOverrideSettingsAndTheMaskIsCompleted) {

@@ -290,9 +290,17 @@ bool ReadWholeFile(const std::string& path, std::string* data,
     if (got < sizeof(buffer)) break;
   }
   bool ok = !std::ferror(in);
+  int read_error = errno;
   std::fclose(in);
-  if (!ok) return SetError(error, "read(" + path + ") failed");
+  if (!ok) {
+    return SetError(error, "read(" + path + "): " + std::strerror(read_error));
+  }
   return true;
+}
+
+std::string ErrorReason(const std::string& error) {
+  std::size_t at = error.rfind("): ");
+  return at == std::string::npos ? error : error.substr(at + 3);
 }
 
 }  // namespace zavo

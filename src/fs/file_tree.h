@@ -65,6 +65,11 @@ bool ReplaceFileContents(const std::string& path, const std::string& data,
 bool ReadWholeFile(const std::string& path, std::string* data,
                    std::string* error = nullptr);
 
+// The reason in an error text of this layer or the platform's: what follows
+// the call and its path ("open(/x): Permission denied" gives "Permission
+// denied"); the whole text when it has no such form.
+std::string ErrorReason(const std::string& error);
+
 }  // namespace zavo
 
 #endif  // ZAVO_FS_FILE_TREE_H_
