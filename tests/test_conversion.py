@@ -171,8 +171,13 @@ class ConversionTest(ZavoCase):
     def test_no_match_prints_only_the_banner(self):
         code, lines = self.zavo("*.none")
         self.assertEqual((0, []), (code, lines))
-        code, lines = self.zavo(os.path.join(self.arc, "missing", "*.*"))
-        self.assertEqual((0, []), (code, lines))
+        # A folder that is not there is named: a mistyped folder is not an
+        # empty one.
+        missing = os.path.join(self.arc, "missing")
+        code, lines = self.zavo(os.path.join(missing, "*.*"))
+        self.assertEqual(
+            (1, ["can't read folder [%s]: No such file or directory" % missing]),
+            (code, lines))
 
 
 if __name__ == "__main__":

@@ -172,11 +172,13 @@ class DiskFullTest(ReliabilityCase):
         self.write_settings("KeepTime yes\nAddFile %s/*.nfo\n" % add)
         self.add_zip("a.zip")
         code, lines = self.run_zavo("a.zip", **self.limit(512 << 10))
-        # A file that could not be added whole is not added at all: the new
-        # archive holds exactly the old one's members.
-        self.assertEqual({"a.zip": "converted"},
+        # A file that could not be added whole fails the archive, which
+        # stays as it was.
+        self.assertEqual({"a.zip": "kept"},
                          self.assertNothingLost(extra=self.extras))
-        self.assertEqual((0, "[a.zip] -> [a.7z] done!"), (code, lines[-1]))
+        self.assertEqual(
+            (1, "adding mistake on [%s/a.zip]. next archive!" % self.arc),
+            (code, lines[-1]))
 
 
 class FileSizeLimitTest(DiskFullTest):
