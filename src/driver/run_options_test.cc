@@ -86,8 +86,7 @@ TEST_F(RunOptionsTest, StatusOfEachCommandLine) {
   ASSERT_EQ(OptionsStatus::kReady, Load({"*.zip", "/k", dash}).status);
   EXPECT_EQ(dir_ / "*.zip", options_.file_mask);
   EXPECT_TRUE(options_.recurse);
-  std::vector<std::string> nested = {dir_ / "zavo", "/k", dash};
-  EXPECT_EQ(nested, options_.nested_command);
+  EXPECT_EQ(WithJobs({dir_ / "zavo", "/k", dash}, 1), options_.nested_command);
 }
 
 TEST_F(RunOptionsTest, SwitchesOverrideSettingsAndTheMaskIsCompleted) {
