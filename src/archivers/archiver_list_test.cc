@@ -93,8 +93,8 @@ TEST_F(ArchiverCommandTest, DefinitionsComeFromTheFileWhichIsNormalised) {
       << "[7z]\r\nextension = 7z\r\nadd=pk a @ArcName\r\n[zip]\r\n"
          "ident=0,504B\r\nextract=unpk x @ArcName\r\ntest=unpk t @ArcName\r\n";
   ArchiverList list(&runner_);
-  list.AddDefinitionsFromFile(path);
-  list.AddDefinitionsFromFile(folder_ + "missing.ini");
+  EXPECT_TRUE(list.AddDefinitionsFromFile(path).empty());
+  EXPECT_TRUE(list.AddDefinitionsFromFile(folder_ + "missing.ini").empty());
 
   ASSERT_EQ(2u, list.size());
   EXPECT_EQ("7z", list.definition(0).extension());
