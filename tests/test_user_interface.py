@@ -160,6 +160,18 @@ class UserInterfaceTest(ZavoCase):
         self.assertRegex(err.decode(), r"^summary: 0 converted, 0 failed, 0 left "
                                        r"alone; 0 bytes before, 0 after; \d+\.\d s\n$")
 
+    def test_status_line_with_jobs(self):
+        self.write_settings("KeepTime yes\nJobs 2\n")
+        for i in range(3):
+            self.archives.make("zip", os.path.join(self.arc, "a%d.zip" % i))
+        code, out, terminal = self.run_on_terminal("*.zip")
+        self.assertEqual(0, code)
+        self.assertEqual(3, out.count(b"] done!\n"))
+        text = terminal.decode()
+        self.assertIn("0/3 archives, 0 B of ", text)
+        self.assertRegex(text, r"2/3 archives, .*: a2.zip")
+        self.assertRegex(text, r"\rsummary: 3 converted, 0 failed, 0 left alone; ")
+
 
 if __name__ == "__main__":
     unittest.main()

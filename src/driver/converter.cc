@@ -127,17 +127,18 @@ bool Converter::Start() {
       break;
   }
   if (err_ != nullptr && !options_.dry_run) {
-    // Jobs that run at once have no one archive to show on a status line:
-    // the run only counts, for the summary.
-    progress_.reset(
-        new RunProgress(*err_, err_is_terminal_ && options_.jobs == 1));
+    progress_.reset(new RunProgress(*err_, err_is_terminal_));
     if (progress_->live()) {
       // The status line is erased for every line of the run's own and for
-      // nested runs, and brought up to date after every command.
+      // nested runs. With one job it is brought up to date after every
+      // command; jobs run their commands on threads of their own, so there
+      // it follows the archives as their turn comes.
       progress_sink_.reset(new ProgressSink(&out_, progress_.get()));
-      progress_runner_.reset(new ProgressRunner(runner_, progress_.get()));
       sink_ = progress_sink_.get();
-      runner_ = progress_runner_.get();
+      if (options_.jobs == 1) {
+        progress_runner_.reset(new ProgressRunner(runner_, progress_.get()));
+        runner_ = progress_runner_.get();
+      }
     }
   }
   if (!LoadArchivers()) return false;

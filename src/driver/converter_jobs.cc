@@ -231,6 +231,9 @@ bool Converter::CommitJob(JobItem* job) {
   // An archive made earlier in this folder is not converted again (see
   // VisitFile): its job ends without a trace.
   bool again = done_archives_.Contains(ListText(job->path));
+  // The archive whose turn it is shows on the status line while it is
+  // waited for; its size is the job's to read.
+  if (progress_) progress_->Begin(job->path, -1);
   {
     std::unique_lock<std::mutex> lock(jobs.mutex);
     job->turn = true;
@@ -239,6 +242,7 @@ bool Converter::CommitJob(JobItem* job) {
     jobs.changed.wait(lock, [job] { return job->finished; });
   }
   if (again || !job->recognised) return true;
+  if (progress_) progress_->Hide();
   if (!job->output->CopyTo(stream_) || !job->errors->CopyTo(std::cerr)) {
     std::cerr << "can't read back the output collected for [" << job->path
               << "]" << std::endl;
