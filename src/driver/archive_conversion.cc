@@ -7,6 +7,7 @@
 #include "fs/file_tree.h"
 #include "fs/tree_compare.h"
 #include "fs/work_names.h"
+#include "platform/dir_handle.h"
 #include "platform/file_system.h"
 #include "platform/os.h"
 #include "text/text_utils.h"
@@ -231,28 +232,39 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
 bool ArchiveConversion::Verify(const std::string& packed,
                                std::string* difference) {
   std::string archive_folder = WithBackslash(PathFolder(candidate_));
-  std::string folder;
-  // The name is drawn free; made private, it is ours alone or not made.
-  for (int tries = 0; tries < 100 && folder.empty(); ++tries) {
-    std::string name = archive_folder + WorkFolderName(archive_folder);
-    if (MakePrivateFolder(NoTrailingBackslash(name))) folder = name;
+  HeldFolder parent, held;
+  std::string name;
+  if (HeldFolder::Open(archive_folder, &parent)) {
+    // A name drawn free may be taken the moment after; made exclusively
+    // and private, the folder is ours alone or not made at all.
+    for (int tries = 0; tries < 100; ++tries) {
+      bool exists = false;
+      std::string drawn = NoTrailingBackslash(WorkFolderName(archive_folder));
+      if (parent.NewFolder(drawn, 0700, &held, &exists)) {
+        name = drawn;
+        break;
+      }
+      if (!exists) break;
+    }
   }
-  if (folder.empty()) {
+  if (name.empty()) {
     *difference =
-        "no folder to unpack the new archive into: " + LastSystemError();
+        "no folder to unpack the new archive into: " + LastHandleError();
     return false;
   }
   ArchiverDefinition& target = archivers_->definition(0);
   target.SetArchiveName(packed);
-  unsigned char extracted = target.Extract(folder, runner_);
+  unsigned char extracted = target.Extract(archive_folder + name, runner_);
   bool same = false;
   if (extracted != 0) {
     *difference =
         "the new archive does not unpack (result " + IntToText(extracted) + ")";
   } else {
-    same = CompareTrees(work_folder_, folder, PathFileName(packed), difference);
+    same = CompareTrees(work_folder_, archive_folder + name,
+                        PathFileName(packed), difference);
   }
-  RemoveTree(NoTrailingBackslash(folder), true);
+  held.Close();
+  parent.RemoveTree(name);
   return same;
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/dir_handle.h"
 #include "platform/file_system.h"
 #include "text/text_utils.h"
 
@@ -15,16 +16,20 @@ namespace {
 
 constexpr std::size_t kPiece = 1 << 16;
 
-const char* KindName(EntryKind kind) {
+using Kind = EntryStatus::Kind;
+
+const char* KindName(Kind kind) {
   switch (kind) {
-    case EntryKind::kFile:
+    case Kind::kFile:
       return "a file";
-    case EntryKind::kFolder:
+    case Kind::kFolder:
       return "a folder";
-    case EntryKind::kLink:
+    case Kind::kLink:
       return "a link";
-    case EntryKind::kOther:
-      return "a special file";
+    case Kind::kOther:
+      return "a pipe, device or socket";
+    case Kind::kMissing:
+      return "gone";
   }
   return "";
 }
@@ -36,31 +41,44 @@ std::string Octal(std::uint32_t mode) {
 }
 
 // Fills buffer as far as the file allows: fewer bytes only at its end.
-std::int64_t ReadPiece(FileReader* reader, char* buffer, std::size_t size) {
+long long ReadPiece(HeldFile* file, char* buffer, std::size_t size) {
   std::size_t filled = 0;
   while (filled < size) {
-    std::int64_t got = reader->Read(buffer + filled, size - filled);
+    long long got = file->Read(buffer + filled, size - filled);
     if (got < 0) return -1;
     if (got == 0) break;
     filled += static_cast<std::size_t>(got);
   }
-  return static_cast<std::int64_t>(filled);
+  return static_cast<long long>(filled);
 }
 
+// One entry of a folder as the comparison needs it.
+struct Entry {
+  std::string name;
+  bool read_only = false;  // the listing's attribute: Win32's permission
+};
+
+// The comparison walks both trees at once, each folder held open and every
+// entry looked at relative to it, never through a link: a name swapped
+// meanwhile leads nowhere outside the two trees.
 class TreeComparison {
  public:
-  TreeComparison(const std::string& expected, const std::string& actual,
-                 const std::string& skip_name)
-      : expected_(WithBackslash(expected)),
-        actual_(WithBackslash(actual)),
-        skip_name_(skip_name),
-        piece_a_(kPiece),
-        piece_b_(kPiece) {}
+  explicit TreeComparison(const std::string& skip_name)
+      : skip_name_(skip_name), piece_a_(kPiece), piece_b_(kPiece) {}
 
-  bool Run(std::string* difference) {
-    if (CompareFolder(std::string())) return true;
-    *difference = difference_;
-    return false;
+  bool Run(const std::string& expected, const std::string& actual,
+           std::string* difference) {
+    HeldFolder want, got;
+    bool same;
+    if (!HeldFolder::Open(expected, &want)) {
+      same = Differ(".", "cannot be opened in the work folder");
+    } else if (!HeldFolder::Open(actual, &got)) {
+      same = Differ(".", "cannot be opened in the new archive");
+    } else {
+      same = CompareFolder(want, got, std::string());
+    }
+    if (!same) *difference = difference_;
+    return same;
   }
 
  private:
@@ -69,62 +87,63 @@ class TreeComparison {
     return false;
   }
 
-  // The sorted names of one folder; false when it cannot be listed.
-  bool Names(const std::string& folder, bool top,
-             std::vector<std::string>* names) {
-    auto listing = ListFolder(folder + "*.*");
-    if (listing == nullptr) return false;
-    DirEntry entry;
-    while (listing->Next(&entry)) {
-      if (top && !skip_name_.empty() && entry.name == skip_name_) continue;
-      names->push_back(entry.name);
+  // The sorted entries of a held folder; false when it cannot be listed.
+  bool Entries(const HeldFolder& folder, bool top, std::vector<Entry>* out) {
+    std::vector<DirEntry> listed;
+    if (!folder.List(&listed)) return false;
+    for (const DirEntry& e : listed) {
+      if (top && !skip_name_.empty() && e.name == skip_name_) continue;
+      out->push_back({e.name, (e.attributes & kAttrReadOnly) != 0});
     }
-    std::sort(names->begin(), names->end());
+    std::sort(out->begin(), out->end(),
+              [](const Entry& a, const Entry& b) { return a.name < b.name; });
     return true;
   }
 
-  bool CompareFolder(const std::string& rel_folder) {
-    std::vector<std::string> expected_names, actual_names;
+  bool CompareFolder(const HeldFolder& want, const HeldFolder& got,
+                     const std::string& rel_folder) {
+    std::vector<Entry> expected, actual;
     const std::string shown =
         rel_folder.empty() ? "." : NoTrailingBackslash(rel_folder);
-    if (!Names(expected_ + rel_folder, rel_folder.empty(), &expected_names)) {
+    if (!Entries(want, rel_folder.empty(), &expected)) {
       return Differ(shown, "cannot be listed in the work folder");
     }
-    if (!Names(actual_ + rel_folder, false, &actual_names)) {
+    if (!Entries(got, false, &actual)) {
       return Differ(shown, "cannot be listed in the new archive");
     }
     std::size_t i = 0, j = 0;
-    while (i < expected_names.size() || j < actual_names.size()) {
-      if (j == actual_names.size() ||
-          (i < expected_names.size() && expected_names[i] < actual_names[j])) {
-        return Differ(rel_folder + expected_names[i],
+    while (i < expected.size() || j < actual.size()) {
+      if (j == actual.size() ||
+          (i < expected.size() && expected[i].name < actual[j].name)) {
+        return Differ(rel_folder + expected[i].name,
                       "is missing from the new archive");
       }
-      if (i == expected_names.size() || actual_names[j] < expected_names[i]) {
-        return Differ(rel_folder + actual_names[j],
+      if (i == expected.size() || actual[j].name < expected[i].name) {
+        return Differ(rel_folder + actual[j].name,
                       "is in the new archive but not in the work folder");
       }
-      if (!CompareEntry(rel_folder + expected_names[i])) return false;
+      if (!CompareEntry(want, got, expected[i], actual[j], rel_folder)) {
+        return false;
+      }
       ++i;
       ++j;
     }
     return true;
   }
 
-  bool CompareEntry(const std::string& rel) {
-    EntryFacts want, got;
-    if (!GetEntryFacts(expected_ + rel, &want)) {
+  bool CompareEntry(const HeldFolder& want_folder, const HeldFolder& got_folder,
+                    const Entry& want_entry, const Entry& got_entry,
+                    const std::string& rel_folder) {
+    const std::string& name = want_entry.name;
+    const std::string rel = rel_folder + name;
+    EntryStatus want, got;
+    if (!want_folder.Status(name, &want) || want.kind == Kind::kMissing) {
       return Differ(rel, "cannot be read in the work folder");
     }
-    if (!GetEntryFacts(actual_ + rel, &got)) {
+    if (!got_folder.Status(name, &got) || got.kind == Kind::kMissing) {
       return Differ(rel, "cannot be read in the new archive");
     }
-    if (want.kind != got.kind) {
-      return Differ(rel, std::string("is ") + KindName(want.kind) +
-                             " in the work folder but " + KindName(got.kind) +
-                             " in the new archive");
-    }
-    if (want.kind == EntryKind::kOther) {
+    if (want.kind == Kind::kOther) {
       // A pipe, device or socket has no bytes to compare, and what a
       // target makes of one (an empty file, a device with other numbers)
       // cannot be told from here: nothing vouches for it.
@@ -132,47 +151,81 @@ class TreeComparison {
                     "is a pipe, device or socket, which cannot be "
                     "verified");
     }
-    // A link's own mode means nothing on POSIX and is not kept anywhere.
-    if (want.kind != EntryKind::kLink && want.permissions != got.permissions) {
-      return Differ(rel, "differs in its permission bits (" +
-                             Octal(want.permissions) + ", " +
-                             Octal(got.permissions) + " in the new archive)");
+    if (want.kind != got.kind) {
+      return Differ(rel, std::string("is ") + KindName(want.kind) +
+                             " in the work folder but " + KindName(got.kind) +
+                             " in the new archive");
+    }
+    // A link's own mode means nothing on POSIX and is kept nowhere.
+    if (want.kind != Kind::kLink) {
+      if (want.mode != got.mode) {
+        return Differ(rel, "differs in its permission bits (" +
+                               Octal(want.mode) + ", " + Octal(got.mode) +
+                               " in the new archive)");
+      }
+      if (want_entry.read_only != got_entry.read_only) {
+        return Differ(rel, want_entry.read_only
+                               ? "is read-only in the work folder only"
+                               : "is read-only in the new archive only");
+      }
     }
     switch (want.kind) {
-      case EntryKind::kFile:
-        if (want.size != got.size) {
-          return Differ(rel, "differs in its size (" +
-                                 std::to_string(want.size) + " bytes, " +
-                                 std::to_string(got.size) +
-                                 " in the new archive)");
+      case Kind::kFile:
+        return CompareFiles(want_folder, got_folder, name, rel);
+      case Kind::kLink: {
+        std::string want_target, got_target;
+        if (!want_folder.ReadLink(name, &want_target)) {
+          return Differ(rel, "cannot be read in the work folder");
         }
-        return CompareBytes(rel);
-      case EntryKind::kLink:
-        if (want.link_target != got.link_target) {
-          return Differ(rel, "differs in its link target ([" +
-                                 want.link_target + "], [" + got.link_target +
-                                 "] in the new archive)");
+        if (!got_folder.ReadLink(name, &got_target)) {
+          return Differ(rel, "cannot be read in the new archive");
+        }
+        if (want_target != got_target) {
+          return Differ(rel, "differs in its link target ([" + want_target +
+                                 "], [" + got_target + "] in the new archive)");
         }
         return true;
-      case EntryKind::kFolder:
-        return CompareFolder(WithBackslash(rel));
-      case EntryKind::kOther:
+      }
+      case Kind::kFolder: {
+        HeldFolder want_sub, got_sub;
+        if (!want_folder.OpenFolder(name, &want_sub)) {
+          return Differ(rel, "cannot be opened in the work folder");
+        }
+        if (!got_folder.OpenFolder(name, &got_sub)) {
+          return Differ(rel, "cannot be opened in the new archive");
+        }
+        return CompareFolder(want_sub, got_sub, WithBackslash(rel));
+      }
+      case Kind::kOther:
+      case Kind::kMissing:
         break;
     }
     return true;
   }
 
-  bool CompareBytes(const std::string& rel) {
-    FileReader want, got;
-    if (!want.Open(expected_ + rel)) {
+  bool CompareFiles(const HeldFolder& want_folder, const HeldFolder& got_folder,
+                    const std::string& name, const std::string& rel) {
+    HeldFile want, got;
+    EntryStatus want_status, got_status;
+    // The open files are checked, not the names again: a file swapped for
+    // a pipe meanwhile is opened without blocking and refused here.
+    if (!want_folder.OpenFile(name, &want) || !want.Status(&want_status) ||
+        want_status.kind != Kind::kFile) {
       return Differ(rel, "cannot be read in the work folder");
     }
-    if (!got.Open(actual_ + rel)) {
+    if (!got_folder.OpenFile(name, &got) || !got.Status(&got_status) ||
+        got_status.kind != Kind::kFile) {
       return Differ(rel, "cannot be read in the new archive");
     }
+    if (want_status.size != got_status.size) {
+      return Differ(rel, "differs in its size (" +
+                             std::to_string(want_status.size) + " bytes, " +
+                             std::to_string(got_status.size) +
+                             " in the new archive)");
+    }
     for (;;) {
-      std::int64_t a = ReadPiece(&want, piece_a_.data(), kPiece);
-      std::int64_t b = ReadPiece(&got, piece_b_.data(), kPiece);
+      long long a = ReadPiece(&want, piece_a_.data(), kPiece);
+      long long b = ReadPiece(&got, piece_b_.data(), kPiece);
       if (a < 0) return Differ(rel, "cannot be read in the work folder");
       if (b < 0) return Differ(rel, "cannot be read in the new archive");
       if (a != b || !std::equal(piece_a_.begin(), piece_a_.begin() + a,
@@ -183,8 +236,6 @@ class TreeComparison {
     }
   }
 
-  const std::string expected_;
-  const std::string actual_;
   const std::string skip_name_;
   std::vector<char> piece_a_;
   std::vector<char> piece_b_;
@@ -195,8 +246,8 @@ class TreeComparison {
 
 bool CompareTrees(const std::string& expected, const std::string& actual,
                   const std::string& skip_name, std::string* difference) {
-  TreeComparison comparison(expected, actual, skip_name);
-  return comparison.Run(difference);
+  TreeComparison comparison(skip_name);
+  return comparison.Run(expected, actual, difference);
 }
 
 }  // namespace zavo

@@ -100,7 +100,7 @@ TEST(TreeCompareTest, SkipsTheNamedTopEntryAndRefusesSpecialFiles) {
   EXPECT_EQ("[pipe] is a pipe, device or socket, which cannot be verified",
             difference);
   EXPECT_FALSE(CompareTrees(dir / "missing", dir / "got", "", &difference));
-  EXPECT_EQ("[.] cannot be listed in the work folder", difference);
+  EXPECT_EQ("[.] cannot be opened in the work folder", difference);
 }
 
 }  // namespace

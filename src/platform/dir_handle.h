@@ -132,6 +132,10 @@ class HeldFolder {
   // The status of the entry `name`, not following a link. True with kind
   // kMissing when there is no such entry; false on other errors.
   bool Status(const std::string& name, EntryStatus* status) const;
+  // The target the link `name` holds, exactly as stored. False when it is
+  // no link or cannot be read. Win32 does not read link targets: true with
+  // an empty target.
+  bool ReadLink(const std::string& name, std::string* target) const;
   // The status of the held folder itself.
   bool SelfStatus(EntryStatus* status) const;
   // Sets the held folder's own permission bits exactly.

@@ -453,6 +453,25 @@ bool HeldFolder::Status(const std::string& name, EntryStatus* status) const {
   return true;
 }
 
+bool HeldFolder::ReadLink(const std::string& name, std::string* target) const {
+  if (!IsPlainName(name)) {
+    errno = EINVAL;
+    return Fail("readlinkat", path_ + name);
+  }
+  // A target may be longer than any size told beforehand: grow until the
+  // whole of it fits.
+  std::string buffer(256, '\0');
+  for (;;) {
+    ssize_t n = readlinkat(fd_, name.c_str(), &buffer[0], buffer.size());
+    if (n < 0) return Fail("readlinkat", path_ + name);
+    if (static_cast<std::size_t>(n) < buffer.size()) {
+      target->assign(buffer, 0, static_cast<std::size_t>(n));
+      return true;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
 bool HeldFolder::SelfStatus(EntryStatus* status) const {
   struct stat st;
   if (fstat(fd_, &st) != 0) return Fail("fstat", path_);

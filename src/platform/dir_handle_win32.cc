@@ -263,6 +263,15 @@ bool HeldFolder::Status(const std::string& name, EntryStatus* status) const {
   return true;
 }
 
+bool HeldFolder::ReadLink(const std::string& name, std::string* target) const {
+  EntryStatus status;
+  if (!Status(name, &status) || status.kind != EntryStatus::Kind::kLink) {
+    return Fail("ReadLink", path_ + name);
+  }
+  target->clear();
+  return true;
+}
+
 bool HeldFolder::SelfStatus(EntryStatus* status) const {
   *status = EntryStatus();
   FileAttributes a;

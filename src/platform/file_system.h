@@ -113,54 +113,6 @@ bool EraseFile(const std::string& path);
 bool RenameFile(const std::string& source, const std::string& destination,
                 bool* cross_device);
 
-// What a comparison of two trees needs to know of one entry, read without
-// following a final link.
-enum class EntryKind { kFile, kFolder, kLink, kOther };
-struct EntryFacts {
-  EntryKind kind = EntryKind::kOther;
-  std::int64_t size = 0;  // of a file
-  // POSIX: the mode's permission bits (07777). Win32: 0444 for a read-only
-  // entry, else 0666.
-  std::uint32_t permissions = 0;
-  // The target of a link as stored in it; empty where the platform does
-  // not read it (Win32).
-  std::string link_target;
-};
-
-// Reads the facts of path. Returns false when the entry does not exist or
-// cannot be queried.
-bool GetEntryFacts(const std::string& path, EntryFacts* facts);
-
-// A regular file opened for reading. Opening never goes through a link at
-// the end of the path and never opens a pipe or a device, so a name swapped
-// for one of those meanwhile fails instead of blocking or reading elsewhere.
-class FileReader {
- public:
-  FileReader() = default;
-  ~FileReader();
-  FileReader(const FileReader&) = delete;
-  FileReader& operator=(const FileReader&) = delete;
-
-  // False, with LastSystemError saying why, when path is not a regular file
-  // or cannot be opened.
-  bool Open(const std::string& path);
-  // Reads up to `size` bytes into buffer: the count read, 0 at the end of
-  // the file, -1 on a failure (LastSystemError says which).
-  std::int64_t Read(char* buffer, std::size_t size);
-
- private:
-#ifdef _WIN32
-  void* handle_ = nullptr;
-#else
-  int fd_ = -1;
-#endif
-  std::string path_;
-};
-
-// Creates one folder that only its owner may enter (POSIX mode 0700); false
-// when it could not be made, also when the name is taken.
-bool MakePrivateFolder(const std::string& path);
-
 // Whether path names a root ("/" on POSIX, "C:\" or "\" on Win32).
 bool IsRootFolder(const std::string& path);
 
