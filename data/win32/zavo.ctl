@@ -11,6 +11,9 @@ KeepTime yes
 StopOnError no
 ; Let the new archive replace a file that already has its name.
 KillExist no
+; Unpack every new archive again and compare it with what was packed; a
+; difference keeps the old archive ("verifying mistake").
+Verify yes
 ; How many archives are converted at once; 0 is one per processor (-j N).
 Jobs 0
 
