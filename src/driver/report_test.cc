@@ -44,26 +44,17 @@ TEST(ReportFormatTest, FailedRecordHasEveryFieldOnOneLine) {
   r.seconds = 1.23456;
   std::string line = FormatRecord(r, "2026-01-02T03:04:05.006Z", "");
   ASSERT_EQ(line.size() - 1, line.find('\n'));
-  Json o = Json::parse(line);
-  EXPECT_EQ("archive", o["type"]);
-  EXPECT_EQ("2026-01-02T03:04:05.006Z", o["time"]);
-  EXPECT_EQ(r.old_path, o["old"]);
-  EXPECT_EQ("zip", o["definition"]);
-  EXPECT_TRUE(o["new"].is_null());
-  EXPECT_EQ("failed", o["status"]);
-  EXPECT_EQ("packing", o["step"]);
-  EXPECT_TRUE(o["reason"].is_null());
-  EXPECT_EQ(r.message, o["message"]);
-  EXPECT_EQ(1234, o["old_size"]);
-  EXPECT_TRUE(o["new_size"].is_null());
-  EXPECT_EQ(r.old_sha256, o["old_sha256"]);
-  EXPECT_TRUE(o["new_sha256"].is_null());
-  EXPECT_EQ((Json{{"files", 3}, {"folders", 1}, {"links", 0}}), o["unpacked"]);
-  EXPECT_EQ(false, o["tested"]);
-  EXPECT_EQ(false, o["verified"]);
-  EXPECT_DOUBLE_EQ(1.235, o["seconds"].get<double>());
-  EXPECT_TRUE(o["nested"].is_null());
-  EXPECT_FALSE(o.contains("parent"));
+  // Every field, in this order, and no "parent" outside a nested run.
+  EXPECT_EQ(nlohmann::ordered_json::parse(
+                R"({"type":"archive","time":"2026-01-02T03:04:05.006Z",
+      "old":"/arc/two\nlines.zip","definition":"zip","new":null,
+      "status":"failed","step":"packing","reason":null,
+      "message":"packing mistake on [/arc/two\nlines.zip]. next archive!",
+      "old_size":1234,"new_size":null,"old_sha256":")" +
+                r.old_sha256 + R"(","new_sha256":null,
+      "unpacked":{"files":3,"folders":1,"links":0},"tested":false,
+      "verified":false,"seconds":1.235,"nested":null})"),
+            nlohmann::ordered_json::parse(line));
 }
 
 TEST(ReportFormatTest, LeftAndNestedRecords) {
@@ -127,22 +118,11 @@ TEST(ReportFormatTest, BytesThatAreNotUtf8KeepTheirExactValueInBase64) {
 
 TEST(ReportFormatTest, TotalsAndTimestamp) {
   ReportTotals t;
-  t.converted = 2;
-  t.failed = 1;
-  t.left = 3;
-  t.bytes_before = 5000000000;
-  t.bytes_after = 4000000000;
+  t.bytes_before = 5000000000;  // past 32 bits
   Json o = Json::parse(FormatTotals(t, 1, 2.5, "t", ""));
-  EXPECT_EQ((Json{{"type", "totals"},
-                  {"time", "t"},
-                  {"converted", 2},
-                  {"failed", 1},
-                  {"left", 3},
-                  {"bytes_before", 5000000000},
-                  {"bytes_after", 4000000000},
-                  {"seconds", 2.5},
-                  {"exit_code", 1}}),
-            o);
+  EXPECT_EQ("totals", o["type"]);
+  EXPECT_EQ(5000000000, o["bytes_before"]);
+  EXPECT_EQ(1, o["exit_code"]);
   o = Json::parse(FormatTotals(t, 0, 0, "t", "/p.zip"));
   EXPECT_EQ("nested_totals", o["type"]);
   EXPECT_EQ("/p.zip", o["parent"]);
