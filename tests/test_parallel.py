@@ -170,6 +170,43 @@ exec bsdtar -xf "$1"
         self.assertEqual(1, sum(busy in o for o in outs), outs)
         self.assertEqual(4, sum(o.count("done!") for o in outs))
 
+    def test_nested_runs_share_the_budget(self):
+        # Every extraction, outer or nested, counts itself while it runs.
+        running = os.path.join(self.scratch, "running")
+        os.makedirs(running)
+        most = os.path.join(self.scratch, "most")
+        self.make_fake_archiver("countx", """
+touch "%s/$$"
+ls "%s" | wc -l >> "%s"
+sleep 0.3
+rm -f "%s/$$"
+exec bsdtar -x -f "$1" </dev/null
+""" % (running, running, most, running))
+        with open(os.path.join(self.prog, "archivers.ini")) as f:
+            text = f.read()
+        text = re.sub(r"(?m)^extract=bsdtar.*$",
+                      "extract=%s @ArcName" % os.path.join(self.prog, "countx"),
+                      text)
+        self.write_archivers(text)
+        self.write_settings("Nested yes\n")
+        inner = {}
+        for i in range(3):
+            path = self.archives.make("zip", os.path.join(
+                self.scratch, "i%d.zip" % i), {"f%d" % i: b"%d" % i})
+            with open(path, "rb") as f:
+                inner["i%d.zip" % i] = f.read()
+        for i in range(3):
+            self.archives.make("tar", os.path.join(self.arc, "o%d.tar" % i),
+                               inner)
+        code, lines = self.zavo("-j", "2", os.path.join(self.arc, "*.tar"))
+        self.assertEqual(0, code, lines)
+        self.assertEqual(3 + 9, sum(l.endswith("done!") for l in lines))
+        with open(most) as f:
+            counts = [int(n) for n in f.read().split()]
+        self.assertEqual(12, len(counts))
+        self.assertLessEqual(max(counts), 2, counts)
+        self.assertEqual(2, max(counts), "two jobs did run at once")
+
 
 if __name__ == "__main__":
     unittest.main()

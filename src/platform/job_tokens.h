@@ -34,20 +34,29 @@ class JobTokens {
 
   enum class Token { kOwn, kShared, kNone };
   // Takes a token, waiting until one is free: the run's own first, else one
-  // from the shared budget. kNone only when the budget broke (a nested run
-  // killed with its pipe, say); the job then runs without one.
+  // from the shared budget. A job waiting for a shared token also takes the
+  // run's own one as soon as another job gives it back: a nested run whose
+  // parent's jobs all wait for nested runs has no other token to come. kNone
+  // only when the budget broke (a nested run killed with its pipe, say); the
+  // job then runs without one.
   Token Take();
   void Give(Token token);
 
  private:
   JobTokens(std::intptr_t take, std::intptr_t give)
       : take_(take), give_(give) {}
-  bool TakeShared();
+  enum class Wait { kTaken, kTimedOut, kBroken };
+  // Waits up to `milliseconds` for a shared token.
+  Wait TakeShared(int milliseconds);
   void GiveShared();
 
   std::intptr_t take_;
   std::intptr_t give_;
   std::mutex mutex_;
+  // POSIX: the pipe's reading end opened anew, non-blocking, for this
+  // process alone; -1 until first needed.
+  std::mutex read_mutex_;
+  int reader_ = -1;
   bool own_taken_ = false;
 };
 

@@ -3,14 +3,23 @@
 namespace zavo {
 
 JobTokens::Token JobTokens::Take() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!own_taken_) {
-      own_taken_ = true;
-      return Token::kOwn;
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!own_taken_) {
+        own_taken_ = true;
+        return Token::kOwn;
+      }
+    }
+    switch (TakeShared(20)) {
+      case Wait::kTaken:
+        return Token::kShared;
+      case Wait::kBroken:
+        return Token::kNone;
+      case Wait::kTimedOut:
+        break;
     }
   }
-  return TakeShared() ? Token::kShared : Token::kNone;
 }
 
 void JobTokens::Give(Token token) {

@@ -1,5 +1,6 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,14 +70,26 @@ std::unique_ptr<JobTokens> JobTokens::Join(int count, std::string* error) {
 // the process ends soon after the run.
 JobTokens::~JobTokens() = default;
 
-bool JobTokens::TakeShared() {
-  char token;
-  for (;;) {
-    ssize_t got = read(static_cast<int>(take_), &token, 1);
-    if (got == 1) return true;
-    if (got < 0 && errno == EINTR) continue;
-    return false;
+JobTokens::Wait JobTokens::TakeShared(int milliseconds) {
+  // The pipe is shared with other processes and left blocking for them: a
+  // token another process took between poll and read would block the read,
+  // so it reads only from a descriptor of its own made non-blocking.
+  struct pollfd ready = {static_cast<int>(take_), POLLIN, 0};
+  int n = poll(&ready, 1, milliseconds);
+  if (n < 0) return errno == EINTR ? Wait::kTimedOut : Wait::kBroken;
+  if (n == 0) return Wait::kTimedOut;
+  if ((ready.revents & (POLLERR | POLLNVAL)) != 0) return Wait::kBroken;
+  std::lock_guard<std::mutex> lock(read_mutex_);
+  if (reader_ < 0) {
+    std::string self = "/proc/self/fd/" + std::to_string(take_);
+    reader_ = open(self.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (reader_ < 0) return Wait::kBroken;
   }
+  char token;
+  ssize_t got = read(reader_, &token, 1);
+  if (got == 1) return Wait::kTaken;
+  if (got < 0 && (errno == EAGAIN || errno == EINTR)) return Wait::kTimedOut;
+  return Wait::kBroken;
 }
 
 void JobTokens::GiveShared() {

@@ -43,9 +43,16 @@ std::unique_ptr<JobTokens> JobTokens::Join(int count, std::string* error) {
 
 JobTokens::~JobTokens() = default;
 
-bool JobTokens::TakeShared() {
-  return ::WaitForSingleObject(reinterpret_cast<HANDLE>(take_), INFINITE) ==
-         WAIT_OBJECT_0;
+JobTokens::Wait JobTokens::TakeShared(int milliseconds) {
+  switch (::WaitForSingleObject(reinterpret_cast<HANDLE>(take_),
+                                static_cast<DWORD>(milliseconds))) {
+    case WAIT_OBJECT_0:
+      return Wait::kTaken;
+    case WAIT_TIMEOUT:
+      return Wait::kTimedOut;
+    default:
+      return Wait::kBroken;
+  }
 }
 
 void JobTokens::GiveShared() {
