@@ -186,6 +186,19 @@ class HonestReportingTest(ZavoCase):
         self.assertEqual(0, code, lines)
         self.assertIn("in.7z", self.members(os.path.join(self.arc, "c.7z")))
 
+    def test_an_archive_left_inside_counts_toward_exit_1(self):
+        self.archives.make("zip", os.path.join(self.arc, "outer.zip"),
+                           {"broken.zip": b"PK\x03\x04 no zip at all",
+                            "a.txt": b"a"})
+        code, lines = self.zavo_lines("/n", "outer.zip")
+        self.assertEqual(1, code, lines)
+        self.assertIn("[outer.zip] -> [outer.7z] done!", lines)
+        self.assertTrue(any(l.startswith("extraction mistake on [")
+                            and l.endswith("broken.zip]. next archive!")
+                            for l in lines), lines)
+        self.assertEqual({"broken.zip", "a.txt"},
+                         self.members(os.path.join(self.arc, "outer.7z")))
+
     def test_unreadable_files_and_folders_are_named(self):
         self.archives.make("zip", os.path.join(self.arc, "a.zip"))
         self.archives.make("zip", os.path.join(self.arc, "closed", "b.zip"))

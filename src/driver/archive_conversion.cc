@@ -158,8 +158,9 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
     }
     argv.push_back(work_folder_ + "*.*");
     // The nested run reports its own archives; whatever it left unconverted
-    // goes into the new archive as it is.
-    runner_->RunProgram(argv, std::string());
+    // goes into the new archive as it is, and this run does not end as if
+    // all was done.
+    nested_left_undone_ = runner_->RunProgram(argv, std::string()) != 0;
     if (report_ != nullptr && record_ != nullptr) {
       record_->nested_run = true;
       report_->FindNestedTotals(mark, candidate_, &record_->nested_count,
@@ -224,6 +225,7 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
   if (lists != nullptr) lists->RenameEntry(old_name, new_name);
   ConversionResult result;
   result.final_name = final_name;
+  result.nested_left_undone = nested_left_undone_;
   result.line = "[" + old_name + "] -> [" + new_name + "] done!";
   out_->Line(result.line);
   return result;

@@ -51,6 +51,9 @@ struct ConversionResult {
   std::string detail;
   // For kDone: the path of the new archive.
   std::string final_name;
+  // For kDone: the nested run (its own lines name what) left some archive
+  // inside unconverted or stopped.
+  bool nested_left_undone = false;
   // The line printed for the archive; empty for a failure under
   // StopOnError, whose message the caller prints.
   std::string line;
@@ -134,6 +137,7 @@ class ArchiveConversion {
   std::string candidate_;
   std::int32_t kind_ = -1;   // the recognising definition, from Recognise
   std::string work_folder_;  // ends in a separator
+  bool nested_left_undone_ = false;
   ReportWriter* report_ = nullptr;
   ReportRecord* record_ = nullptr;
   std::function<bool()> turn_;

@@ -366,6 +366,7 @@ bool Converter::ApplyResult(const ConversionResult& result,
       // Already there only when KillExist replaced an archive made earlier
       // in this folder; it is remembered either way.
       done_archives_.Insert(ListText(result.final_name));
+      if (result.nested_left_undone) ++failed_archives_;
       return true;
     case ConversionStatus::kNameTaken:
       if (progress_) progress_->Left();
