@@ -81,9 +81,13 @@ class KillTest(ReliabilityCase):
             outcome = self.assertNothingLost(
                 work_folders_allowed=True, extra=finals,
                 must_be_converted=set(LAYOUT) - both)
+            # What lies inside a leftover work folder (the unpacked files,
+            # the folder holding the extractor's link) goes with it.
             leftovers = [os.path.join(folder, d)
                          for folder, dirs, _ in os.walk(self.arc) for d in dirs
-                         if WORK_FOLDER.match(d)]
+                         if WORK_FOLDER.match(d) and not any(
+                             WORK_FOLDER.match(part) for part in
+                             os.path.relpath(folder, self.arc).split(os.sep))]
             self.assertLessEqual(len(leftovers), 1, (where, leftovers))
         # The random moments must have met running conversions.
         self.assertGreater(kills, ROUNDS // 2, "seed %d" % seed)
@@ -97,25 +101,41 @@ class KillAtTheWorstMomentTest(ReliabilityCase):
     settings = "KeepTime yes\n"
     old_time = 757382400123456789
 
-    def kill_at(self, call):
+    def kill_at(self, call, when, state):
         """Runs zavo on a.zip under strace, which kills it (not the archivers:
-        they are not traced) when it first makes `call`."""
+        they are not traced) when it makes `call` the `when`th time."""
         p = self.start_zavo("a.zip", prefix=(
             "strace", "-o", "/dev/null", "-e", "trace=" + call,
-            "-e", "inject=%s:signal=SIGKILL:when=1" % call))
+            "-e", "inject=%s:signal=SIGKILL:when=%d" % (call, when)))
         p.communicate(timeout=120)
         return self.assertNothingLost(work_folders_allowed=True,
-                                      extra=("a.7z",) if call == "unlink" else ())
+                                      extra=("a.7z",) if state == "kept" else ())
+
+    def old_archive_removal(self):
+        """Which unlinkat call of a run removes the old archive: every
+        removal is an unlinkat relative to a held folder."""
+        self.add_zip("a.zip")
+        log = os.path.join(self.scratch, "unlinks.log")
+        p = self.start_zavo("a.zip", prefix=(
+            "strace", "-o", log, "-e", "trace=unlinkat"))
+        p.communicate(timeout=120)
+        with open(log) as f:
+            calls = [line for line in f if line.startswith("unlinkat(")]
+        # The last one of that name: the extractor's link is named as the
+        # archive too.
+        return 1 + [i for i, c in enumerate(calls) if '"a.zip"' in c][-1]
 
     def test_killed_after_the_new_archive_took_its_name(self):
-        for call, state in (("unlink", "kept"), ("rmdir", "converted")):
+        removal = self.old_archive_removal()
+        # The old archive was about to go; the clean-up of the work folder
+        # had begun.
+        for call, when, state in (("unlinkat", removal, "kept"),
+                                  ("unlinkat", removal + 1, "converted")):
             shutil.rmtree(self.arc)
             os.makedirs(self.arc)
             self.add_zip("a.zip")
             os.utime(os.path.join(self.arc, "a.zip"), ns=(0, self.old_time))
-            # unlink: the old archive was about to go; rmdir: the clean-up
-            # of the work folder had begun.
-            self.assertEqual({"a.zip": state}, self.kill_at(call), call)
+            self.assertEqual({"a.zip": state}, self.kill_at(call, when, state), when)
             new = os.path.join(self.arc, "a.7z")
             self.assertEqual(with_folders(self.originals["a.zip"][1]),
                              self.converted_members(new), call)

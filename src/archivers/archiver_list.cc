@@ -128,6 +128,16 @@ unsigned char ArchiverList::Extract(const std::string& folder) {
   return definition->Extract(folder, runner_);
 }
 
+unsigned char ArchiverList::ExtractFrom(const std::string& source,
+                                        const std::string& folder) {
+  ArchiverDefinition* definition = Recognised();
+  if (definition == nullptr) return kNoArchiver;
+  definition->SetArchiveName(source);
+  unsigned char result = definition->Extract(folder, runner_);
+  definition->SetArchiveName(archive_name_);
+  return result;
+}
+
 unsigned char ArchiverList::Test() {
   ArchiverDefinition* definition = Recognised();
   if (definition == nullptr) return kNoArchiver;

@@ -74,6 +74,11 @@ class ArchiverList {
   // (recognised now when it is not known yet). kNoArchiver when there is no
   // name or nothing recognises it; otherwise ArchiverDefinition::Extract.
   unsigned char Extract(const std::string& folder);
+  // The same, with "@ArcName" standing for `source` instead of ArchiveName:
+  // a name that leads the extractor to the very file that was recognised
+  // (HeldFile::ChildPath).
+  unsigned char ExtractFrom(const std::string& source,
+                            const std::string& folder);
 
   // Names a new archive inside `folder` (which ends in the separator) with
   // the target's extension, makes it the list's ArchiveName and packs the

@@ -1,5 +1,8 @@
 #include "driver/archive_conversion.h"
 
+#include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -16,28 +19,36 @@ namespace zavo {
 
 namespace {
 
-// Whether every folder of `relative` below `top` is a real folder: no link
-// and no ".." may lead a mask of the settings out of the work folder.
-bool StaysInside(const std::string& top, const std::string& relative) {
-  std::string path = NoTrailingBackslash(top);
-  std::size_t start = 0;
-  while (start < relative.size()) {
-    std::size_t end = relative.find(kPathSeparator, start);
-    if (end == std::string::npos) break;  // the last part is the mask
-    std::string part = relative.substr(start, end - start);
-    start = end + 1;
-    if (part.empty() || part == ".") continue;
-    if (part == ".." || (kHasDrives && part.find(':') != std::string::npos)) {
-      return false;
-    }
-    path += kPathSeparator;
-    path += part;
-    FileAttributes a;
-    if (!GetFileAttributes(path, &a) || (a.bits & kAttrFolder) == 0) {
-      return false;
+// Permission bits as POSIX numbers them; the Win32 status has none.
+constexpr std::uint32_t kOwnerWrite = 0200;
+constexpr std::uint32_t kGroupBits = 0070;
+constexpr std::uint32_t kPrivateFolder = 0700;
+// Names drawn for a work folder before giving up: each one that is taken
+// costs a retry, and only a folder full of work folders runs out.
+constexpr int kWorkFolderDraws = 4096;
+
+// Whether the file at `path` is read-only: such an archive is converted but
+// never removed, and such a final name never replaced.
+bool IsReadOnly(const std::string& path) {
+  FileAttributes a;
+  return GetFileAttributes(path, &a) && (a.bits & kAttrReadOnly) != 0 &&
+         (a.bits & (kAttrLink | kAttrFolder)) == 0;
+}
+
+// The new archive gets the old one's owner and group where this process
+// may give them (root may; an owner may pick one of its own groups) and
+// exactly its permission bits. A group that cannot be kept gets nothing:
+// the new archive is never open to anyone the old one was closed to.
+void KeepPermissions(HeldFile* packed, const EntryStatus& now,
+                     const EntryStatus& old) {
+  std::uint32_t mode = old.mode;
+  if (now.owner != old.owner || now.group != old.group) {
+    if (!packed->SetOwner(old.owner, old.group) && now.group != old.group &&
+        !packed->SetOwner(now.owner, old.group)) {
+      mode &= ~kGroupBits;
     }
   }
-  return relative.empty() || relative[0] != kPathSeparator;
+  packed->SetMode(mode);
 }
 
 // Gives *names the names of the files (not folders or volume labels) that
@@ -136,14 +147,26 @@ std::string ArchiveConversion::NewName() const {
 }
 
 ConversionResult ArchiveConversion::Run(FolderLists* lists) {
-  std::string archive_folder = WithBackslash(PathFolder(candidate_));
   FileTime old_time;
   bool have_time = options_.keep_time && GetFileTime(candidate_, &old_time);
-  work_folder_ = archive_folder + WorkFolderName(archive_folder);
 
-  if (archivers_->Extract(work_folder_) != 0) {
+  // From here on the archive's folder and the work folder are held: a name
+  // renamed or swapped for a link by someone else meanwhile leads nowhere.
+  HeldFile archive;
+  std::string reader_path;
+  if (!OpenArchive(&archive) || !MakeHeldFolder(folder_, &work_, &work_name_) ||
+      !ExtractorSource(&archive, &reader_path)) {
     return Fail(ConversionStep::kExtract);
   }
+  work_folder_ = work_.ChildPath() + kPathSeparator;
+  // The extractor reads the file that was opened, not the name again.
+  unsigned char extracted = archivers_->ExtractFrom(reader_path, work_folder_);
+  archive.Close();
+  RemovePrivateFolder(&work_, &link_folder_, link_folder_name_);
+  // An archive may give its "./" entry any mode; the work folder stays
+  // private whatever it said.
+  work_.SetMode(kPrivateFolder);
+  if (extracted != 0) return Fail(ConversionStep::kExtract);
   if (record_ != nullptr) CountUnpacked(work_folder_, record_);
 
   if (options_.nested) {
@@ -156,11 +179,18 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
       argv.push_back(candidate_);
       mark = report_->Mark();
     }
-    argv.push_back(work_folder_ + "*.*");
     // The nested run reports its own archives; whatever it left unconverted
     // goes into the new archive as it is, and this run does not end as if
-    // all was done.
-    nested_left_undone_ = runner_->RunProgram(argv, std::string()) != 0;
+    // all was done. On POSIX it starts in the held work folder and its mask
+    // names files there: its lines show the work folder's path, and its
+    // conversions open the folder it started in.
+    if (kIsWin32) {
+      argv.push_back(work_folder_ + "*.*");
+      nested_left_undone_ = runner_->RunProgram(argv, std::string()) != 0;
+    } else {
+      argv.push_back("*.*");
+      nested_left_undone_ = runner_->RunProgram(argv, work_.ChildPath()) != 0;
+    }
     if (report_ != nullptr && record_ != nullptr) {
       record_->nested_run = true;
       report_->FindNestedTotals(mark, candidate_, &record_->nested_count,
@@ -201,25 +231,21 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
   std::string final_name = source.RenamedPath(candidate_, new_extension);
   std::string old_name = PathFileName(candidate_);
   std::string new_name = source.RenamedPath(old_name, new_extension);
-  bool taken = FileExists(final_name) || FolderExists(final_name);
-  if (taken && !options_.kill_exist) {
-    // The old archive stays and the other file keeps its data, time and
-    // list entry; the new archive goes with the work folder.
-    RemoveWorkFolder();
-    ConversionResult result;
-    result.status = ConversionStatus::kNameTaken;
-    result.step = ConversionStep::kPutInPlace;
-    result.line =
-        "[" + old_name + "] -> [" + new_name + "] exists, not replaced!";
-    out_->Line(result.line);
-    return result;
-  }
+  EntryStatus existing;
+  bool taken = !folder_.Status(PathFileName(final_name), &existing) ||
+               existing.kind != EntryStatus::Kind::kMissing;
+  if (taken && !options_.kill_exist) return NameTaken(old_name, new_name);
   // The time goes on before the name: a run that ends between putting the
   // new archive in place and cleaning up must not leave it with the wrong
   // time once the old archive, the only record of it, is gone.
-  // TODO: a time that cannot be set deserves a warning line.
-  if (have_time) SetFileTime(packed, old_time);
-  if (!PutInPlace(packed, final_name)) return Fail(ConversionStep::kPutInPlace);
+  bool clash = false;
+  if (!PutInPlace(PathFileName(packed), final_name, taken,
+                  have_time ? &old_time : nullptr, &clash)) {
+    // The name was free when asked and taken at the rename: someone else's
+    // file came first, and it stays.
+    if (clash) return NameTaken(old_name, new_name);
+    return Fail(ConversionStep::kPutInPlace);
+  }
   RemoveWorkFolder();
 
   if (lists != nullptr) lists->RenameEntry(old_name, new_name);
@@ -229,6 +255,100 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
   result.line = "[" + old_name + "] -> [" + new_name + "] done!";
   out_->Line(result.line);
   return result;
+}
+
+ConversionResult ArchiveConversion::NameTaken(const std::string& old_name,
+                                              const std::string& new_name) {
+  // The old archive stays and the other file keeps its data, time and list
+  // entry; the new archive goes with the work folder.
+  RemoveWorkFolder();
+  ConversionResult result;
+  result.status = ConversionStatus::kNameTaken;
+  result.step = ConversionStep::kPutInPlace;
+  result.line =
+      "[" + old_name + "] -> [" + new_name + "] exists, not replaced!";
+  out_->Line(result.line);
+  return result;
+}
+
+bool ArchiveConversion::OpenArchive(HeldFile* archive) {
+  // The mask's own folder is the user's path, links and all; the folders
+  // the scan found below it are opened below it, never through a link.
+  // Below the start folder the process's own current folder is the top:
+  // a nested run started in a held work folder never looks its path up.
+  std::string folder = WithBackslash(PathFolder(candidate_));
+  std::string start = WithBackslash(options_.start_folder);
+  std::string top = WithBackslash(PathFolder(options_.file_mask));
+  bool below_start = !start.empty() && folder.size() >= start.size() &&
+                     folder.compare(0, start.size(), start) == 0 &&
+                     options_.start_folder == GetCurrentFolder();
+  if (!below_start) start.clear();
+  if (!below_start && (top.empty() || folder.size() < top.size() ||
+                       folder.compare(0, top.size(), top) != 0)) {
+    top = folder;
+  }
+  const std::string& base = below_start ? start : top;
+  HeldFolder held_top;
+  if (!HeldFolder::Open(below_start ? std::string(".") : top, &held_top)) {
+    return false;
+  }
+  if (folder.size() == base.size()) {
+    folder_ = std::move(held_top);
+  } else if (!held_top.OpenFolder(
+                 NoTrailingBackslash(folder.substr(base.size())), &folder_)) {
+    return false;
+  }
+  return folder_.OpenFile(PathFileName(candidate_), archive) &&
+         archive->Status(&listed_) && listed_.kind == EntryStatus::Kind::kFile;
+}
+
+bool ArchiveConversion::MakeHeldFolder(const HeldFolder& parent,
+                                       HeldFolder* folder, std::string* name) {
+  // Created private by a call that fails when the name exists, so that no
+  // folder or link someone else put there is ever used: another name is
+  // drawn instead.
+  for (int draw = 0; draw < kWorkFolderDraws; ++draw) {
+    *name = TimeStampName() + ".tmp";
+    bool exists = false;
+    if (parent.NewFolder(*name, kPrivateFolder, folder, &exists)) return true;
+    if (!exists) return false;
+  }
+  return false;
+}
+
+bool ArchiveConversion::ExtractorSource(HeldFile* archive,
+                                        std::string* source) {
+  *source = archive->ChildPath();
+  if (kIsWin32) return true;
+  // "/dev/fd/N" has no extension, and some archivers add their own to a
+  // name without one. The link lies in a folder only this process can
+  // change, reached through its descriptor too; it is made inside the work
+  // folder, so that a kill leaves one folder behind, not two, and removed
+  // right after the extraction.
+  if (!MakeHeldFolder(work_, &link_folder_, &link_folder_name_)) {
+    return false;
+  }
+  std::string name = PathFileName(candidate_);
+  if (!link_folder_.MakeLink(name, *source)) return false;
+  *source = link_folder_.ChildPath() + kPathSeparator + name;
+  return true;
+}
+
+void ArchiveConversion::RemovePrivateFolder(HeldFolder* parent,
+                                            HeldFolder* folder,
+                                            const std::string& name) {
+  if (!folder->is_open()) return;
+  // Emptied through its own descriptor, wherever it was moved meanwhile;
+  // the name goes only while it still names that folder.
+  folder->RemoveChildren();
+  EntryStatus self;
+  EntryStatus there;
+  if (folder->SelfStatus(&self) && parent->Status(name, &there) &&
+      there.kind == EntryStatus::Kind::kFolder &&
+      (there.identity == self.identity || !self.identity.known())) {
+    parent->RemoveTree(name);
+  }
+  folder->Close();
 }
 
 bool ArchiveConversion::Verify(const std::string& packed,
@@ -294,19 +414,38 @@ ConversionResult ArchiveConversion::Fail(ConversionStep step,
 void ArchiveConversion::RemoveWorkFolder() {
   // TODO: a work folder that cannot be removed deserves a warning line;
   // until then the next run's scan passes over it by its name.
-  RemoveTree(NoTrailingBackslash(work_folder_), true);
+  RemovePrivateFolder(&work_, &link_folder_, link_folder_name_);
+  RemovePrivateFolder(&folder_, &work_, work_name_);
 }
 
 void ArchiveConversion::DeleteUnwantedFiles() {
   for (const std::string& mask : options_.delete_masks) {
-    if (!StaysInside(work_folder_, mask)) continue;
-    std::string sub = WithBackslash(PathFolder(mask));
-    std::vector<std::string> names;
-    MatchingFiles(work_folder_ + mask, &names);
-    for (const std::string& name : names) {
+    // A mask names files below the work folder only: no absolute path, no
+    // drive, and (OpenFolder) no link or ".." on the way.
+    if (mask.empty() || mask[0] == kPathSeparator ||
+        (kHasDrives && mask.find(':') != std::string::npos)) {
+      continue;
+    }
+    std::string sub = PathFolder(mask);
+    std::string pattern = PathFileName(mask);
+    HeldFolder below;
+    HeldFolder* where = &work_;
+    if (!sub.empty()) {
+      if (!work_.OpenFolder(sub, &below)) continue;
+      where = &below;
+    }
+    std::vector<DirEntry> entries;
+    if (!where->List(&entries)) continue;
+    for (const DirEntry& entry : entries) {
+      // A read-only file stays, as a read-only archive does.
+      if ((entry.attributes & (kAttrFolder | kAttrVolume | kAttrReadOnly)) !=
+              0 ||
+          !MatchesMask(pattern, entry.name)) {
+        continue;
+      }
       // TODO: a file that cannot be deleted goes into the new archive
       // unnoticed; it deserves a warning line.
-      RemoveFile(work_folder_ + sub + name);
+      where->Unlink(entry.name);
     }
   }
 }
@@ -352,22 +491,104 @@ bool ArchiveConversion::AddFiles() {
       return false;
     }
     for (const std::string& name : names) {
-      if (!CopyFileTo(source_folder + name, work_folder_ + name, false)) {
-        return false;
-      }
+      if (!CopyIntoWorkFolder(source_folder + name, name)) return false;
     }
   }
   return true;
 }
 
+bool ArchiveConversion::CopyIntoWorkFolder(const std::string& source,
+                                           const std::string& name) {
+  if (kIsWin32) {
+    return CopyFileTo(source, work_.path() + name, false);
+  }
+  // Written into the held folder under a new name and renamed over `name`
+  // there: a link in its place is replaced, never written through.
+  FileAttributes attributes;
+  FileTime time;
+  if (!GetFileAttributes(source, &attributes) ||
+      (attributes.bits & (kAttrFolder | kAttrLink)) != 0 ||
+      !GetFileTime(source, &time)) {
+    return false;
+  }
+  EntryStatus existing;
+  if (!work_.Status(name, &existing) ||
+      existing.kind == EntryStatus::Kind::kFolder ||
+      (existing.kind == EntryStatus::Kind::kFile &&
+       (existing.mode & kOwnerWrite) == 0)) {
+    return false;
+  }
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(
+      std::fopen(source.c_str(), "rb"), std::fclose);
+  if (in == nullptr) return false;
+  HeldFile out;
+  std::string temp;
+  for (int draw = 0; draw < kWorkFolderDraws && !out.is_open(); ++draw) {
+    temp = "." + TimeStampName() + ".zvt";
+    if (!work_.NewFile(temp, attributes.native, &out)) {
+      EntryStatus clash;
+      if (!work_.Status(temp, &clash) ||
+          clash.kind == EntryStatus::Kind::kMissing) {
+        return false;
+      }
+    }
+  }
+  if (!out.is_open()) return false;
+  std::vector<char> buffer(65536);
+  bool ok = true;
+  for (;;) {
+    std::size_t got = std::fread(buffer.data(), 1, buffer.size(), in.get());
+    if (got == 0) {
+      ok = !std::ferror(in.get());
+      break;
+    }
+    if (!out.Write(buffer.data(), got)) {
+      ok = false;
+      break;
+    }
+  }
+  ok = ok && out.SetTime(time);
+  out.Close();
+  if (ok && work_.Rename(temp, work_, name, true)) return true;
+  work_.Unlink(temp);
+  return false;
+}
+
 bool ArchiveConversion::PutInPlace(const std::string& packed,
-                                   const std::string& final_name) {
-  // The new archive stands complete under its final name before the old one
-  // goes: a rename over the old name, or a move and then the removal.
-  if (!MoveFileTo(packed, final_name)) return false;
-  // TODO: an old archive that cannot be removed stays beside the new one;
-  // it deserves a warning line.
-  if (!SamePath(candidate_, final_name)) RemoveFile(candidate_);
+                                   const std::string& final_name, bool replace,
+                                   const FileTime* time, bool* taken) {
+  *taken = false;
+  std::string final_base = PathFileName(final_name);
+  // A read-only file or a folder under the final name is never replaced.
+  if (replace && IsReadOnly(final_name)) return false;
+  // The packer wrote the archive into the private work folder; it gets the
+  // old archive's owner, group, bits and time there, reaches the disk, and
+  // only then takes the final name.
+  HeldFile file;
+  EntryStatus now;
+  if (!work_.OpenFile(packed, &file) || !file.Status(&now) ||
+      now.kind != EntryStatus::Kind::kFile) {
+    return false;
+  }
+  KeepPermissions(&file, now, listed_);
+  if (time != nullptr) file.SetTime(*time);
+  if (!file.Sync()) return false;
+  file.Close();
+  if (!work_.Rename(packed, folder_, final_base, replace, taken)) return false;
+  // The new name must be on the disk before the old archive goes: after a
+  // power loss the folder then holds the new archive, or both.
+  if (!folder_.Sync()) return false;
+  if (SamePath(candidate_, final_name) || IsReadOnly(candidate_)) return true;
+  // The old name goes only while it still names the file that was
+  // converted; whatever someone put there meanwhile stays.
+  EntryStatus still;
+  if (folder_.Status(PathFileName(candidate_), &still) &&
+      still.kind == EntryStatus::Kind::kFile &&
+      (still.identity == listed_.identity || !listed_.identity.known())) {
+    // TODO: an old archive that cannot be removed stays beside the new one;
+    // it deserves a warning line.
+    folder_.Unlink(PathFileName(candidate_));
+  }
   return true;
 }
 

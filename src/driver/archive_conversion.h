@@ -16,6 +16,8 @@
 #include "driver/output_sink.h"
 #include "driver/report.h"
 #include "driver/run_options.h"
+#include "platform/dir_handle.h"
+#include "platform/file_system.h"
 
 namespace zavo {
 
@@ -127,16 +129,50 @@ class ArchiveConversion {
   bool RunScanners();
   // False when a file that an AddFile mask matches cannot be copied in.
   bool AddFiles();
-  bool PutInPlace(const std::string& packed, const std::string& final_name);
+  // Holds the archive's folder and opens the archive in it: the file that
+  // was listed, a regular file reached without following any link.
+  bool OpenArchive(HeldFile* archive);
+  // Makes a new private folder in `parent`, named as a work folder, and
+  // holds it.
+  bool MakeHeldFolder(const HeldFolder& parent, HeldFolder* folder,
+                      std::string* name);
+  // The name the extractor is given for `archive`: on POSIX a link named as
+  // the archive, in a private folder, to the open file, so that an archiver
+  // that reads the name's extension still sees it; the path on Win32.
+  bool ExtractorSource(HeldFile* archive, std::string* source);
+  // Removes a folder made by MakeHeldFolder with all it holds.
+  void RemovePrivateFolder(HeldFolder* parent, HeldFolder* folder,
+                           const std::string& name);
+  // Copies the file at `source` into the work folder as `name`; false when
+  // it could not be copied. A folder or read-only file of that name stays.
+  bool CopyIntoWorkFolder(const std::string& source, const std::string& name);
+  // Publishes the packed archive under `final_name` (a name in the archive's
+  // folder) and removes the old one. *taken is set when the name was found
+  // taken at the moment of the rename and `replace` was off.
+  bool PutInPlace(const std::string& packed, const std::string& final_name,
+                  bool replace, const FileTime* time, bool* taken);
   void RemoveWorkFolder();
+  ConversionResult NameTaken(const std::string& old_name,
+                             const std::string& new_name);
 
   const RunOptions& options_;
   ArchiverList* archivers_;
   CommandRunner* runner_;
   OutputSink* out_;
   std::string candidate_;
-  std::int32_t kind_ = -1;   // the recognising definition, from Recognise
-  std::string work_folder_;  // ends in a separator
+  std::int32_t kind_ = -1;  // the recognising definition, from Recognise
+  // The folders of the conversion, held from the moment the work folder is
+  // made: everything in them is done relative to these.
+  HeldFolder folder_;
+  HeldFolder work_;
+  std::string work_name_;
+  HeldFolder link_folder_;
+  std::string link_folder_name_;
+  // The archive as it was opened for the extraction.
+  EntryStatus listed_;
+  // What the archivers are told the work folder is (ends in a separator):
+  // on POSIX a path through the held descriptor.
+  std::string work_folder_;
   bool nested_left_undone_ = false;
   ReportWriter* report_ = nullptr;
   ReportRecord* record_ = nullptr;

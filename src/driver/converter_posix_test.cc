@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,13 +26,20 @@ class FakeArchivers : public CommandRunner {
   struct Call {
     std::string command;
     std::string folder;
+    // Where the folder led at the time of the call, links resolved.
+    std::string resolved;
+    // For "x": the data of the archive the command names, read then.
+    std::string archive;
   };
 
   unsigned char RunCommand(const std::string& command,
                            const std::string& folder) override {
-    calls.push_back({command, folder});
     std::string verb = command.substr(0, command.find(' '));
     std::string arg = Unquote(command.substr(command.find(' ') + 1));
+    char resolved[PATH_MAX];
+    calls.push_back({command, folder,
+                     realpath(folder.c_str(), resolved) ? resolved : "",
+                     verb == "x" ? ReadFile(arg) : ""});
     if (verb == "x") {
       WriteFile(folder + "/member.txt", "member of " + arg);
       for (const auto& extra : extract_files) {
@@ -46,8 +55,9 @@ class FakeArchivers : public CommandRunner {
   }
 
   unsigned char RunProgram(const std::vector<std::string>& argv,
-                           const std::string&) override {
+                           const std::string& folder) override {
     programs.push_back(argv);
+    program_folders.push_back(folder);
     return 0;
   }
 
@@ -62,6 +72,7 @@ class FakeArchivers : public CommandRunner {
 
   std::vector<Call> calls;
   std::vector<std::vector<std::string>> programs;
+  std::vector<std::string> program_folders;
   std::map<std::string, unsigned char> codes;
   std::map<std::string, std::string> extract_files;
   bool pack_writes = true;
@@ -141,10 +152,15 @@ TEST_F(ConverterTest, ConvertsAnArchiveAndKeepsItsTime) {
   EXPECT_EQ(0, WorkFolders());
 
   ASSERT_EQ(3u, fake_.calls.size());
-  EXPECT_EQ("x '" + arc_.path() + "/old.zip'", fake_.calls[0].command);
+  // The extractor reads the archive that was opened, in the work folder
+  // that was made, both reached through held descriptors.
+  EXPECT_EQ(0u, fake_.calls[0].command.find("x '/dev/fd/"));
+  EXPECT_EQ("zip data", fake_.calls[0].archive);
   std::string work = fake_.calls[0].folder;
-  EXPECT_EQ(arc_.path() + "/", work.substr(0, arc_.path().size() + 1));
-  EXPECT_EQ(".tmp", work.substr(work.size() - 4));
+  EXPECT_EQ(0u, work.find("/dev/fd/"));
+  std::string resolved = fake_.calls[0].resolved;
+  EXPECT_EQ(arc_.path() + "/", resolved.substr(0, arc_.path().size() + 1));
+  EXPECT_EQ(".tmp", resolved.substr(resolved.size() - 4));
   EXPECT_EQ(work, fake_.calls[1].folder);
   EXPECT_EQ(0u, fake_.calls[1].command.find("a '"));
   EXPECT_NE(std::string::npos, fake_.calls[1].command.find(".7z' '.'"));
@@ -311,7 +327,9 @@ TEST_F(ConverterTest, NestedRunGetsTheSwitchesAndTheWorkFolder) {
   EXPECT_EQ("/n", argv[2]);
   EXPECT_EQ("-j", argv[3]);
   EXPECT_EQ("1", argv[4]);
-  EXPECT_EQ(fake_.calls[0].folder + "/*.*", argv[5]);
+  // It starts in the held work folder, where its mask leads.
+  EXPECT_EQ("*.*", argv[5]);
+  EXPECT_EQ(fake_.calls[0].folder, fake_.program_folders[0]);
 }
 
 TEST_F(ConverterTest, DeletesScansAndAdds) {

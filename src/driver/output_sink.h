@@ -8,6 +8,8 @@
 #include <ostream>
 #include <string>
 
+#include "text/printable.h"
+
 namespace zavo {
 
 class OutputSink {
@@ -19,12 +21,14 @@ class OutputSink {
 
 // Writes each line to a stream and flushes it at once, so that an
 // archiver's own output, written to the same console, comes after it. The
-// stream is not owned.
+// stream is not owned. A line's control characters, which only names can
+// bring in, are written as escapes: a name cannot end a line early and
+// forge the next one, nor send the terminal a command.
 class StreamSink : public OutputSink {
  public:
   explicit StreamSink(std::ostream& out) : out_(out) {}
   void Line(const std::string& text) override {
-    out_ << text << '\n';
+    out_ << PrintableName(text) << '\n';
     out_.flush();
   }
 

@@ -1,9 +1,13 @@
 #include "fs/random.h"
 
+#include "platform/clock.h"
+
 namespace zavo {
 
 std::uint32_t& RandomSeed() {
-  static std::uint32_t seed = 0;
+  // Two runs started together must not draw the same names: each process
+  // starts from a state of its own.
+  static std::uint32_t seed = ProcessSeed();
   return seed;
 }
 

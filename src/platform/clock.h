@@ -3,6 +3,8 @@
 #ifndef ZAVO_PLATFORM_CLOCK_H_
 #define ZAVO_PLATFORM_CLOCK_H_
 
+#include <cstdint>
+
 namespace zavo {
 
 struct LocalTime {
@@ -16,6 +18,10 @@ struct LocalTime {
 };
 
 LocalTime GetLocalTime();
+
+// A number that differs between processes started at the same moment: the
+// finest clock the platform has, mixed with the process id.
+std::uint32_t ProcessSeed();
 
 }  // namespace zavo
 

@@ -1,5 +1,6 @@
 #include <sys/time.h>
 #include <time.h>
+#include <unistd.h>
 
 #include "platform/clock.h"
 
@@ -20,6 +21,15 @@ LocalTime GetLocalTime() {
   t.second = local.tm_sec;
   t.hundredths = static_cast<int>(now.tv_usec / 10000);
   return t;
+}
+
+std::uint32_t ProcessSeed() {
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  std::uint64_t mix = static_cast<std::uint64_t>(now.tv_sec) * 1000000007u +
+                      static_cast<std::uint64_t>(now.tv_nsec);
+  mix ^= static_cast<std::uint64_t>(getpid()) * 0x9E3779B97F4A7C15ull;
+  return static_cast<std::uint32_t>(mix ^ (mix >> 32));
 }
 
 }  // namespace zavo

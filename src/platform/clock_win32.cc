@@ -18,4 +18,13 @@ LocalTime GetLocalTime() {
   return t;
 }
 
+std::uint32_t ProcessSeed() {
+  LARGE_INTEGER ticks;
+  ::QueryPerformanceCounter(&ticks);
+  std::uint64_t mix = static_cast<std::uint64_t>(ticks.QuadPart);
+  mix ^= static_cast<std::uint64_t>(::GetCurrentProcessId()) *
+         0x9E3779B97F4A7C15ull;
+  return static_cast<std::uint32_t>(mix ^ (mix >> 32));
+}
+
 }  // namespace zavo

@@ -100,8 +100,9 @@ class HeldFolder {
   HeldFolder(const HeldFolder&) = delete;
   HeldFolder& operator=(const HeldFolder&) = delete;
 
-  // Opens the folder at `path`, as the user named it: its last part must be
-  // a folder, not a link to one. False when it is not, or cannot be opened.
+  // Opens the folder at `path` as the user named it, links in it followed:
+  // the top of the user's own mask. Folders found below it are opened with
+  // OpenFolder. False when it is no folder or cannot be opened.
   static bool Open(const std::string& path, HeldFolder* folder);
 
   bool is_open() const;
@@ -128,6 +129,10 @@ class HeldFolder {
   // then is true.
   bool NewFolder(const std::string& name, std::uint32_t mode,
                  HeldFolder* folder, bool* exists) const;
+
+  // Makes a symbolic link `name` here that points to `target`. False where
+  // the platform has none (Win32) or the name exists.
+  bool MakeLink(const std::string& name, const std::string& target);
 
   // The status of the entry `name`, not following a link. True with kind
   // kMissing when there is no such entry; false on other errors.
@@ -162,9 +167,10 @@ class HeldFolder {
   bool Rename(const std::string& name, const HeldFolder& to,
               const std::string& to_name, bool replace, bool* taken = nullptr);
 
-  // A folder path a child process started while this folder stays open
-  // starts in ("/dev/fd/N" on POSIX: the process layer changes into the
-  // descriptor itself; the path on Win32).
+  // A path that leads a child process started while this folder stays open
+  // to this very folder: "/dev/fd/N" on POSIX, with the descriptor left
+  // open across exec from now on (the process layer changes into the
+  // descriptor itself when it is the child's folder); the path on Win32.
   std::string ChildPath();
 
  private:

@@ -321,28 +321,8 @@ HeldFolder& HeldFolder::operator=(HeldFolder&& other) noexcept {
 
 bool HeldFolder::Open(const std::string& path, HeldFolder* folder) {
   std::string name = path.empty() ? "." : path;
-  int fd = open(name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    // A final separator makes the kernel follow a link to a folder; ask
-    // about the entry itself.
-    std::string bare = name;
-    while (bare.size() > 1 && bare.back() == '/') bare.pop_back();
-    struct stat st;
-    if (bare != name && lstat(bare.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-      errno = ELOOP;
-    }
-    return Fail("open", name);
-  }
-  std::string bare = name;
-  while (bare.size() > 1 && bare.back() == '/') bare.pop_back();
-  if (bare != name) {
-    struct stat st;
-    if (lstat(bare.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) {
-      close(fd);
-      errno = ELOOP;
-      return Fail("open", name);
-    }
-  }
+  int fd = open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Fail("open", name);
   folder->Close();
   folder->fd_ = fd;
   folder->path_ = name.back() == '/' ? name : name + "/";
@@ -435,6 +415,17 @@ bool HeldFolder::NewFolder(const std::string& name, std::uint32_t mode,
   folder->Close();
   folder->fd_ = fd;
   folder->path_ = path_ + name + "/";
+  return true;
+}
+
+bool HeldFolder::MakeLink(const std::string& name, const std::string& target) {
+  if (!IsPlainName(name)) {
+    errno = EINVAL;
+    return Fail("symlinkat", path_ + name);
+  }
+  if (symlinkat(target.c_str(), fd_, name.c_str()) != 0) {
+    return Fail("symlinkat", path_ + name);
+  }
   return true;
 }
 
@@ -597,6 +588,8 @@ bool HeldFolder::Rename(const std::string& name, const HeldFolder& to,
 
 std::string HeldFolder::ChildPath() {
   if (fd_ < 0) return path_;
+  int flags = fcntl(fd_, F_GETFD);
+  if (flags >= 0) fcntl(fd_, F_SETFD, flags & ~FD_CLOEXEC);
   return "/dev/fd/" + std::to_string(fd_);
 }
 

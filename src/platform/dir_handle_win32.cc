@@ -255,6 +255,11 @@ bool HeldFolder::NewFolder(const std::string& name, std::uint32_t,
   return Open(path, folder);
 }
 
+bool HeldFolder::MakeLink(const std::string& name, const std::string&) {
+  last_error = "link(" + path_ + name + "): not made on this platform";
+  return false;
+}
+
 bool HeldFolder::Status(const std::string& name, EntryStatus* status) const {
   *status = EntryStatus();
   FileAttributes a;
