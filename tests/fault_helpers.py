@@ -134,7 +134,9 @@ def process_group_alive(pgid):
 def zavo_lines(lines):
     """zavo's own report lines among the archivers' output."""
     return [l for l in lines if l.startswith(("processing folder [", "["))
-            or " mistake on [" in l or l == "exiting..."]
+            or " mistake on [" in l or l == "exiting..."
+            or l.startswith(("run interrupted on [", "work folder [",
+                             "can't save list ["))]
 
 
 class ReliabilityCase(ZavoCase):
