@@ -171,8 +171,8 @@ class NestedRunsTest(RunSafetyCase):
             f.write(b"a.zip first\r\nb.zip second\r\nc.zip third\r\n")
         code, lines = self.run_zavo("/n", "*.zip")
         self.assertEqual(2, code, lines)
-        self.assertEqual("[a.zip] -> [a.7z] done!", lines[1])
-        self.assertEqual(["nested conversion mistake on [%s/b.zip]." % self.arc,
+        self.assertIn("[a.zip] -> [a.7z] done!", lines)
+        self.assertEqual(["nested mistake on [%s/b.zip]." % self.arc,
                           "exiting..."], lines[-2:])
         self.assertEqual({"a.zip": "converted", "b.zip": "kept",
                           "c.zip": "kept"},
@@ -259,7 +259,9 @@ class InterruptionTest(RunSafetyCase):
             self.assertIn(got, (code, -sig), (sig, lines))
             self.assertEqual("run interrupted on [%s/a.zip]." % self.arc,
                              lines[-2], lines)
-            self.assertFalse(process_group_alive(group), sig)
+            # The extractor's shell and its sleep, not only zavo's child.
+            wait_for(lambda: not process_group_alive(group), 5,
+                     "the extractor's group to end after %s" % sig)
             # Nothing but the originals and the list: no work folder.
             self.assertEqual({"a.zip": "kept", "b.zip": "kept"},
                              self.assertNothingLost(extra=("descript.ion",)))
@@ -268,6 +270,7 @@ class InterruptionTest(RunSafetyCase):
         self.add_zip("a.zip")
         left = os.path.join(self.arc, "0badf00d.tmp")
         os.makedirs(left)
+        # A run at work holds its folder claimed; this one nobody holds.
         with open(os.path.join(left, "part"), "wb") as f:
             f.write(b"what a killed run unpacked\n")
         code, lines = self.run_zavo("*.zip")
@@ -307,8 +310,16 @@ class InterruptionTest(RunSafetyCase):
             os.kill(pid, signal.SIGKILL)
             os.waitpid(pid, 0)
             self.fail("zavo waited for a passphrase: %r" % output[-200:])
+        while select.select([terminal], [], [], 0.2)[0]:
+            try:
+                chunk = os.read(terminal, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            output += chunk
         os.close(terminal)
-        self.assertEqual(1, os.waitstatus_to_exitcode(status), output)
+        self.assertEqual(1, os.waitstatus_to_exitcode(status), output[-300:])
         self.assertIn(b"extraction mistake on [", output)
 
 

@@ -25,6 +25,12 @@ unsigned char SystemCommandRunner::RunProgram(
   return ::zavo::RunProgram(argv, folder).Code();
 }
 
+unsigned char SystemCommandRunner::RunNested(
+    const std::vector<std::string>& argv, const std::string& folder,
+    const std::vector<std::string>& environment, const SharedCount* count) {
+  return ::zavo::RunProgram(argv, folder, environment, count).Code();
+}
+
 std::size_t MaxCommandLength() { return kMaxCommandLength; }
 
 }  // namespace zavo

@@ -9,6 +9,8 @@
 
 namespace zavo {
 
+class SharedCount;
+
 // What a command's macros stand for, as they are. Every command zavo runs
 // through the interpreter has them in its environment as ZAVO_ARCNAME,
 // ZAVO_FILENAME and ZAVO_FOLDER, empty for a macro the command does not
@@ -43,6 +45,19 @@ class CommandRunner {
   // Runs a program with an argument vector, no interpreter in between.
   virtual unsigned char RunProgram(const std::vector<std::string>& argv,
                                    const std::string& folder) = 0;
+
+  // Runs a nested run of the converter as RunProgram does, with the
+  // "NAME=value" texts of `environment` added to its environment and
+  // `count` (may be null) handed on to it. The default passes neither on,
+  // for recorders that only look at the command line.
+  virtual unsigned char RunNested(const std::vector<std::string>& argv,
+                                  const std::string& folder,
+                                  const std::vector<std::string>& environment,
+                                  const SharedCount* count) {
+    (void)environment;
+    (void)count;
+    return RunProgram(argv, folder);
+  }
 };
 
 // Runs commands for real through the platform's process service.
@@ -56,6 +71,10 @@ class SystemCommandRunner : public CommandRunner {
                            const std::string& folder) override;
   unsigned char RunProgram(const std::vector<std::string>& argv,
                            const std::string& folder) override;
+  unsigned char RunNested(const std::vector<std::string>& argv,
+                          const std::string& folder,
+                          const std::vector<std::string>& environment,
+                          const SharedCount* count) override;
 };
 
 // The longest command text the platform's interpreter accepts. A template

@@ -13,6 +13,7 @@
 #include "platform/dir_handle.h"
 #include "platform/file_system.h"
 #include "platform/os.h"
+#include "platform/process.h"
 #include "text/text_utils.h"
 
 namespace zavo {
@@ -162,6 +163,7 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
   // The extractor reads the file that was opened, not the name again.
   unsigned char extracted = archivers_->ExtractFrom(reader_path, work_folder_);
   archive.Close();
+  if (InterruptionSignal() != 0) return Interrupted();
   RemovePrivateFolder(&work_, &link_folder_, link_folder_name_);
   // An archive may give its "./" entry any mode; the work folder stays
   // private whatever it said.
@@ -169,6 +171,7 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
   if (extracted != 0) return Fail(ConversionStep::kExtract);
   if (record_ != nullptr) CountUnpacked(work_folder_, record_);
 
+  bool nested_failed = false;
   if (options_.nested) {
     std::vector<std::string> argv = options_.nested_command;
     std::int64_t mark = -1;
@@ -179,18 +182,26 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
       argv.push_back(candidate_);
       mark = report_->Mark();
     }
-    // The nested run reports its own archives; whatever it left unconverted
-    // goes into the new archive as it is, and this run does not end as if
-    // all was done. On POSIX it starts in the held work folder and its mask
-    // names files there: its lines show the work folder's path, and its
-    // conversions open the folder it started in.
+    // The nested run reports its own archives. Exit code 1: some were left
+    // as they were, and go into the new archive so; anything else (a stop,
+    // a crash) leaves the work folder in a state nobody vouches for. On
+    // POSIX it starts in the held work folder and its mask names files there.
+    std::string nested_folder;
     if (kIsWin32) {
       argv.push_back(work_folder_ + "*.*");
-      nested_left_undone_ = runner_->RunProgram(argv, std::string()) != 0;
     } else {
       argv.push_back("*.*");
-      nested_left_undone_ = runner_->RunProgram(argv, work_.ChildPath()) != 0;
+      nested_folder = work_.ChildPath();
     }
+    unsigned char nested = runner_->RunNested(
+        argv, nested_folder, nested_environment_, nested_count_);
+    if (InterruptionSignal() != 0) return Interrupted();
+    if (nested == 1) {
+      nested_failed = true;
+    } else if (nested != 0) {
+      return Fail(ConversionStep::kNested);
+    }
+    nested_left_undone_ = nested_failed;
     if (report_ != nullptr && record_ != nullptr) {
       record_->nested_run = true;
       report_->FindNestedTotals(mark, candidate_, &record_->nested_count,
@@ -198,13 +209,18 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
     }
   }
   DeleteUnwantedFiles();
-  if (!RunScanners()) return Fail(ConversionStep::kScan);
+  bool scanned = RunScanners();
+  if (InterruptionSignal() != 0) return Interrupted();
+  if (!scanned) return Fail(ConversionStep::kScan);
   if (!AddFiles()) return Fail(ConversionStep::kAdd);
 
-  if (archivers_->Pack(work_folder_) != 0) return Fail(ConversionStep::kPack);
+  unsigned char packed_result = archivers_->Pack(work_folder_);
+  if (InterruptionSignal() != 0) return Interrupted();
+  if (packed_result != 0) return Fail(ConversionStep::kPack);
   std::string packed = archivers_->archive_name();
   archivers_->SetArchiveName(packed);
   unsigned char tested = archivers_->Test();
+  if (InterruptionSignal() != 0) return Interrupted();
   // kNotRun passes only a kind that has no tester. A tester that ran and
   // exited 66 (EX_NOINPUT to many tools: it could not read the archive) has
   // not vouched for it, and the old archive is about to be deleted.
@@ -234,7 +250,14 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
   EntryStatus existing;
   bool taken = !folder_.Status(PathFileName(final_name), &existing) ||
                existing.kind != EntryStatus::Kind::kMissing;
-  if (taken && !options_.kill_exist) return NameTaken(old_name, new_name);
+  // KillExist replaces what was there before the run, never an archive this
+  // run made a moment ago from another one of the same name (a.zip and
+  // a.tgz both become a.7z). Nested runs make theirs inside work folders.
+  bool own =
+      own_products_ != nullptr && own_products_->Contains(ListText(final_name));
+  if (taken && (!options_.kill_exist || own)) {
+    return NameTaken(old_name, new_name);
+  }
   // The time goes on before the name: a run that ends between putting the
   // new archive in place and cleaning up must not leave it with the wrong
   // time once the old archive, the only record of it, is gone.
@@ -246,14 +269,28 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
     if (clash) return NameTaken(old_name, new_name);
     return Fail(ConversionStep::kPutInPlace);
   }
+  ConversionResult result;
+  // The lists follow at once, before the clean-up: a run killed from here
+  // on leaves the entry under the archive's new name.
+  if (lists != nullptr) {
+    lists->RenameEntry(old_name, new_name);
+    lists->Save(&result.unsaved_lists);
+  }
   RemoveWorkFolder();
 
-  if (lists != nullptr) lists->RenameEntry(old_name, new_name);
-  ConversionResult result;
-  result.final_name = final_name;
-  result.nested_left_undone = nested_left_undone_;
   result.line = "[" + old_name + "] -> [" + new_name + "] done!";
   out_->Line(result.line);
+  result.final_name = final_name;
+  result.nested_failed = nested_failed;
+  result.nested_left_undone = nested_left_undone_;
+  return result;
+}
+
+ConversionResult ArchiveConversion::Interrupted() {
+  RemoveWorkFolder();
+  ConversionResult result;
+  result.status = ConversionStatus::kInterrupted;
+  result.message = "run interrupted on [" + candidate_ + "].";
   return result;
 }
 

@@ -8,7 +8,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "archivers/archiver_list.h"
 #include "archivers/command_runner.h"
@@ -18,6 +20,8 @@
 #include "driver/run_options.h"
 #include "platform/dir_handle.h"
 #include "platform/file_system.h"
+#include "driver/sorted_text_list.h"
+#include "platform/process.h"
 
 namespace zavo {
 
@@ -37,16 +41,19 @@ enum class ConversionStep {
 };
 
 enum class ConversionStatus {
-  kDone,       // the new archive stands in the old one's place
-  kFailed,     // a step failed; the old archive is untouched
-  kNameTaken,  // the new name is taken and KillExist is off; nothing changed
+  kDone,         // the new archive stands in the old one's place
+  kFailed,       // a step failed; the old archive is untouched
+  kNameTaken,    // the new name is taken and may not be replaced; nothing
+                 // changed
+  kInterrupted,  // the run was interrupted; the old archive is untouched
 };
 
 struct ConversionResult {
   ConversionStatus status = ConversionStatus::kDone;
   // The step that failed (kFailed, kNameTaken); kNone otherwise.
   ConversionStep step = ConversionStep::kNone;
-  // For kFailed: "<step> mistake on [<archive>]."
+  // For kFailed: "<step> mistake on [<archive>]."; for kInterrupted: "run
+  // interrupted on [<archive>]."
   std::string message;
   // For a failed verification: what differs ("[a/b.txt] differs in its
   // bytes"), also printed on a line of its own before the message.
@@ -59,6 +66,11 @@ struct ConversionResult {
   // The line printed for the archive; empty for a failure under
   // StopOnError, whose message the caller prints.
   std::string line;
+  // For kDone: the nested run ended 1, so some archive inside was left as it
+  // was (it said which).
+  bool nested_failed = false;
+  // For kDone: the list files that could not be written back.
+  std::vector<std::string> unsaved_lists;
 };
 
 // What a step is called in the failure message ("extraction").
@@ -78,6 +90,19 @@ class ArchiveConversion {
   ArchiveConversion(const RunOptions& options, ArchiverList* archivers,
                     CommandRunner* runner, OutputSink* out,
                     std::string candidate);
+
+  // What the nested run gets: `environment` ("NAME=value" texts) and the
+  // count of nested conversions (not owned; may be null).
+  void set_nested_run(std::vector<std::string> environment,
+                      const SharedCount* count) {
+    nested_environment_ = std::move(environment);
+    nested_count_ = count;
+  }
+  // The archives this run has made (as ListText gives their paths): a file
+  // among them is never replaced, KillExist or not. Not owned; may be null.
+  void set_own_products(const SortedTextList* products) {
+    own_products_ = products;
+  }
 
   // Whether the candidate is an archive of a known kind other than the
   // target kind. Must come first; Run converts only what it recognised.
@@ -109,7 +134,9 @@ class ArchiveConversion {
   // replaced!", and for a failed step "<message> next archive!" unless
   // StopOnError is on (the caller then stops with the message). The work
   // folder is gone afterwards whatever happened. `lists` (may be null) are
-  // the lists of the archive's folder, loaded.
+  // the lists of the archive's folder, loaded; they are written back as soon
+  // as the new archive has its name. After an interruption (see
+  // InterruptionSignal) no further step runs and the old archive stays.
   ConversionResult Run(FolderLists* lists);
 
  private:
@@ -122,6 +149,7 @@ class ArchiveConversion {
   // otherwise false with *difference saying what differs. The folder is
   // gone afterwards.
   bool Verify(const std::string& packed, std::string* difference);
+  ConversionResult Interrupted();
   void DeleteUnwantedFiles();
   // False when a scan command could not be built (its template refused, or
   // its expansion cut or unsafe), could not start or was killed: the archive
@@ -177,6 +205,12 @@ class ArchiveConversion {
   ReportWriter* report_ = nullptr;
   ReportRecord* record_ = nullptr;
   std::function<bool()> turn_;
+  std::vector<std::string> nested_environment_;
+  const SharedCount* nested_count_ = nullptr;
+  const SortedTextList* own_products_ = nullptr;
+  // Held while the work folder exists, so that another run that meets it
+  // knows it is in use.
+  std::unique_ptr<FolderClaim> claim_;
 };
 
 }  // namespace zavo

@@ -17,6 +17,15 @@
 
 namespace zavo {
 
+namespace {
+
+// How a nested run learns its depth and finds the count of nested
+// conversions; set by the converter for the nested runs it starts alone.
+constexpr char kDepthVariable[] = "ZAVO_NESTING_DEPTH";
+constexpr char kCountVariable[] = "ZAVO_NESTED_COUNT";
+
+}  // namespace
+
 Converter::Converter(std::vector<std::string> args, CommandRunner* runner,
                      std::ostream& out)
     : args_(std::move(args)),
@@ -25,7 +34,9 @@ Converter::Converter(std::vector<std::string> args, CommandRunner* runner,
       out_(out),
       pause_(SleepMilliseconds),
       folder_lists_(options_.list_file_names),
-      done_archives_(kHasDrives) {}
+      done_archives_(kHasDrives),
+      own_products_(kHasDrives),
+      unsaved_lists_(kHasDrives) {}
 
 Converter::~Converter() = default;
 bool Converter::Fatal(const std::string& message) {
@@ -52,7 +63,7 @@ int Converter::Execute() {
   if (!completed) {
     out_.Line(fatal_message_);
     out_.Line("exiting...");
-    return FinishReport(kExitFatal);
+    return FinishReport(interrupted_ ? 128 + InterruptionSignal() : kExitFatal);
   }
   return FinishReport(failed_archives_ > 0 || folders_left_ ? kExitSomeFailed
                                                             : kExitDone);
@@ -153,8 +164,22 @@ bool Converter::Start() {
                    "]: " + error);
     }
   }
+  std::string depth = GetEnvironment(kDepthVariable);
+  options_.nesting_depth =
+      !depth.empty() && depth.size() < 6 &&
+              depth.find_first_not_of("0123456789") == std::string::npos
+          ? static_cast<int>(TextToInt(depth))
+          : 0;
+  nested_count_.reset();
+  if (options_.nesting_depth > 0) {
+    nested_count_ = SharedCount::Open(GetEnvironment(kCountVariable));
+    // Without the top run's count, this run still counts its own.
+    if (nested_count_ == nullptr) nested_count_ = SharedCount::Create();
+  }
   folder_lists_.Clear();
   done_archives_.Clear();
+  own_products_.Clear();
+  unsaved_lists_.Clear();
   current_folder_ = " ";
   folder_lock_.reset();
   folder_ours_ = true;
@@ -204,7 +229,8 @@ bool Converter::Run() {
           : ScanFolder(
                 top, pattern, options_.recurse,
                 [this](const std::string& path) { return VisitFile(path); },
-                UnreadableFolderReport());
+                UnreadableFolderReport(),
+                [this](const std::string& path) { MetWorkFolder(path); });
   // A stopped run writes back the lists too: the archives converted in the
   // folder have their new names already.
   if (!options_.dry_run) SaveFolderLists();
@@ -296,9 +322,66 @@ void Converter::ShowConversion(const std::string& path) {
 }
 
 void Converter::SaveFolderLists() {
-  // TODO: a list that cannot be written back deserves a warning line; its
-  // file keeps the old names until then.
-  folder_lists_.Save();
+  std::vector<std::string> unsaved;
+  folder_lists_.Save(&unsaved);
+  ReportUnsavedLists(unsaved);
+}
+
+void Converter::ReportUnsavedLists(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    if (unsaved_lists_.Contains(path)) continue;
+    unsaved_lists_.Insert(path);
+    sink_->Line("can't save list [" + path + "]");
+    ++failed_archives_;
+  }
+}
+
+void Converter::MetWorkFolder(const std::string& path) {
+  // A run at work holds its work folder locked; one that no run holds was
+  // left by a run that was killed, or is a folder that merely has the name.
+  // Neither is entered, and neither is removed: nothing proves whose it is.
+  if (FolderClaimed(path)) return;
+  sink_->Line("work folder [" + path + "] left by a stopped run, not entered");
+}
+
+std::string Converter::NestingLimitLine(const std::string& path) const {
+  if (options_.nesting_depth == 0) return std::string();
+  std::string name = PathFileName(path);
+  if (options_.nesting_depth > options_.max_nesting) {
+    return "[" + name + "] nested too deep, left as it is!";
+  }
+  long count = nested_count_ != nullptr ? nested_count_->Add() : -1;
+  if (count < 0 || count > options_.max_nested_archives) {
+    return "[" + name + "] too many nested archives, left as it is!";
+  }
+  return std::string();
+}
+
+bool Converter::WithinNestingLimits(const std::string& path) {
+  std::string line = NestingLimitLine(path);
+  if (line.empty()) return true;
+  sink_->Line(line);
+  ++failed_archives_;
+  return false;
+}
+
+void Converter::PrepareNestedRun(ArchiveConversion* conversion,
+                                 std::unique_ptr<SharedCount>* own_count) {
+  if (!options_.nested) return;
+  // Each archive of the top run starts its own count of nested conversions;
+  // nested runs hand the one they were given on.
+  const SharedCount* count = nested_count_.get();
+  if (options_.nesting_depth == 0) {
+    *own_count = SharedCount::Create();
+    count = own_count->get();
+  }
+  std::vector<std::string> environment = {
+      std::string(kDepthVariable) + "=" +
+      std::to_string(options_.nesting_depth + 1)};
+  if (count != nullptr) {
+    environment.push_back(std::string(kCountVariable) + "=" + count->Name());
+  }
+  conversion->set_nested_run(std::move(environment), count);
 }
 
 bool Converter::EnterFolder(const std::string& path) {
@@ -312,11 +395,16 @@ bool Converter::EnterFolder(const std::string& path) {
   current_folder_ = folder_key;
   folder_lists_.Clear();
   done_archives_.Clear();
+  unsaved_lists_.Clear();
   folder_ours_ = ours && LockFolder(path, &folder_lock_);
   return folder_ours_;
 }
 
 bool Converter::VisitFile(const std::string& path) {
+  if (InterruptionSignal() != 0) {
+    interrupted_ = true;
+    return Fatal("run interrupted on [" + path + "].");
+  }
   if (options_.dry_run) {
     ShowConversion(path);
     return true;
@@ -326,6 +414,10 @@ bool Converter::VisitFile(const std::string& path) {
                                path);
   if (!conversion.Recognise()) return true;
   if (done_archives_.Contains(ListText(path))) return true;
+  if (!WithinNestingLimits(path)) return true;
+  std::unique_ptr<SharedCount> own_count;
+  PrepareNestedRun(&conversion, &own_count);
+  conversion.set_own_products(&own_products_);
   if (!folder_lists_.loaded()) {
     // A list read only in part is never written back, so its file stays
     // as it was; the conversion goes on.
@@ -363,11 +455,14 @@ bool Converter::ApplyResult(const ConversionResult& result,
       if (progress_) {
         progress_->Converted(size_before, FileByteSize(result.final_name));
       }
-      // Already there only when KillExist replaced an archive made earlier
-      // in this folder; it is remembered either way.
       done_archives_.Insert(ListText(result.final_name));
-      if (result.nested_left_undone) ++failed_archives_;
+      own_products_.Insert(ListText(result.final_name));
+      if (result.nested_failed) ++failed_archives_;
+      ReportUnsavedLists(result.unsaved_lists);
       return true;
+    case ConversionStatus::kInterrupted:
+      interrupted_ = true;
+      return Fatal(result.message);
     case ConversionStatus::kNameTaken:
       if (progress_) progress_->Left();
       ++failed_archives_;
@@ -404,6 +499,11 @@ void Converter::WriteRecord(const ConversionResult& result,
     case ConversionStatus::kFailed:
       record->status = ArchiveStatus::kFailed;
       record->detail = ReportStepName(result.step);
+      break;
+    case ConversionStatus::kInterrupted:
+      // The old archive stays as it was.
+      record->status = ArchiveStatus::kLeft;
+      record->detail = "interrupted";
       break;
   }
   std::chrono::duration<double> seconds =

@@ -21,8 +21,11 @@
 #include "driver/run_progress.h"
 #include "driver/sorted_text_list.h"
 #include "platform/folder_lock.h"
+#include "platform/process.h"
 
 namespace zavo {
+
+class ArchiveConversion;
 
 // Exit codes of the program.
 constexpr int kExitDone = 0;        // everything asked for was done
@@ -72,6 +75,9 @@ class Converter {
   bool help_requested() const { return help_requested_; }
   // The options Start loaded.
   const RunOptions& options() const { return options_; }
+  // Whether the run stopped because it was interrupted (InterruptionSignal);
+  // the caller then ends the process as the signal would.
+  bool interrupted() const { return interrupted_; }
 
  private:
   void PrintUsage();
@@ -131,6 +137,21 @@ class Converter {
   // Appends the totals line; returns the exit code, made 1 when a line of
   // the report could not be written.
   int FinishReport(int code);
+  // Reports list files that could not be written back, once each per
+  // folder; the run then ends 1.
+  void ReportUnsavedLists(const std::vector<std::string>& paths);
+  // Whether the archive at `path` may be converted at this depth and count
+  // of nested runs; prints why not.
+  bool WithinNestingLimits(const std::string& path);
+  // The line that says why the archive at `path` is left at this depth or
+  // count of nested runs; empty when it may be converted. Counts it.
+  std::string NestingLimitLine(const std::string& path) const;
+  // Gives the conversion what its nested run needs; a count made for it
+  // (by the top run) goes to *own_count, which must outlive the run.
+  void PrepareNestedRun(ArchiveConversion* conversion,
+                        std::unique_ptr<SharedCount>* own_count);
+  // A folder named like a work folder that the scan passed over.
+  void MetWorkFolder(const std::string& path);
 
   // Prints what a conversion of the file at `path` would do (--dry-run).
   void ShowConversion(const std::string& path);
@@ -152,6 +173,7 @@ class Converter {
   std::string start_folder_;
   std::string fatal_message_;
   bool help_requested_ = false;
+  bool interrupted_ = false;
   int failed_archives_ = 0;
 
   RunOptions options_;
@@ -177,6 +199,14 @@ class Converter {
   // The mask's folder, ending in a separator.
   std::string top_folder_;
   std::unique_ptr<Jobs, JobsDeleter> jobs_;
+  // Every archive this run has made, in every folder.
+  SortedTextList own_products_;
+  // The lists of the current folder already reported as not written.
+  SortedTextList unsaved_lists_;
+  // The count of archives converted by the nested runs below one archive of
+  // the top run: made for each such archive by the top run, handed on to
+  // nested runs.
+  std::unique_ptr<SharedCount> nested_count_;
 };
 
 }  // namespace zavo

@@ -256,6 +256,8 @@ bool Converter::CommitJob(JobItem* job) {
   if (result.status == ConversionStatus::kDone) {
     folder_lists_.RenameEntry(PathFileName(job->path),
                               PathFileName(result.final_name));
+    // At once, as a run of one job does: a kill leaves the new name listed.
+    SaveFolderLists();
   }
   if (progress_) progress_->Begin(job->path, job->size_before);
   if (report_.is_open()) WriteRecord(result, job->began, &job->record);
@@ -316,7 +318,18 @@ void Converter::RunJob(JobItem* job) {
   ArchiveConversion conversion(options_, job->archivers.get(), runner_, &sink,
                                job->path);
   job->recognised = conversion.Recognise();
-  if (job->recognised) {
+  std::unique_ptr<SharedCount> own_count;
+  std::string limit_line;
+  if (job->recognised) limit_line = NestingLimitLine(job->path);
+  if (!limit_line.empty()) {
+    // Left as it is; counted as failed when the job is applied.
+    sink.Line(limit_line);
+    job->result.status = ConversionStatus::kNameTaken;
+    job->result.line = limit_line;
+  } else if (job->recognised) {
+    PrepareNestedRun(&conversion, &own_count);
+    // Read only after the job's turn, while no result is being applied.
+    conversion.set_own_products(&own_products_);
     job->began = std::chrono::steady_clock::now();
     job->size_before = FileByteSize(job->path);
     if (report_.is_open()) {

@@ -30,7 +30,7 @@ void FolderLists::RenameEntry(const std::string& old_name,
   }
 }
 
-bool FolderLists::Save() {
+bool FolderLists::Save(std::vector<std::string>* unsaved) {
   bool ok = true;
   for (std::size_t i = 0; i < lists_.size(); ++i) {
     std::string path = folder_ + names_[i];
@@ -40,8 +40,12 @@ bool FolderLists::Save() {
         GetFileAttributes(path, &saved) && (saved.bits & kAttrReadOnly) != 0;
     // A failure to make the file writable shows as the save's failure.
     if (read_only) MakeFileWritable(path);
-    if (!SaveFileList(*lists_[i], path, kListMarker)) ok = false;
-    if (read_only && !RestoreFileAttributes(path, saved)) ok = false;
+    bool saved_list = SaveFileList(*lists_[i], path, kListMarker);
+    if (read_only && !RestoreFileAttributes(path, saved)) saved_list = false;
+    if (!saved_list) {
+      ok = false;
+      if (unsaved != nullptr) unsaved->push_back(path);
+    }
   }
   return ok;
 }

@@ -36,8 +36,9 @@ class FolderLists {
 
   // Writes the lists back over the files they were loaded from, keeping a
   // read-only file read-only; a list whose file has gone is not written.
-  // Returns true when every list that was due is written.
-  bool Save();
+  // Returns true when every list that was due is written; the paths of those
+  // that were not are added to *unsaved when given.
+  bool Save(std::vector<std::string>* unsaved = nullptr);
 
   // Forgets the lists without writing them.
   void Clear();

@@ -15,7 +15,8 @@ bool ScanFolder(const std::string& folder, const std::string& pattern,
                 bool recurse,
                 const std::function<bool(const std::string&)>& visit,
                 const std::function<void(const std::string&,
-                                         const std::string&)>& unreadable) {
+                                         const std::string&)>& unreadable,
+                const std::function<void(const std::string&)>& work_folder) {
   // Names are taken before anything is converted, so the listing never
   // races with the archives and work folders made beside them.
   std::vector<std::string> files;
@@ -42,22 +43,29 @@ bool ScanFolder(const std::string& folder, const std::string& pattern,
   for (const std::string& name : files) {
     if (!visit(folder + name)) return false;
   }
-  if (!recurse) return true;
+  if (!recurse && !work_folder) return true;
   std::vector<std::string> folders;
+  std::vector<std::string> work_folders;
   if (auto listing = ListFolderKinds(folder + "*.*")) {
     DirEntry entry;
     while (listing->Next(&entry)) {
-      if (!entry.name.empty() && entry.name[0] != '.' &&
-          (entry.attributes & kAttrFolder) != 0 &&
-          !IsWorkFolderName(entry.name)) {
-        folders.push_back(entry.name);
+      if (entry.name.empty() || entry.name[0] == '.' ||
+          (entry.attributes & (kAttrFolder | kAttrLink)) != kAttrFolder) {
+        continue;
       }
+      (IsWorkFolderName(entry.name) ? work_folders : folders)
+          .push_back(entry.name);
     }
   }
+  std::sort(work_folders.begin(), work_folders.end());
+  if (work_folder) {
+    for (const std::string& name : work_folders) work_folder(folder + name);
+  }
+  if (!recurse) return true;
   std::sort(folders.begin(), folders.end());
   for (const std::string& name : folders) {
     if (!ScanFolder(folder + name + kPathSeparator, pattern, recurse, visit,
-                    unreadable)) {
+                    unreadable, work_folder)) {
       return false;
     }
   }

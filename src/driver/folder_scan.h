@@ -16,12 +16,15 @@ namespace zavo {
 // work folders. A folder that cannot be listed is passed over, and
 // `unreadable` (when given) is called with its path, without the final
 // separator, and the reason. Returns false as soon as `visit` returns false
-// (the run stops), else true.
+// (the run stops), else true. Each folder of `folder` named like a work
+// folder is passed to `work_folder` (when given) once the files are done,
+// with or without `recurse`.
 bool ScanFolder(
     const std::string& folder, const std::string& pattern, bool recurse,
     const std::function<bool(const std::string&)>& visit,
     const std::function<void(const std::string&, const std::string&)>&
-        unreadable = nullptr);
+        unreadable = nullptr,
+    const std::function<void(const std::string&)>& work_folder = nullptr);
 
 }  // namespace zavo
 

@@ -10,6 +10,9 @@
 
 int main(int argc, char** argv) {
   zavo::IgnoreFileSizeLimitSignal();
+  // An interruption stops the running archiver and then the run, which
+  // cleans up after itself before ending as interrupted.
+  zavo::CatchInterruptions();
   std::vector<std::string> args;
   args.push_back(zavo::ProgramPath(argc > 0 ? argv[0] : nullptr));
   for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
@@ -19,5 +22,7 @@ int main(int argc, char** argv) {
   converter.set_status_stream(&std::cerr, zavo::StandardErrorIsTerminal());
   int code = converter.Execute();
   std::cout.flush();
+  if (converter.interrupted())
+    zavo::EndAsInterrupted(zavo::InterruptionSignal());
   return code;
 }

@@ -21,11 +21,11 @@ constexpr char kSettingsName[] = "zavo.ctl";
 #define ZAVO_SYSCONFDIR "/usr/local/etc"
 #endif
 
-// Settings keys, in the order that gives them their indexes 1 to 12.
+// Settings keys, in the order that gives them their indexes 1 to 15.
 constexpr const char* kSettingKeys[] = {
     "Recurse",  "Nested",  "KeepTime",   "StopOnError", "KillExist",
     "Archives", "AddFile", "DeleteFile", "Scan",        "FileList",
-    "Report",   "Verify",  "Jobs"};
+    "Report",   "Verify",  "Jobs",       "MaxNesting",  "MaxNestedArchives"};
 enum SettingKey {
   kKeyRecurse = 1,
   kKeyNested,
@@ -39,8 +39,20 @@ enum SettingKey {
   kKeyFileList,
   kKeyReport,
   kKeyVerify,
-  kKeyJobs
+  kKeyJobs,
+  kKeyMaxNesting,
+  kKeyMaxNestedArchives
 };
+
+// A limit from the settings: a whole number from 0 up, or `fallback` when
+// the key is absent or its value is not one.
+int LimitValue(const std::string& text, int fallback) {
+  if (text.empty() || text.size() > 9 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return fallback;
+  }
+  return static_cast<int>(TextToInt(text));
+}
 
 // The parameters that take a value; they are not counted among the four.
 constexpr char kReportSwitch[] = "--report";
@@ -153,6 +165,10 @@ OptionsResult LoadSettings(const std::string& program_folder, OutputSink* out,
     }
     options->jobs = ResolvedJobs(value);
   }
+  options->max_nesting =
+      LimitValue(file.Value(kKeyMaxNesting, 1), kDefaultMaxNesting);
+  options->max_nested_archives = LimitValue(
+      file.Value(kKeyMaxNestedArchives, 1), kDefaultMaxNestedArchives);
   options->archivers_file = file.Value(kKeyArchives, 1);
   if (PathFolder(options->archivers_file).empty()) {
     options->archivers_file =

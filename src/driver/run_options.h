@@ -13,6 +13,11 @@
 
 namespace zavo {
 
+// How deep nested runs may go, and how many archives the nested runs of one
+// archive may convert, when the settings do not say.
+constexpr int kDefaultMaxNesting = 16;
+constexpr int kDefaultMaxNestedArchives = 1000;
+
 struct RunOptions {
   // Settings and switches, named as the settings keys name them.
   bool recurse = false;
@@ -33,6 +38,14 @@ struct RunOptions {
   // (ShardOfFolder); 0 of 0 when the run converts every folder.
   int shard_index = 0;
   int shard_count = 0;
+  // MaxNesting: a nested run deeper than this converts nothing.
+  int max_nesting = kDefaultMaxNesting;
+  // MaxNestedArchives: the most archives that the nested runs below one
+  // archive of the top run may convert, at every depth together.
+  int max_nested_archives = kDefaultMaxNestedArchives;
+  // How deep this run is: 0 for the run a person started, 1 for a run on
+  // an archive's work folder, and so on (from the environment).
+  int nesting_depth = 0;
   // The settings file read, the first of SettingsPlaces that exists.
   std::string settings_file;
   // The archivers file; a bare name is completed with the settings file's

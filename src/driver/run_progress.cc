@@ -168,4 +168,21 @@ unsigned char ProgressRunner::RunProgram(const std::vector<std::string>& argv,
   return result;
 }
 
+unsigned char ProgressRunner::RunNamedCommand(const std::string& command,
+                                              const std::string& folder,
+                                              const CommandNames& names) {
+  unsigned char result = inner_->RunNamedCommand(command, folder, names);
+  progress_->Refresh();
+  return result;
+}
+
+unsigned char ProgressRunner::RunNested(
+    const std::vector<std::string>& argv, const std::string& folder,
+    const std::vector<std::string>& environment, const SharedCount* count) {
+  progress_->Hide();
+  unsigned char result = inner_->RunNested(argv, folder, environment, count);
+  progress_->Refresh();
+  return result;
+}
+
 }  // namespace zavo

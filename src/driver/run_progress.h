@@ -93,6 +93,15 @@ class ProgressRunner : public CommandRunner {
                            const std::string& folder) override;
   unsigned char RunProgram(const std::vector<std::string>& argv,
                            const std::string& folder) override;
+  // Passed on whole: the names and the nested run's environment and count
+  // must reach the runner that starts the child.
+  unsigned char RunNamedCommand(const std::string& command,
+                                const std::string& folder,
+                                const CommandNames& names) override;
+  unsigned char RunNested(const std::vector<std::string>& argv,
+                          const std::string& folder,
+                          const std::vector<std::string>& environment,
+                          const SharedCount* count) override;
 
  private:
   CommandRunner* inner_;

@@ -8,6 +8,7 @@
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -424,6 +425,40 @@ bool SharedCount::Reset() {
 }
 
 std::string SharedCount::Name() const { return std::to_string(handle_); }
+
+namespace {
+
+int OpenFolderForClaim(const std::string& path) {
+  return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+}  // namespace
+
+std::unique_ptr<FolderClaim> FolderClaim::Take(const std::string& path) {
+  int fd = OpenFolderForClaim(path);
+  if (fd < 0) return nullptr;
+  // Waits only while another process looks (FolderClaimed holds a shared
+  // lock for a moment).
+  int locked;
+  do {
+    locked = flock(fd, LOCK_EX);
+  } while (locked != 0 && errno == EINTR);
+  if (locked != 0) {
+    close(fd);
+    return nullptr;
+  }
+  return std::unique_ptr<FolderClaim>(new FolderClaim(fd));
+}
+
+FolderClaim::~FolderClaim() { close(static_cast<int>(handle_)); }
+
+bool FolderClaimed(const std::string& path) {
+  int fd = OpenFolderForClaim(path);
+  if (fd < 0) return false;
+  bool claimed = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  close(fd);
+  return claimed;
+}
 
 std::string ProgramPath(const char* argv0) {
   char buffer[PATH_MAX];
