@@ -135,7 +135,7 @@ def zavo_lines(lines):
     """zavo's own report lines among the archivers' output."""
     return [l for l in lines if l.startswith(("processing folder [", "["))
             or " mistake on [" in l or l == "exiting..."
-            or l.startswith(("run interrupted on [", "work folder [",
+            or l.startswith(("run interrupted on [", "work folder [", "folder [",
                              "can't save list ["))]
 
 

@@ -434,14 +434,21 @@ int OpenFolderForClaim(const std::string& path) {
 
 }  // namespace
 
+// A read lock of the open file (OFD lock) on the folder's first byte: it
+// lives with this open folder alone, whatever else opens and closes the
+// folder, and is apart from the flock that marks a folder being converted
+// (a nested run takes that one on the work folder).
 std::unique_ptr<FolderClaim> FolderClaim::Take(const std::string& path) {
   int fd = OpenFolderForClaim(path);
   if (fd < 0) return nullptr;
-  // Waits only while another process looks (FolderClaimed holds a shared
-  // lock for a moment).
+  struct flock lock = {};
+  lock.l_type = F_RDLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 1;
   int locked;
   do {
-    locked = flock(fd, LOCK_EX);
+    locked = fcntl(fd, F_OFD_SETLKW, &lock);
   } while (locked != 0 && errno == EINTR);
   if (locked != 0) {
     close(fd);
@@ -455,7 +462,12 @@ FolderClaim::~FolderClaim() { close(static_cast<int>(handle_)); }
 bool FolderClaimed(const std::string& path) {
   int fd = OpenFolderForClaim(path);
   if (fd < 0) return false;
-  bool claimed = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 1;
+  bool claimed = fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
   close(fd);
   return claimed;
 }
