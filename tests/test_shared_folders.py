@@ -93,6 +93,11 @@ class SharedFolderTest(ReliabilityCase):
         log = os.path.join(self.scratch, "strace.log")
         env = dict(os.environ)
         env.pop("COMSPEC", None)
+        # The list zavo rewrites takes the same order: its new text on the
+        # disk before the rename, the folder after it.
+        with open(os.path.join(self.arc, "descript.ion"), "wb") as f:
+            f.write(b"a.zip the only copy\n")
+        self.write_settings("FileList descript.ion\n")
         subprocess.run(["strace", "-f", "-o", log, "-e",
                         "trace=fsync,fdatasync,rename,renameat,renameat2,"
                         "unlink,unlinkat,openat,openat2",
@@ -118,6 +123,8 @@ class SharedFolderTest(ReliabilityCase):
                 steps.append(("rename", "a.7z"))
             elif re.match(r"unlinkat?\(.*\"a\.zip\".*=\s*0", c):
                 steps.append(("unlink", "a.zip"))
+            elif re.match(r"rename(at2?)?\(.*descript\.ion\".*=\s*0", c):
+                steps.append(("rename", "descript.ion"))
         rename = steps.index(("rename", "a.7z"))
         # The last removal of that name: the extractor's link is named as
         # the archive too.
@@ -127,6 +134,12 @@ class SharedFolderTest(ReliabilityCase):
                             for s in steps[:rename]), steps)
         self.assertTrue(any(s[0] == "fsync" for s in steps[rename:unlink]),
                         steps)
+        listed = steps.index(("rename", "descript.ion"))
+        self.assertIn("fsync", [s[0] for s in steps[unlink:listed]], steps)
+        self.assertIn("fsync", [s[0] for s in steps[listed + 1:]], steps)
+        with open(os.path.join(self.arc, "descript.ion"), "rb") as f:
+            self.assertEqual(b"a.7z the only copy\n", f.read())
+        os.remove(os.path.join(self.arc, "descript.ion"))
         self.assertNothingLost(must_be_converted=["a.zip"])
 
     @unittest.skipIf(os.geteuid() != 0, "needs root to own files of others")

@@ -258,7 +258,11 @@ bool ReplaceFileContents(const std::string& path, const std::string& data,
   if (out == nullptr) {
     return SetError(error, "create(" + temp + "): " + std::strerror(errno));
   }
+  // The data is on the disk before the rename publishes it, and the rename
+  // is on the disk before the caller goes on: a power loss leaves the old
+  // file or the whole new one, never an empty one under the name.
   bool ok = std::fwrite(data.data(), 1, data.size(), out) == data.size();
+  if (ok && !FlushToDisk(out)) ok = false;
   if (std::fclose(out) != 0) ok = false;
   if (!ok) {
     EraseFile(temp);
@@ -272,6 +276,9 @@ bool ReplaceFileContents(const std::string& path, const std::string& data,
     std::string why = LastSystemError();
     EraseFile(temp);
     return SetError(error, why);
+  }
+  if (!FlushFolderOf(path)) {
+    return SetError(error, "fsync(folder of " + path + ") failed");
   }
   return true;
 }

@@ -25,6 +25,16 @@ std::FILE* OpenFile(const std::string& path, FileOpenMode mode);
 // whose opening would block, or a device.
 bool IsRegularFile(const std::string& path);
 
+// Writes the stream's buffer out and asks the system to put the file's data
+// on the disk (fsync), so that a rename that publishes the file never
+// outlives its contents in a power loss. False when either fails.
+bool FlushToDisk(std::FILE* file);
+
+// Puts the folder holding path on the disk (its entries: a rename just made
+// in it). False when the folder cannot be opened or flushed; Win32 has no such
+// call and returns true.
+bool FlushFolderOf(const std::string& path);
+
 }  // namespace zavo
 
 #endif  // ZAVO_PLATFORM_FILE_HANDLE_H_

@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/file_handle.h"
 
@@ -21,6 +23,23 @@ std::FILE* OpenFile(const std::string& path, FileOpenMode mode) {
 bool IsRegularFile(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool FlushToDisk(std::FILE* file) {
+  if (std::fflush(file) != 0) return false;
+  return ::fsync(fileno(file)) == 0;
+}
+
+bool FlushFolderOf(const std::string& path) {
+  std::string::size_type slash = path.rfind('/');
+  std::string folder = slash == std::string::npos ? std::string(".")
+                       : slash == 0               ? std::string("/")
+                                                  : path.substr(0, slash);
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
 }
 
 }  // namespace zavo

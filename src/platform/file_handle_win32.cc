@@ -35,4 +35,12 @@ bool IsRegularFile(const std::string& path) {
   return std::filesystem::is_regular_file(std::filesystem::path(path), error);
 }
 
+bool FlushToDisk(std::FILE* file) {
+  if (std::fflush(file) != 0) return false;
+  return _commit(_fileno(file)) == 0;
+}
+
+// A rename on NTFS is journalled with the folder; there is no folder flush.
+bool FlushFolderOf(const std::string&) { return true; }
+
 }  // namespace zavo
