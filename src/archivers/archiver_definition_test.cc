@@ -11,6 +11,7 @@
 #include "archivers/archiver_list.h"
 #include "platform/os.h"
 #include "platform/process.h"
+#include "testing/temp_dir.h"
 #include "text/text_utils.h"
 
 namespace zavo {
@@ -49,20 +50,6 @@ TEST(ArchiverIdentTest, DecodesOffsetAndBytes) {
 
 class ArchiverRecognitionTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device random;
-    do {
-      dir_ = fs::temp_directory_path() /
-             ("zavo_recognition_" + std::to_string(random()));
-    } while (!fs::create_directory(dir_));
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::permissions(dir_ / "ro.dat", fs::perms::owner_all,
-                    fs::perm_options::add, ignored);
-    fs::remove_all(dir_, ignored);
-  }
-
   std::string Write(const std::string& name, const std::string& bytes) {
     const fs::path path = dir_ / name;
     std::ofstream(path, std::ios::binary) << bytes;
@@ -74,7 +61,8 @@ class ArchiverRecognitionTest : public ::testing::Test {
     return list.Identify();
   }
 
-  fs::path dir_;
+  ScopedTempDir temp_;
+  fs::path dir_{temp_.path()};
   SystemCommandRunner runner_;
 };
 

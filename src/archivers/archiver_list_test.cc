@@ -13,6 +13,7 @@
 #include "config/shell_quote.h"
 #include "platform/file_system.h"
 #include "platform/os.h"
+#include "testing/temp_dir.h"
 #include "text/text_utils.h"
 
 namespace zavo {
@@ -62,17 +63,8 @@ std::string Quoted(const std::string& before, const std::string& value) {
 class ArchiverCommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device random;
-    do {
-      dir_ = fs::temp_directory_path() /
-             ("zavo_commands_" + std::to_string(random()));
-    } while (!fs::create_directory(dir_));
     folder_ = WithBackslash(dir_.string());
     work_ = folder_ + "1f0c33a7.tmp" + kPathSeparator;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
 
   std::string Write(const std::string& name) {
@@ -80,7 +72,8 @@ class ArchiverCommandTest : public ::testing::Test {
     return folder_ + name;
   }
 
-  fs::path dir_;
+  ScopedTempDir temp_;
+  fs::path dir_{temp_.path()};
   std::string folder_;
   std::string work_;
   RecordingRunner runner_;

@@ -12,6 +12,7 @@
 
 #include "archivers/archiver_list.h"
 #include "archivers/command_runner.h"
+#include "testing/temp_dir.h"
 #include "text/text_utils.h"
 
 namespace zavo {
@@ -22,11 +23,6 @@ namespace fs = std::filesystem;
 class CommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device random;
-    do {
-      dir_ = fs::temp_directory_path() /
-             ("zavo_shell_" + std::to_string(random()));
-    } while (!fs::create_directory(dir_));
     // A fake archiver that writes its arguments, each ended by a zero byte,
     // to the file "args" beside it.
     std::ofstream(dir_ / "fake.sh")
@@ -35,10 +31,6 @@ class CommandTest : public ::testing::Test {
            "for a in \"$@\"; do printf '%s\\0' \"$a\" >> \"$out\"; done\n";
     fs::create_directory(dir_ / "w");
     std::ofstream(dir_ / "w" / "x") << "keep me";
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
 
   std::vector<std::string> RecordedArguments() {
@@ -61,7 +53,8 @@ class CommandTest : public ::testing::Test {
     EXPECT_TRUE(fs::exists(dir_ / "w" / "x"));
   }
 
-  fs::path dir_;
+  ScopedTempDir temp_;
+  fs::path dir_{temp_.path()};
   SystemCommandRunner runner_;
 };
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "testing/temp_dir.h"
 
 namespace zavo {
 namespace {
@@ -22,22 +23,6 @@ using namespace std::string_literals;
 // A fresh folder per test, removed with everything in it afterwards.
 class FileListTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device random;
-    const fs::path base = fs::temp_directory_path();
-    for (int attempt = 0; attempt < 100 && dir_.empty(); ++attempt) {
-      fs::path candidate =
-          base / ("zavo_file_list_" + std::to_string(random()));
-      std::error_code ec;
-      if (fs::create_directory(candidate, ec)) dir_ = candidate;
-    }
-    ASSERT_FALSE(dir_.empty());
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-
   std::string Path(const std::string& name) const {
     return (dir_ / name).string();
   }
@@ -64,7 +49,8 @@ class FileListTest : public ::testing::Test {
         Path(name), fs::last_write_time(Path(name)) - std::chrono::hours(48));
   }
 
-  fs::path dir_;
+  ScopedTempDir temp_;
+  fs::path dir_{temp_.path()};
 };
 
 TEST_F(FileListTest, RewriteKeepsEveryLineAndSortsEntries) {

@@ -9,6 +9,7 @@
 
 #include "fs/random.h"
 #include "platform/os.h"
+#include "testing/temp_dir.h"
 #include "text/text_utils.h"
 
 namespace zavo {
@@ -23,19 +24,11 @@ class WorkNamesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     RandomSeed() = 0;
-    std::random_device random;
-    do {
-      dir_ = fs::temp_directory_path() /
-             ("zavo_names_" + std::to_string(random()));
-    } while (!fs::create_directory(dir_));
     folder_ = WithBackslash(dir_.string());
   }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
 
-  fs::path dir_;
+  ScopedTempDir temp_;
+  fs::path dir_{temp_.path()};
   std::string folder_;
 };
 
