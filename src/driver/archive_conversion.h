@@ -18,9 +18,9 @@
 #include "driver/output_sink.h"
 #include "driver/report.h"
 #include "driver/run_options.h"
+#include "driver/sorted_text_list.h"
 #include "platform/dir_handle.h"
 #include "platform/file_system.h"
-#include "driver/sorted_text_list.h"
 #include "platform/process.h"
 
 namespace zavo {
