@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -39,6 +40,25 @@ bool IsPlainName(const std::string& name) {
 
 // A relative path whose parts are plain names and no link: the Win32 form
 // of "beneath, no links".
+// The path of relative below top, without its "." parts: a path-based
+// system shows this path to the archivers and in messages.
+std::string JoinBeneath(const std::string& top, const std::string& relative) {
+  std::string path = top;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t end = relative.find_first_of("\\/", start);
+    if (end == std::string::npos) end = relative.size();
+    std::string part = relative.substr(start, end - start);
+    if (!part.empty() && part != ".") {
+      if (!path.empty() && path.back() != '\\') path += '\\';
+      path += part;
+    }
+    if (end >= relative.size()) break;
+    start = end + 1;
+  }
+  return path;
+}
+
 bool StaysBeneath(const std::string& top, const std::string& relative) {
   if (relative.empty() || relative[0] == '\\' || relative[0] == '/') {
     return false;
@@ -153,8 +173,16 @@ bool HeldFile::Status(EntryStatus* status) const {
 }
 
 bool HeldFile::Sync() {
-  if (_commit(fd_) != 0) return FailErrno("commit", path_);
-  return true;
+  if (_commit(fd_) == 0) return true;
+  // Windows flushes only through a handle that may write, and this one may
+  // have been opened for reading (the packer wrote the file): flush through
+  // a writable one.
+  int fd = _open(path_.c_str(), _O_RDWR | _O_BINARY);
+  if (fd < 0) return FailErrno("open", path_);
+  bool ok = _commit(fd) == 0;
+  if (!ok) FailErrno("commit", path_);
+  _close(fd);
+  return ok;
 }
 
 bool HeldFile::SetMode(std::uint32_t) { return true; }
@@ -196,7 +224,14 @@ bool HeldFolder::Open(const std::string& path, HeldFolder* folder) {
     return false;
   }
   folder->fd_ = 0;
-  folder->path_ = WithBackslash(path.empty() ? std::string(".") : path);
+  // Held by its full path, so that what the archivers are given and what
+  // they print names the folder whatever their own current folder.
+  char full[4096];
+  if (_fullpath(full, bare.c_str(), sizeof(full)) != nullptr) {
+    folder->path_ = WithBackslash(full);
+  } else {
+    folder->path_ = WithBackslash(path.empty() ? std::string(".") : path);
+  }
   return true;
 }
 
@@ -207,18 +242,20 @@ void HeldFolder::Close() { fd_ = -1; }
 bool HeldFolder::OpenFolder(const std::string& relative,
                             HeldFolder* folder) const {
   if (!StaysBeneath(path_, relative)) {
-    last_error = "open(" + path_ + relative + "): leads out of the folder";
+    last_error =
+        "open(" + JoinBeneath(path_, relative) + "): leads out of the folder";
     return false;
   }
-  return Open(path_ + relative, folder);
+  return Open(JoinBeneath(path_, relative), folder);
 }
 
 bool HeldFolder::OpenFile(const std::string& relative, HeldFile* file) const {
   if (!StaysBeneath(path_, relative)) {
-    last_error = "open(" + path_ + relative + "): leads out of the folder";
+    last_error =
+        "open(" + JoinBeneath(path_, relative) + "): leads out of the folder";
     return false;
   }
-  std::string path = path_ + relative;
+  std::string path = JoinBeneath(path_, relative);
   int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
   if (fd < 0) return FailErrno("open", path);
   file->Close();
