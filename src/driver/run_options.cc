@@ -217,7 +217,7 @@ std::vector<std::string> SettingsPlaces(const std::string& program_folder,
                                         const std::string& home) {
   std::vector<std::string> places = {program_folder + kSettingsName};
   if (kIsWin32) return places;
-  // The base directory specification has relative values ignored.
+  // An XDG_CONFIG_HOME that is not an absolute path counts as unset.
   std::string config = xdg_config_home;
   if (config.empty() || config[0] != '/') {
     config = home.empty() ? std::string() : WithBackslash(home) + ".config";
