@@ -85,6 +85,11 @@ bool FolderClaimed(const std::string& path);
 // in `folder` (the process's own current folder when empty), with
 // `environment` ("NAME=value" texts) on top of this process's environment.
 // Standard output is flushed first so that the child's lines follow ours.
+//
+// On POSIX a command that the shell would only split into words (see
+// PlainCommandWords) starts its program directly, without the shell in
+// between; when that program cannot be started the shell runs the command
+// after all, so that what is said and returned is the shell's own.
 ProcessResult RunShellCommand(const std::string& command,
                               const std::string& folder,
                               const std::vector<std::string>& environment = {});
@@ -132,6 +137,15 @@ int InterruptionSignal();
 // PATH as POSIX children get it: the absolute entries of `path`, in order;
 // "/usr/bin:/bin" when none is left. An unset PATH stays unset.
 std::string ChildSearchPath(const std::string& path);
+
+// The words of `command` when a POSIX shell would do nothing with it but
+// split it into words: blanks between words, characters that are
+// themselves anywhere (letters, digits, "_-./,:+@%^=") and '...' quoting,
+// no variable set before the program, and a program that is not one of the
+// shell's own words (cd, exec, if, ...). False when the shell would do
+// more, or the command is empty.
+bool PlainCommandWords(const std::string& command,
+                       std::vector<std::string>* words);
 
 // Where the children that the calling thread starts from now on write
 // their standard output and error: open descriptors (POSIX) or handles

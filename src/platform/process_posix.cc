@@ -1,8 +1,9 @@
 // POSIX child processes. The interpreter is /bin/sh, run as
-// `/bin/sh -c COMMAND`. Children get their folder through chdir in the
-// child, so the converter's own current folder never changes. Each child
-// leads a session of its own: no terminal to ask a person on, and a process
-// group that an interruption reaches as a whole.
+// `/bin/sh -c COMMAND`; a command it would only split into words starts its
+// program directly, with the shell as the way back when that fails. Children
+// get their folder through chdir in the child, so the converter's own current
+// folder never changes. Each child leads a session of its own: no terminal to
+// ask a person on, and a process group that an interruption reaches as a whole.
 
 #include <fcntl.h>
 #include <limits.h>
@@ -140,10 +141,13 @@ std::vector<char*> ChildEnvironment(const std::vector<std::string>& extra) {
 
 // Exit status a child uses when exec fails, and the pipe that tells the
 // parent why: a failed start must not look like a command's own result.
+// `fallback`, when not empty, is run instead when argv's program cannot be
+// started.
 ProcessResult Spawn(const std::vector<std::string>& argv,
                     const std::string& folder,
                     const std::vector<std::string>& environment = {},
-                    int shared_descriptor = -1) {
+                    int shared_descriptor = -1,
+                    const std::vector<std::string>& fallback = {}) {
   ProcessResult result;
   if (argv.empty() || argv[0].empty()) {
     result.error = "no program to run";
@@ -166,6 +170,10 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
   for (const std::string& a : argv)
     args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  std::vector<char*> fallback_args;
+  for (const std::string& a : fallback)
+    fallback_args.push_back(const_cast<char*>(a.c_str()));
+  fallback_args.push_back(nullptr);
 
   // Interruptions wait until the parent knows the child, so that the
   // handler can pass them on; the child takes them only once it leads its
@@ -229,6 +237,9 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
       // searches the child's.
       environ = child_environment.data();
       execvp(args[0], args.data());
+      if (fallback_args[0] != nullptr) {
+        execv(fallback_args[0], fallback_args.data());
+      }
       err = errno;
     }
     char message[512];
@@ -287,7 +298,14 @@ ProcessResult RunShellCommand(const std::string& command,
                               const std::vector<std::string>& environment) {
   // COMSPEC names a Windows interpreter; a bash or fish named there would
   // read the command's quoting otherwise than it was written for.
-  return Spawn({"/bin/sh", "-c", command}, folder, environment);
+  std::vector<std::string> shell = {"/bin/sh", "-c", command};
+  // A command the shell would only split into words skips the shell: one
+  // process start less for every archiver command.
+  std::vector<std::string> words;
+  if (PlainCommandWords(command, &words)) {
+    return Spawn(words, folder, environment, -1, shell);
+  }
+  return Spawn(shell, folder, environment);
 }
 
 ProcessResult RunProgram(const std::vector<std::string>& argv,

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/process.h"
 #include "testing/temp_dir.h"
@@ -140,6 +141,63 @@ TEST(ProcessTest, ShellIsBinShWithASafePathAndTheGivenVariables) {
   EXPECT_EQ(ProcessResult::Outcome::kExited, result.outcome);
   EXPECT_NE(0, access((dir / "planted").c_str(), F_OK));
   EXPECT_EQ(ChildSearchPath(saved_path) + "|a b\n$(x)", ReadFile(dir / "seen"));
+}
+
+TEST(ProcessTest, PlainCommandsSplitExactlyAsTheShellSplitsThem) {
+  // Each accepted command: its words must be the shell's own.
+  struct Case {
+    const char* command;
+    bool accepted;
+  } cases[] = {
+      {"7z a -t7z -mx=9 -- 'x.7z' '/dev/fd/5/a b'", true},
+      {"tar\t-xf 'a'b'c' '' -", true},
+      {"prog 'line\nend' ,:+@%^ '$HOME' '*' '#x' '`q`' 'A=b'", true},
+      {"unzip -q -o 'it'\\''s'", false},  // the shell's own quote escape
+      {"A=b prog", false},
+      {"prog $HOME", false},
+      {"prog *.zip", false},
+      {"prog ~/x", false},
+      {"prog a # b", false},
+      {"prog a; rm x", false},
+      {"prog a > out", false},
+      {"prog \"a\"", false},
+      {"prog 'open", false},
+      {"prog a\nrm x", false},
+      {"cd x", false},
+      {"exec prog", false},
+      {"if true", false},
+      {"'' x", false},
+      {"", false},
+      {"   ", false},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> words;
+    EXPECT_EQ(c.accepted, PlainCommandWords(c.command, &words)) << c.command;
+    if (!c.accepted) continue;
+    // The shell's reading of the same words, one per line with a mark.
+    ScopedTempDir dir;
+    RunShellCommand(std::string("set -- ") + c.command +
+                        "; for w; do printf '%s<' \"$w\"; done > seen",
+                    dir.path());
+    std::string joined;
+    for (const std::string& w : words) joined += w + "<";
+    EXPECT_EQ(ReadFile(dir / "seen"), joined) << c.command;
+  }
+}
+
+TEST(ProcessTest, APlainCommandWhoseProgramCannotStartIsTheShells) {
+  // Run directly the program starts without a shell; one that is not there
+  // gets the shell's answer (127), not a start failure of its own.
+  ScopedTempDir dir;
+  WriteFile(dir / "args", "#!/bin/sh\nprintf '%s|' \"$@\" > seen\n");
+  ASSERT_EQ(0, chmod((dir / "args").c_str(), 0755));
+  ProcessResult ran = RunShellCommand("./args 'a b' '' c", dir.path());
+  EXPECT_EQ(ProcessResult::Outcome::kExited, ran.outcome);
+  EXPECT_EQ(0, ran.exit_code);
+  EXPECT_EQ("a b||c|", ReadFile(dir / "seen"));
+  ProcessResult missing = RunShellCommand("no-such-program-here x", dir.path());
+  EXPECT_EQ(ProcessResult::Outcome::kExited, missing.outcome);
+  EXPECT_EQ(127, missing.exit_code);
 }
 
 }  // namespace
