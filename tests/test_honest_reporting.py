@@ -228,6 +228,49 @@ class HonestReportingTest(ZavoCase):
                  "exiting..."]), self.zavo_as_nobody("/r", "*.zip"))
         self.assertTrue(os.path.exists(os.path.join(closed, "b.zip")))
 
+    def test_what_a_conversion_cannot_clean_up_is_named(self):
+        """A file DeleteFile matches that stays, and an old archive that
+        stays beside its new one, are named and end the run 1."""
+        nobody = ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY,
+                  "--clear-groups", os.path.join(self.prog, "zavo")]
+        # A folder the archive makes read-only: its matched file stays.
+        stage = os.path.join(self.scratch, "stage")
+        os.makedirs(os.path.join(stage, "locked"))
+        for name in ("locked/ad.txt", "keep.txt"):
+            with open(os.path.join(stage, name), "w") as f:
+                f.write(name)
+        os.chmod(os.path.join(stage, "locked"), 0o555)
+        subprocess.run(["tar", "-cf", os.path.join(self.arc, "d.tar"), "."],
+                       cwd=stage, check=True)
+        os.chmod(os.path.join(stage, "locked"), 0o755)
+        self.give_to_nobody(self.arc)
+        self.write_settings("DeleteFile locked/*.txt\n")
+        p = subprocess.run(nobody + ["d.tar"], cwd=self.arc,
+                           capture_output=True, text=True, timeout=120)
+        self.assertEqual(1, p.returncode, p.stdout)
+        self.assertIn("deleting mistake on [%s/d.tar]. next archive!"
+                      % self.arc, p.stdout)
+        self.assertTrue(any(l.startswith("deleting [%s/d.tar]: can't delete "
+                                         "[locked/ad.txt]: " % self.arc)
+                            for l in p.stdout.splitlines()), p.stdout)
+        self.assertEqual(["d.tar"], os.listdir(self.arc))
+
+        # An upload folder (sticky, open to all) where the old archive is
+        # another user's: the new one stands, the old one stays beside it.
+        upload = os.path.join(self.root, "upload")
+        os.makedirs(upload)
+        os.chmod(upload, 0o1777)
+        self.archives.make("zip", os.path.join(upload, "a.zip"))
+        self.write_settings("")
+        p = subprocess.run(nobody + ["a.zip"], cwd=upload,
+                           capture_output=True, text=True, timeout=120)
+        self.assertEqual(1, p.returncode, p.stdout + p.stderr)
+        self.assertIn("[a.zip] -> [a.7z] done!", p.stdout)
+        self.assertIn("can't remove old archive [%s/a.zip]: " % upload,
+                      p.stderr)
+        self.assertEqual(["a.7z", "a.zip"], sorted(os.listdir(upload)))
+        self.assertIn("README", self.members(os.path.join(upload, "a.7z")))
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -208,7 +208,10 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
                                 &record_->nested_failed);
     }
   }
-  DeleteUnwantedFiles();
+  std::string undeleted;
+  if (!DeleteUnwantedFiles(&undeleted)) {
+    return Fail(ConversionStep::kDelete, undeleted);
+  }
   bool scanned = RunScanners();
   if (InterruptionSignal() != 0) return Interrupted();
   if (!scanned) return Fail(ConversionStep::kScan);
@@ -283,6 +286,7 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
   result.final_name = final_name;
   result.nested_failed = nested_failed;
   result.nested_left_undone = nested_left_undone_;
+  result.left_undone = left_undone_;
   return result;
 }
 
@@ -291,6 +295,7 @@ ConversionResult ArchiveConversion::Interrupted() {
   ConversionResult result;
   result.status = ConversionStatus::kInterrupted;
   result.message = "run interrupted on [" + candidate_ + "].";
+  result.left_undone = left_undone_;
   return result;
 }
 
@@ -305,6 +310,7 @@ ConversionResult ArchiveConversion::NameTaken(const std::string& old_name,
   result.line =
       "[" + old_name + "] -> [" + new_name + "] exists, not replaced!";
   out_->Line(result.line);
+  result.left_undone = left_undone_;
   return result;
 }
 
@@ -371,21 +377,28 @@ bool ArchiveConversion::ExtractorSource(HeldFile* archive,
   return true;
 }
 
-void ArchiveConversion::RemovePrivateFolder(HeldFolder* parent,
+bool ArchiveConversion::RemovePrivateFolder(HeldFolder* parent,
                                             HeldFolder* folder,
                                             const std::string& name) {
-  if (!folder->is_open()) return;
+  if (!folder->is_open()) return true;
   // Emptied through its own descriptor, wherever it was moved meanwhile;
   // the name goes only while it still names that folder.
-  folder->RemoveChildren();
+  bool emptied = folder->RemoveChildren();
   EntryStatus self;
   EntryStatus there;
-  if (folder->SelfStatus(&self) && parent->Status(name, &there) &&
-      there.kind == EntryStatus::Kind::kFolder &&
-      (there.identity == self.identity || !self.identity.known())) {
-    parent->RemoveTree(name);
+  bool gone = false;
+  if (folder->SelfStatus(&self) && parent->Status(name, &there)) {
+    if (there.kind == EntryStatus::Kind::kFolder &&
+        (there.identity == self.identity || !self.identity.known())) {
+      gone = parent->RemoveTree(name);
+    } else {
+      // Renamed away or replaced by someone else: not ours to remove
+      // under this name, and no longer where the run left it.
+      gone = emptied;
+    }
   }
   folder->Close();
+  return gone;
 }
 
 bool ArchiveConversion::Verify(const std::string& packed,
@@ -445,20 +458,25 @@ ConversionResult ArchiveConversion::Fail(ConversionStep step,
     result.line = result.message + " next archive!";
     out_->Line(result.line);
   }
+  result.left_undone = left_undone_;
   return result;
 }
 
 void ArchiveConversion::RemoveWorkFolder() {
-  // TODO: a work folder that cannot be removed deserves a warning line;
-  // until then the next run's scan passes over it by its name.
+  if (!work_.is_open()) return;
+  std::string path = folder_.path() + work_name_;
   RemovePrivateFolder(&work_, &link_folder_, link_folder_name_);
-  RemovePrivateFolder(&folder_, &work_, work_name_);
+  if (!RemovePrivateFolder(&folder_, &work_, work_name_)) {
+    left_undone_.push_back("can't remove work folder [" + path +
+                           "]: " + LastHandleError());
+  }
 }
 
-void ArchiveConversion::DeleteUnwantedFiles() {
+bool ArchiveConversion::DeleteUnwantedFiles(std::string* failure) {
   for (const std::string& mask : options_.delete_masks) {
     // A mask names files below the work folder only: no absolute path, no
-    // drive, and (OpenFolder) no link or ".." on the way.
+    // drive, and (OpenFolder) no link or ".." on the way. A folder that is
+    // not there holds nothing to delete.
     if (mask.empty() || mask[0] == kPathSeparator ||
         (kHasDrives && mask.find(':') != std::string::npos)) {
       continue;
@@ -472,7 +490,10 @@ void ArchiveConversion::DeleteUnwantedFiles() {
       where = &below;
     }
     std::vector<DirEntry> entries;
-    if (!where->List(&entries)) continue;
+    if (!where->List(&entries)) {
+      *failure = "can't list [" + sub + "]: " + LastHandleError();
+      return false;
+    }
     for (const DirEntry& entry : entries) {
       // A read-only file stays, as a read-only archive does.
       if ((entry.attributes & (kAttrFolder | kAttrVolume | kAttrReadOnly)) !=
@@ -480,11 +501,14 @@ void ArchiveConversion::DeleteUnwantedFiles() {
           !MatchesMask(pattern, entry.name)) {
         continue;
       }
-      // TODO: a file that cannot be deleted goes into the new archive
-      // unnoticed; it deserves a warning line.
-      where->Unlink(entry.name);
+      if (!where->Unlink(entry.name)) {
+        *failure = "can't delete [" + WithBackslash(sub) + entry.name +
+                   "]: " + LastHandleError();
+        return false;
+      }
     }
   }
+  return true;
 }
 
 bool ArchiveConversion::RunScanners() {
@@ -622,9 +646,11 @@ bool ArchiveConversion::PutInPlace(const std::string& packed,
   if (folder_.Status(PathFileName(candidate_), &still) &&
       still.kind == EntryStatus::Kind::kFile &&
       (still.identity == listed_.identity || !listed_.identity.known())) {
-    // TODO: an old archive that cannot be removed stays beside the new one;
-    // it deserves a warning line.
-    folder_.Unlink(PathFileName(candidate_));
+    if (!folder_.Unlink(PathFileName(candidate_))) {
+      // Both stand complete; the old one is left for the user.
+      left_undone_.push_back("can't remove old archive [" + candidate_ +
+                             "]: " + LastHandleError());
+    }
   }
   return true;
 }

@@ -71,6 +71,10 @@ struct ConversionResult {
   bool nested_failed = false;
   // For kDone: the list files that could not be written back.
   std::vector<std::string> unsaved_lists;
+  // What the conversion could not clean up, a line each: an old archive
+  // that stays beside the new one, a work folder that stays. The run then
+  // ends 1.
+  std::vector<std::string> left_undone;
 };
 
 // What a step is called in the failure message ("extraction").
@@ -150,7 +154,10 @@ class ArchiveConversion {
   // gone afterwards.
   bool Verify(const std::string& packed, std::string* difference);
   ConversionResult Interrupted();
-  void DeleteUnwantedFiles();
+  // Deletes the files the DeleteFile masks match. False, with *failure
+  // saying which file and why, when a matched file stays: it would go
+  // into the new archive.
+  bool DeleteUnwantedFiles(std::string* failure);
   // False when a scan command could not be built (its template refused, or
   // its expansion cut or unsafe), could not start or was killed: the archive
   // would go on unscanned.
@@ -168,8 +175,9 @@ class ArchiveConversion {
   // the archive, in a private folder, to the open file, so that an archiver
   // that reads the name's extension still sees it; the path on Win32.
   bool ExtractorSource(HeldFile* archive, std::string* source);
-  // Removes a folder made by MakeHeldFolder with all it holds.
-  void RemovePrivateFolder(HeldFolder* parent, HeldFolder* folder,
+  // Removes a folder made by MakeHeldFolder with all it holds. False when
+  // it is still there afterwards.
+  bool RemovePrivateFolder(HeldFolder* parent, HeldFolder* folder,
                            const std::string& name);
   // Copies the file at `source` into the work folder as `name`; false when
   // it could not be copied. A folder or read-only file of that name stays.
@@ -179,6 +187,7 @@ class ArchiveConversion {
   // taken at the moment of the rename and `replace` was off.
   bool PutInPlace(const std::string& packed, const std::string& final_name,
                   bool replace, const FileTime* time, bool* taken);
+  // Removes the work folder; one that stays is noted in left_undone_.
   void RemoveWorkFolder();
   ConversionResult NameTaken(const std::string& old_name,
                              const std::string& new_name);
@@ -198,6 +207,8 @@ class ArchiveConversion {
   std::string link_folder_name_;
   // The archive as it was opened for the extraction.
   EntryStatus listed_;
+  // See ConversionResult::left_undone.
+  std::vector<std::string> left_undone_;
   // What the archivers are told the work folder is (ends in a separator):
   // on POSIX a path through the held descriptor.
   std::string work_folder_;

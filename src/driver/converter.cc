@@ -13,6 +13,7 @@
 #include "platform/file_system.h"
 #include "platform/os.h"
 #include "platform/process.h"
+#include "text/printable.h"
 #include "text/text_utils.h"
 
 namespace zavo {
@@ -450,6 +451,14 @@ bool Converter::VisitFile(const std::string& path) {
 
 bool Converter::ApplyResult(const ConversionResult& result,
                             std::int64_t size_before) {
+  // What a conversion could not clean up: the run has not done all it was
+  // asked, even when the archive itself was converted.
+  for (const std::string& line : result.left_undone) {
+    std::cerr << PrintableName(line) << std::endl;
+  }
+  if (!result.left_undone.empty() && result.status == ConversionStatus::kDone) {
+    ++failed_archives_;
+  }
   switch (result.status) {
     case ConversionStatus::kDone:
       if (progress_) {
