@@ -40,7 +40,9 @@ bool IsReadOnly(const std::string& path) {
 // may give them (root may; an owner may pick one of its own groups) and
 // exactly its permission bits. A group that cannot be kept gets nothing:
 // the new archive is never open to anyone the old one was closed to.
-void KeepPermissions(HeldFile* packed, const EntryStatus& now,
+// False when its bits could not be set and it is more open than the old
+// one (a file system that keeps no bits gives every file the same ones).
+bool KeepPermissions(HeldFile* packed, const EntryStatus& now,
                      const EntryStatus& old) {
   std::uint32_t mode = old.mode;
   if (now.owner != old.owner || now.group != old.group) {
@@ -49,7 +51,9 @@ void KeepPermissions(HeldFile* packed, const EntryStatus& now,
       mode &= ~kGroupBits;
     }
   }
-  packed->SetMode(mode);
+  if (packed->SetMode(mode)) return true;
+  EntryStatus after;
+  return packed->Status(&after) && (after.mode & ~mode & 07777) == 0;
 }
 
 // Gives *names the names of the files (not folders or volume labels) that
@@ -150,6 +154,10 @@ std::string ArchiveConversion::NewName() const {
 ConversionResult ArchiveConversion::Run(FolderLists* lists) {
   FileTime old_time;
   bool have_time = options_.keep_time && GetFileTime(candidate_, &old_time);
+  if (options_.keep_time && !have_time) {
+    left_undone_.push_back("can't read the file time of [" + candidate_ +
+                           "]: " + ErrorReason(LastSystemError()));
+  }
 
   // From here on the archive's folder and the work folder are held: a name
   // renamed or swapped for a link by someone else meanwhile leads nowhere.
@@ -631,8 +639,11 @@ bool ArchiveConversion::PutInPlace(const std::string& packed,
       now.kind != EntryStatus::Kind::kFile) {
     return false;
   }
-  KeepPermissions(&file, now, listed_);
-  if (time != nullptr) file.SetTime(*time);
+  if (!KeepPermissions(&file, now, listed_)) return false;
+  if (time != nullptr && !file.SetTime(*time)) {
+    left_undone_.push_back("can't keep the file time of [" + candidate_ +
+                           "] on [" + final_name + "]");
+  }
   if (!file.Sync()) return false;
   file.Close();
   if (!work_.Rename(packed, folder_, final_base, replace, taken)) return false;
