@@ -5,10 +5,8 @@
 #include <iostream>
 #include <utility>
 
-#include "archivers/archiver_definition.h"
 #include "driver/archive_conversion.h"
 #include "driver/folder_scan.h"
-#include "fs/file_digest.h"
 #include "fs/file_tree.h"
 #include "platform/file_system.h"
 #include "platform/os.h"
@@ -18,15 +16,6 @@
 
 namespace zavo {
 
-namespace {
-
-// How a nested run learns its depth and finds the count of nested
-// conversions; set by the converter for the nested runs it starts alone.
-constexpr char kDepthVariable[] = "ZAVO_NESTING_DEPTH";
-constexpr char kCountVariable[] = "ZAVO_NESTED_COUNT";
-
-}  // namespace
-
 Converter::Converter(std::vector<std::string> args, CommandRunner* runner,
                      std::ostream& out)
     : args_(std::move(args)),
@@ -34,6 +23,7 @@ Converter::Converter(std::vector<std::string> args, CommandRunner* runner,
       stream_(out),
       out_(out),
       pause_(SleepMilliseconds),
+      nesting_(options_),
       folder_lists_(options_.list_file_names),
       done_archives_(kHasDrives),
       own_products_(kHasDrives),
@@ -64,46 +54,16 @@ int Converter::Execute() {
   if (!completed) {
     out_.Line(fatal_message_);
     out_.Line("exiting...");
-    return FinishReport(interrupted_ ? 128 + InterruptionSignal() : kExitFatal);
+    return report_.Finish(
+        interrupted_ ? 128 + InterruptionSignal() : kExitFatal, started_);
   }
-  return FinishReport(failed_archives_ > 0 || folders_left_ ? kExitSomeFailed
-                                                            : kExitDone);
-}
-
-int Converter::FinishReport(int code) {
-  if (!report_.is_open()) return code;
-  if (report_failed_ && code == kExitDone) code = kExitSomeFailed;
-  std::chrono::duration<double> seconds =
-      std::chrono::steady_clock::now() - started_;
-  if (!report_.Finish(code, seconds.count())) {
-    std::cerr << "can't write report file [" << options_.report_file
-              << "]: " << report_.error() << std::endl;
-    if (code == kExitDone) code = kExitSomeFailed;
-  }
-  report_.Close();
-  return code;
+  return report_.Finish(
+      failed_archives_ > 0 || folders_left_ ? kExitSomeFailed : kExitDone,
+      started_);
 }
 
 void Converter::PrintUsage() {
-  if (kDashSwitches) {
-    out_.Line(
-        "usage: zavo [/r] [/n] [/k] [-j N] [--shard K/N] [--report FILE] "
-        "<filemask>");
-  } else {
-    out_.Line(
-        "usage: zavo [/r] [/n] [/k] [/j:N] [--shard K/N] [--report FILE] "
-        "<filemask>");
-  }
-  out_.Line("");
-  out_.Line("       /r - recursive scan (with subfolders)");
-  out_.Line("       /n - convert nested archives");
-  out_.Line("       /k - don't keep archive filetime");
-  out_.Line(
-      kDashSwitches
-          ? "       -j N - convert N archives at once (0: one per processor)"
-          : "       /j:N - convert N archives at once (0: one per processor)");
-  out_.Line("       --shard K/N - convert only the folders of shard K of N");
-  out_.Line("       --report FILE - append a JSON line per archive to FILE");
+  for (const std::string& line : UsageLines()) out_.Line(line);
 }
 
 bool Converter::Start() {
@@ -165,18 +125,8 @@ bool Converter::Start() {
                    "]: " + error);
     }
   }
-  std::string depth = GetEnvironment(kDepthVariable);
-  options_.nesting_depth =
-      !depth.empty() && depth.size() < 6 &&
-              depth.find_first_not_of("0123456789") == std::string::npos
-          ? static_cast<int>(TextToInt(depth))
-          : 0;
-  nested_count_.reset();
-  if (options_.nesting_depth > 0) {
-    nested_count_ = SharedCount::Open(GetEnvironment(kCountVariable));
-    // Without the top run's count, this run still counts its own.
-    if (nested_count_ == nullptr) nested_count_ = SharedCount::Create();
-  }
+  options_.nesting_depth = NestingLimits::DepthFromEnvironment();
+  nesting_.Start();
   folder_lists_.Clear();
   done_archives_.Clear();
   own_products_.Clear();
@@ -345,44 +295,12 @@ void Converter::MetWorkFolder(const std::string& path) {
   sink_->Line("work folder [" + path + "] left by a stopped run, not entered");
 }
 
-std::string Converter::NestingLimitLine(const std::string& path) const {
-  if (options_.nesting_depth == 0) return std::string();
-  std::string name = PathFileName(path);
-  if (options_.nesting_depth > options_.max_nesting) {
-    return "[" + name + "] nested too deep, left as it is!";
-  }
-  long count = nested_count_ != nullptr ? nested_count_->Add() : -1;
-  if (count < 0 || count > options_.max_nested_archives) {
-    return "[" + name + "] too many nested archives, left as it is!";
-  }
-  return std::string();
-}
-
 bool Converter::WithinNestingLimits(const std::string& path) {
-  std::string line = NestingLimitLine(path);
+  std::string line = nesting_.LimitLine(path);
   if (line.empty()) return true;
   sink_->Line(line);
   ++failed_archives_;
   return false;
-}
-
-void Converter::PrepareNestedRun(ArchiveConversion* conversion,
-                                 std::unique_ptr<SharedCount>* own_count) {
-  if (!options_.nested) return;
-  // Each archive of the top run starts its own count of nested conversions;
-  // nested runs hand the one they were given on.
-  const SharedCount* count = nested_count_.get();
-  if (options_.nesting_depth == 0) {
-    *own_count = SharedCount::Create();
-    count = own_count->get();
-  }
-  std::vector<std::string> environment = {
-      std::string(kDepthVariable) + "=" +
-      std::to_string(options_.nesting_depth + 1)};
-  if (count != nullptr) {
-    environment.push_back(std::string(kCountVariable) + "=" + count->Name());
-  }
-  conversion->set_nested_run(std::move(environment), count);
 }
 
 bool Converter::EnterFolder(const std::string& path) {
@@ -417,7 +335,7 @@ bool Converter::VisitFile(const std::string& path) {
   if (done_archives_.Contains(ListText(path))) return true;
   if (!WithinNestingLimits(path)) return true;
   std::unique_ptr<SharedCount> own_count;
-  PrepareNestedRun(&conversion, &own_count);
+  nesting_.PrepareNestedRun(&conversion, &own_count);
   conversion.set_own_products(&own_products_);
   if (!folder_lists_.loaded()) {
     // A list read only in part is never written back, so its file stays
@@ -430,22 +348,12 @@ bool Converter::VisitFile(const std::string& path) {
   ReportRecord record;
   auto began = std::chrono::steady_clock::now();
   if (report_.is_open()) {
-    record.old_path = path;
-    std::int32_t kind = archivers_->current();
-    if (kind >= 0) {
-      const ArchiverDefinition& d = archivers_->definition(kind);
-      record.definition = d.name().empty() ? d.extension() : d.name();
-    }
-    // Read before the conversion: the old archive may be gone after it.
-    std::string error;
-    if (!Sha256OfFile(path, &record.old_sha256, &record.old_size, &error)) {
-      std::cerr << "can't read [" << path << "] for its checksum: " << error
-                << std::endl;
-    }
-    conversion.set_report(&report_, &record);
+    std::string complaint = report_.BeginRecord(path, *archivers_, &record);
+    if (!complaint.empty()) std::cerr << complaint << std::endl;
+    conversion.set_report(report_.writer(), &record);
   }
   ConversionResult result = conversion.Run(&folder_lists_);
-  if (report_.is_open()) WriteRecord(result, began, &record);
+  if (report_.is_open()) report_.WriteRecord(result, began, &record);
   return ApplyResult(result, size_before);
 }
 
@@ -483,48 +391,6 @@ bool Converter::ApplyResult(const ConversionResult& result,
       return true;
   }
   return true;
-}
-
-void Converter::WriteRecord(const ConversionResult& result,
-                            std::chrono::steady_clock::time_point began,
-                            ReportRecord* record) {
-  record->message = result.line.empty() ? result.message : result.line;
-  switch (result.status) {
-    case ConversionStatus::kDone: {
-      record->status = ArchiveStatus::kConverted;
-      record->new_path = result.final_name;
-      std::string error;
-      if (!Sha256OfFile(result.final_name, &record->new_sha256,
-                        &record->new_size, &error)) {
-        std::cerr << "can't read [" << result.final_name
-                  << "] for its checksum: " << error << std::endl;
-      }
-      break;
-    }
-    case ConversionStatus::kNameTaken:
-      record->status = ArchiveStatus::kLeft;
-      record->detail = "exists";
-      break;
-    case ConversionStatus::kFailed:
-      record->status = ArchiveStatus::kFailed;
-      record->detail = ReportStepName(result.step);
-      break;
-    case ConversionStatus::kInterrupted:
-      // The old archive stays as it was.
-      record->status = ArchiveStatus::kLeft;
-      record->detail = "interrupted";
-      break;
-  }
-  std::chrono::duration<double> seconds =
-      std::chrono::steady_clock::now() - began;
-  record->seconds = seconds.count();
-  if (!report_.Write(*record)) {
-    if (!report_failed_) {
-      std::cerr << "can't write report file [" << options_.report_file
-                << "]: " << report_.error() << std::endl;
-    }
-    report_failed_ = true;
-  }
 }
 
 }  // namespace zavo

@@ -15,10 +15,11 @@
 #include "archivers/command_runner.h"
 #include "driver/archive_conversion.h"
 #include "driver/folder_lists.h"
+#include "driver/nesting_limits.h"
 #include "driver/output_sink.h"
-#include "driver/report.h"
 #include "driver/run_options.h"
 #include "driver/run_progress.h"
+#include "driver/run_report.h"
 #include "driver/sorted_text_list.h"
 #include "platform/folder_lock.h"
 #include "platform/process.h"
@@ -26,11 +27,6 @@
 namespace zavo {
 
 class ArchiveConversion;
-
-// Exit codes of the program.
-constexpr int kExitDone = 0;        // everything asked for was done
-constexpr int kExitSomeFailed = 1;  // the run completed, some archive failed
-constexpr int kExitFatal = 2;       // start-up failed or StopOnError stopped
 
 constexpr char kBannerTitle[] = "Orlo's archive converter v0.2";
 // What --version prints.
@@ -129,27 +125,12 @@ class Converter {
   // the archives made here, the failure count. Returns false on a stop.
   // `size_before` is the old archive's size, for the summary.
   bool ApplyResult(const ConversionResult& result, std::int64_t size_before);
-  // Completes the record of one archive from its conversion's result and
-  // appends it to the report.
-  void WriteRecord(const ConversionResult& result,
-                   std::chrono::steady_clock::time_point began,
-                   ReportRecord* record);
-  // Appends the totals line; returns the exit code, made 1 when a line of
-  // the report could not be written.
-  int FinishReport(int code);
   // Reports list files that could not be written back, once each per
   // folder; the run then ends 1.
   void ReportUnsavedLists(const std::vector<std::string>& paths);
   // Whether the archive at `path` may be converted at this depth and count
   // of nested runs; prints why not.
   bool WithinNestingLimits(const std::string& path);
-  // The line that says why the archive at `path` is left at this depth or
-  // count of nested runs; empty when it may be converted. Counts it.
-  std::string NestingLimitLine(const std::string& path) const;
-  // Gives the conversion what its nested run needs; a count made for it
-  // (by the top run) goes to *own_count, which must outlive the run.
-  void PrepareNestedRun(ArchiveConversion* conversion,
-                        std::unique_ptr<SharedCount>* own_count);
   // A folder named like a work folder that the scan passed over.
   void MetWorkFolder(const std::string& path);
 
@@ -178,10 +159,8 @@ class Converter {
 
   RunOptions options_;
   std::unique_ptr<ArchiverList> archivers_;
-  ReportWriter report_;
-  // A line of the report could not be written: the run did not do all it
-  // was asked.
-  bool report_failed_ = false;
+  NestingLimits nesting_;
+  RunReport report_;
   std::chrono::steady_clock::time_point started_;
   // The folder being converted, as ListText gives it; " " before the first.
   std::string current_folder_ = " ";
@@ -203,10 +182,6 @@ class Converter {
   SortedTextList own_products_;
   // The lists of the current folder already reported as not written.
   SortedTextList unsaved_lists_;
-  // The count of archives converted by the nested runs below one archive of
-  // the top run: made for each such archive by the top run, handed on to
-  // nested runs.
-  std::unique_ptr<SharedCount> nested_count_;
 };
 
 }  // namespace zavo

@@ -16,10 +16,8 @@
 #include <mutex>
 #include <thread>
 
-#include "archivers/archiver_definition.h"
 #include "driver/converter.h"
 #include "driver/folder_scan.h"
-#include "fs/file_digest.h"
 #include "platform/capture_file.h"
 #include "platform/file_system.h"
 #include "platform/job_tokens.h"
@@ -260,7 +258,7 @@ bool Converter::CommitJob(JobItem* job) {
     SaveFolderLists();
   }
   if (progress_) progress_->Begin(job->path, job->size_before);
-  if (report_.is_open()) WriteRecord(result, job->began, &job->record);
+  if (report_.is_open()) report_.WriteRecord(result, job->began, &job->record);
   return ApplyResult(result, job->size_before);
 }
 
@@ -320,32 +318,23 @@ void Converter::RunJob(JobItem* job) {
   job->recognised = conversion.Recognise();
   std::unique_ptr<SharedCount> own_count;
   std::string limit_line;
-  if (job->recognised) limit_line = NestingLimitLine(job->path);
+  if (job->recognised) limit_line = nesting_.LimitLine(job->path);
   if (!limit_line.empty()) {
     // Left as it is; counted as failed when the job is applied.
     sink.Line(limit_line);
     job->result.status = ConversionStatus::kNameTaken;
     job->result.line = limit_line;
   } else if (job->recognised) {
-    PrepareNestedRun(&conversion, &own_count);
+    nesting_.PrepareNestedRun(&conversion, &own_count);
     // Read only after the job's turn, while no result is being applied.
     conversion.set_own_products(&own_products_);
     job->began = std::chrono::steady_clock::now();
     job->size_before = FileByteSize(job->path);
     if (report_.is_open()) {
-      job->record.old_path = job->path;
-      std::int32_t kind = job->archivers->current();
-      if (kind >= 0) {
-        const ArchiverDefinition& d = job->archivers->definition(kind);
-        job->record.definition = d.name().empty() ? d.extension() : d.name();
-      }
-      std::string error;
-      if (!Sha256OfFile(job->path, &job->record.old_sha256,
-                        &job->record.old_size, &error)) {
-        job->errors->Append("can't read [" + job->path +
-                            "] for its checksum: " + error + "\n");
-      }
-      conversion.set_report(&report_, &job->record);
+      std::string complaint =
+          report_.BeginRecord(job->path, *job->archivers, &job->record);
+      if (!complaint.empty()) job->errors->Append(complaint + "\n");
+      conversion.set_report(report_.writer(), &job->record);
     }
     conversion.set_turn([&jobs, job, &token]() {
       // No archiver runs while it waits: the token goes to another job.

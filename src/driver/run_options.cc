@@ -254,6 +254,24 @@ bool AsksForVersion(const std::vector<std::string>& args) {
   return false;
 }
 
+std::vector<std::string> UsageLines() {
+  return {
+      kDashSwitches ? "usage: zavo [/r] [/n] [/k] [-j N] [--shard K/N] "
+                      "[--report FILE] <filemask>"
+                    : "usage: zavo [/r] [/n] [/k] [/j:N] [--shard K/N] "
+                      "[--report FILE] <filemask>",
+      "",
+      "       /r - recursive scan (with subfolders)",
+      "       /n - convert nested archives",
+      "       /k - don't keep archive filetime",
+      kDashSwitches
+          ? "       -j N - convert N archives at once (0: one per processor)"
+          : "       /j:N - convert N archives at once (0: one per processor)",
+      "       --shard K/N - convert only the folders of shard K of N",
+      "       --report FILE - append a JSON line per archive to FILE",
+  };
+}
+
 std::vector<std::string> HelpDetails(const std::string& program_folder) {
   std::vector<std::string> lines;
   if (kDashSwitches) {

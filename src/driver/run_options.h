@@ -109,6 +109,10 @@ std::vector<std::string> SettingsPlaces(const std::string& program_folder);
 // Whether the command line asks for the version (--version anywhere).
 bool AsksForVersion(const std::vector<std::string>& args);
 
+// The usage lines: printed for --help and for a command line that is not
+// understood.
+std::vector<std::string> UsageLines();
+
 // The lines --help prints after the usage: the other switches, the exit
 // codes and where the settings are looked for (`program_folder` ends with a
 // separator).
