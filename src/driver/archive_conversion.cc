@@ -361,7 +361,13 @@ bool ArchiveConversion::MakeHeldFolder(const HeldFolder& parent,
   for (int draw = 0; draw < kWorkFolderDraws; ++draw) {
     *name = TimeStampName() + ".tmp";
     bool exists = false;
-    if (parent.NewFolder(*name, kPrivateFolder, folder, &exists)) return true;
+    if (parent.NewFolder(*name, kPrivateFolder, folder, &exists)) {
+      // Claimed at once, through the descriptor: a run that meets the folder
+      // from now on leaves it alone. Where no claim can be taken the folder
+      // stays unmarked, and a later run only names it if it is left behind.
+      folder->ClaimWork();
+      return true;
+    }
     if (!exists) return false;
   }
   return false;
@@ -398,7 +404,9 @@ bool ArchiveConversion::RemovePrivateFolder(HeldFolder* parent,
   if (folder->SelfStatus(&self) && parent->Status(name, &there)) {
     if (there.kind == EntryStatus::Kind::kFolder &&
         (there.identity == self.identity || !self.identity.known())) {
-      gone = parent->RemoveTree(name);
+      // Only an empty folder goes: a folder swapped in under the name after
+      // the look keeps what it holds.
+      gone = emptied && parent->RemoveEmptyFolder(name);
     } else {
       // Renamed away or replaced by someone else: not ours to remove
       // under this name, and no longer where the run left it.
@@ -412,22 +420,11 @@ bool ArchiveConversion::RemovePrivateFolder(HeldFolder* parent,
 bool ArchiveConversion::Verify(const std::string& packed,
                                std::string* difference) {
   std::string archive_folder = WithBackslash(PathFolder(candidate_));
-  HeldFolder parent, held;
+  // The new archive is unpacked beside the work folder, into a folder made
+  // and claimed as the work folder is.
+  HeldFolder held;
   std::string name;
-  if (HeldFolder::Open(archive_folder, &parent)) {
-    // A name drawn free may be taken the moment after; made exclusively
-    // and private, the folder is ours alone or not made at all.
-    for (int tries = 0; tries < 100; ++tries) {
-      bool exists = false;
-      std::string drawn = NoTrailingBackslash(WorkFolderName(archive_folder));
-      if (parent.NewFolder(drawn, 0700, &held, &exists)) {
-        name = drawn;
-        break;
-      }
-      if (!exists) break;
-    }
-  }
-  if (name.empty()) {
+  if (!MakeHeldFolder(folder_, &held, &name)) {
     *difference =
         "no folder to unpack the new archive into: " + LastHandleError();
     return false;
@@ -443,8 +440,10 @@ bool ArchiveConversion::Verify(const std::string& packed,
     same = CompareTrees(work_folder_, archive_folder + name,
                         PathFileName(packed), difference);
   }
-  held.Close();
-  parent.RemoveTree(name);
+  if (!RemovePrivateFolder(&folder_, &held, name)) {
+    left_undone_.push_back("can't remove work folder [" + archive_folder +
+                           name + "]: " + LastHandleError());
+  }
   return same;
 }
 

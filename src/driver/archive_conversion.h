@@ -219,9 +219,6 @@ class ArchiveConversion {
   std::vector<std::string> nested_environment_;
   const SharedCount* nested_count_ = nullptr;
   const SortedTextList* own_products_ = nullptr;
-  // Held while the work folder exists, so that another run that meets it
-  // knows it is in use.
-  std::unique_ptr<FolderClaim> claim_;
 };
 
 }  // namespace zavo

@@ -7,6 +7,7 @@
 
 #include "driver/archive_conversion.h"
 #include "driver/folder_scan.h"
+#include "driver/leftover_work_folders.h"
 #include "fs/file_tree.h"
 #include "platform/file_system.h"
 #include "platform/os.h"
@@ -288,11 +289,13 @@ void Converter::ReportUnsavedLists(const std::vector<std::string>& paths) {
 }
 
 void Converter::MetWorkFolder(const std::string& path) {
-  // A run at work holds its work folder locked; one that no run holds was
-  // left by a run that was killed, or is a folder that merely has the name.
-  // Neither is entered, and neither is removed: nothing proves whose it is.
-  if (FolderClaimed(path)) return;
-  sink_->Line("work folder [" + path + "] left by a stopped run, not entered");
+  // Only the run whose shard holds the folder acts on it.
+  if (!InShard(path)) return;
+  LeftoverReport report = zavo::MeetWorkFolder(path, options_.dry_run);
+  if (report.line.empty()) return;
+  CommitPending();
+  sink_->Line(report.line);
+  if (report.failed) ++failed_archives_;
 }
 
 bool Converter::WithinNestingLimits(const std::string& path) {

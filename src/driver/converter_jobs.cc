@@ -93,7 +93,8 @@ bool Converter::RunJobs(const std::string& top, const std::string& pattern) {
     return ScanFolder(
         top, pattern, options_.recurse,
         [this](const std::string& path) { return VisitFile(path); },
-        UnreadableFolderReport());
+        UnreadableFolderReport(),
+        [this](const std::string& path) { MetWorkFolder(path); });
   }
   jobs_.reset(new Jobs);
   jobs_->tokens = std::move(tokens);
@@ -104,7 +105,8 @@ bool Converter::RunJobs(const std::string& top, const std::string& pattern) {
   bool whole = ScanFolder(
       top, pattern, options_.recurse,
       [this](const std::string& path) { return DispatchFile(path); },
-      UnreadableFolderReport());
+      UnreadableFolderReport(),
+      [this](const std::string& path) { MetWorkFolder(path); });
   if (scan_stopped_) whole = false;
   while (whole && !jobs_->pending.empty()) whole = CommitFront();
   if (!whole) StopJobs();

@@ -37,18 +37,15 @@ bool ScanFolder(const std::string& folder, const std::string& pattern,
     }
   }
   listing.reset();
-  // Sorted, so that a run's order and its report do not depend on how the
-  // file system happens to return names.
-  std::sort(files.begin(), files.end());
-  for (const std::string& name : files) {
-    if (!visit(folder + name)) return false;
-  }
-  if (!recurse && !work_folder) return true;
+  // Sub-folders too are taken before anything is converted: the work
+  // folders met are the ones that were here before this run came (its own
+  // come and go while the archives are converted, also on other threads).
   std::vector<std::string> folders;
   std::vector<std::string> work_folders;
-  if (auto listing = ListFolderKinds(folder + "*.*")) {
-    DirEntry entry;
-    while (listing->Next(&entry)) {
+  auto subfolders =
+      recurse || work_folder ? ListFolderKinds(folder + "*.*") : nullptr;
+  if (subfolders != nullptr) {
+    while (subfolders->Next(&entry)) {
       if (entry.name.empty() || entry.name[0] == '.' ||
           (entry.attributes & (kAttrFolder | kAttrLink)) != kAttrFolder) {
         continue;
@@ -56,6 +53,13 @@ bool ScanFolder(const std::string& folder, const std::string& pattern,
       (IsWorkFolderName(entry.name) ? work_folders : folders)
           .push_back(entry.name);
     }
+  }
+  subfolders.reset();
+  // Sorted, so that a run's order and its report do not depend on how the
+  // file system happens to return names.
+  std::sort(files.begin(), files.end());
+  for (const std::string& name : files) {
+    if (!visit(folder + name)) return false;
   }
   std::sort(work_folders.begin(), work_folders.end());
   if (work_folder) {

@@ -45,6 +45,13 @@ struct EntryStatus {
   std::int64_t size = 0;
 };
 
+// What a folder named as a work folder is to a run that meets it.
+enum class LeftoverCheck {
+  kLive,      // a live run holds it: its claim, or a run at work inside it
+  kUnproven,  // nothing proves that this user's zavo made it
+  kProven,    // this user's zavo made it, and no live run holds it
+};
+
 // One open file. Closed when destroyed; move-only.
 class HeldFile {
  public:
@@ -148,6 +155,24 @@ class HeldFolder {
   // Writes the folder's entries (names made or removed) through to disk.
   bool Sync();
 
+  // Claims the held folder as a live run's work folder for as long as it
+  // stays open here, and only then marks it as made by zavo for this very
+  // folder. On POSIX the claim is a read lock of the open descriptor (an
+  // OFD lock, dropped with the process however it ends, apart from the
+  // flock a run takes on the folder it converts in), and the mark is the
+  // extended attribute "user.zavo.work" holding the folder's device, inode
+  // and birth time, which no copy of the folder made by unpacking matches.
+  // False when the claim cannot be taken; a file system without user
+  // attributes or birth times gets the claim alone. Win32: false, nothing.
+  bool ClaimWork();
+  // Looks at a held folder named as a work folder that a run met: whether
+  // a live run holds it, or else whether this user's zavo provably made it
+  // (a folder owned by the effective user, with the mark that matches it).
+  // On kProven the held folder keeps an exclusive lock until it is closed,
+  // so that a nested run cannot start in it and no other run that met it
+  // acts on it too. Win32: kUnproven.
+  LeftoverCheck CheckLeftover();
+
   // The entries of the folder ("." and ".." left out) with their kinds
   // (kAttrFolder, kAttrLink, kAttrHidden, kAttrReadOnly) and inodes.
   bool List(std::vector<DirEntry>* entries) const;
@@ -162,6 +187,8 @@ class HeldFolder {
   bool RemoveTree(const std::string& name);
   // Removes everything inside the held folder, as RemoveTree does.
   bool RemoveChildren();
+  // Removes the folder `name` only if it is empty (never what is in it).
+  bool RemoveEmptyFolder(const std::string& name);
   // Renames `name` here to `to_name` in `to`. With `replace` false the call
   // fails (*taken set when given) when `to_name` exists at that moment.
   bool Rename(const std::string& name, const HeldFolder& to,

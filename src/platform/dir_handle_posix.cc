@@ -6,8 +6,10 @@
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -201,6 +203,39 @@ bool RemoveChildrenOf(int fd) {
     }
   }
   return ok;
+}
+
+// The attribute that marks a work folder as made by zavo.
+constexpr char kWorkMark[] = "user.zavo.work";
+
+// The mark's text for the folder held by fd: its device, inode and birth
+// time. Empty when the file system does not tell the birth time, as a mark
+// without it could be copied onto a folder unpacked later.
+std::string WorkMarkText(int fd) {
+  struct statx st;
+  if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT,
+            STATX_INO | STATX_BTIME, &st) != 0 ||
+      (st.stx_mask & STATX_BTIME) == 0) {
+    return std::string();
+  }
+  return "zavo-work " + std::to_string(st.stx_dev_major) + ":" +
+         std::to_string(st.stx_dev_minor) + " " + std::to_string(st.stx_ino) +
+         " " + std::to_string(st.stx_btime.tv_sec) + "." +
+         std::to_string(st.stx_btime.tv_nsec);
+}
+
+// A lock on the first byte of the folder's open file description.
+bool OfdLock(int fd, short type, int command, struct flock* lock) {
+  std::memset(lock, 0, sizeof(*lock));
+  lock->l_type = type;
+  lock->l_whence = SEEK_SET;
+  lock->l_start = 0;
+  lock->l_len = 1;
+  int result;
+  do {
+    result = fcntl(fd, command, lock);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
 }
 
 }  // namespace
@@ -482,6 +517,48 @@ bool HeldFolder::Sync() {
   return true;
 }
 
+bool HeldFolder::ClaimWork() {
+  struct flock lock;
+  if (!OfdLock(fd_, F_RDLCK, F_OFD_SETLK, &lock)) {
+    return Fail("fcntl(F_OFD_SETLK)", path_);
+  }
+  // Only a claimed folder is marked: a run that finds the mark and no claim
+  // knows the run that made the folder is gone.
+  std::string mark = WorkMarkText(fd_);
+  if (!mark.empty()) {
+    fsetxattr(fd_, kWorkMark, mark.data(), mark.size(), 0);
+  }
+  return true;
+}
+
+LeftoverCheck HeldFolder::CheckLeftover() {
+  // A write lock would conflict with any run's claim; only asked, since a
+  // folder opened for reading cannot hold one.
+  struct flock lock;
+  if (!OfdLock(fd_, F_WRLCK, F_OFD_GETLK, &lock))
+    return LeftoverCheck::kUnproven;
+  if (lock.l_type != F_UNLCK) return LeftoverCheck::kLive;
+  // A nested run at work in the folder holds its flock, and so does another
+  // run that met it a moment earlier and acts on it.
+  if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    return errno == EWOULDBLOCK ? LeftoverCheck::kLive
+                                : LeftoverCheck::kUnproven;
+  }
+  struct stat st;
+  if (fstat(fd_, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) {
+    return LeftoverCheck::kUnproven;
+  }
+  std::string expected = WorkMarkText(fd_);
+  if (expected.empty()) return LeftoverCheck::kUnproven;
+  std::string found(expected.size() + 1, '\0');
+  ssize_t n = fgetxattr(fd_, kWorkMark, &found[0], found.size());
+  if (n < 0 || static_cast<std::size_t>(n) != expected.size() ||
+      found.compare(0, expected.size(), expected) != 0) {
+    return LeftoverCheck::kUnproven;
+  }
+  return LeftoverCheck::kProven;
+}
+
 bool HeldFolder::List(std::vector<DirEntry>* entries) const {
   entries->clear();
   int list_fd = openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -551,6 +628,17 @@ bool HeldFolder::RemoveTree(const std::string& name) {
 }
 
 bool HeldFolder::RemoveChildren() { return RemoveChildrenOf(fd_); }
+
+bool HeldFolder::RemoveEmptyFolder(const std::string& name) {
+  if (!IsPlainName(name)) {
+    errno = EINVAL;
+    return Fail("unlinkat", path_ + name);
+  }
+  if (unlinkat(fd_, name.c_str(), AT_REMOVEDIR) != 0) {
+    return Fail("unlinkat", path_ + name);
+  }
+  return true;
+}
 
 bool HeldFolder::Rename(const std::string& name, const HeldFolder& to,
                         const std::string& to_name, bool replace, bool* taken) {

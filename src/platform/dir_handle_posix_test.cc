@@ -192,5 +192,34 @@ TEST(HeldFolderTest, ChildrenUseTheHeldFileAndFolderNotTheNames) {
   EXPECT_FALSE(status.identity == now.identity);
 }
 
+// A claimed folder is live to anyone who opens it; once its holder is gone
+// it is a proven leftover, to one run at a time; a folder never claimed is
+// not proven.
+TEST(WorkClaimTest, TellsLiveWorkFromProvenLeftovers) {
+  ScopedTempDir dir;
+  HeldFolder parent;
+  ASSERT_TRUE(HeldFolder::Open(dir.path(), &parent));
+  HeldFolder work;
+  ASSERT_TRUE(parent.NewFolder("1a2b3c4d.tmp", 0700, &work, nullptr));
+  ASSERT_TRUE(work.ClaimWork());
+  HeldFolder met;
+  ASSERT_TRUE(parent.OpenFolder("1a2b3c4d.tmp", &met));
+  EXPECT_EQ(LeftoverCheck::kLive, met.CheckLeftover());
+  work.Close();
+  EXPECT_EQ(LeftoverCheck::kProven, met.CheckLeftover());
+  // While one run acts on it, another one that meets it keeps away.
+  HeldFolder second;
+  ASSERT_TRUE(parent.OpenFolder("1a2b3c4d.tmp", &second));
+  EXPECT_EQ(LeftoverCheck::kLive, second.CheckLeftover());
+  met.Close();
+  EXPECT_EQ(LeftoverCheck::kProven, second.CheckLeftover());
+  second.Close();
+
+  mkdir((dir / "0badf00d.tmp").c_str(), 0700);
+  HeldFolder plain;
+  ASSERT_TRUE(parent.OpenFolder("0badf00d.tmp", &plain));
+  EXPECT_EQ(LeftoverCheck::kUnproven, plain.CheckLeftover());
+}
+
 }  // namespace
 }  // namespace zavo

@@ -328,6 +328,12 @@ bool HeldFolder::SetMode(std::uint32_t) { return true; }
 
 bool HeldFolder::Sync() { return true; }
 
+// Folders are held by path here: no claim outlives a name, and nothing
+// proves who made a folder, so a run that meets one only names it.
+bool HeldFolder::ClaimWork() { return false; }
+
+LeftoverCheck HeldFolder::CheckLeftover() { return LeftoverCheck::kUnproven; }
+
 bool HeldFolder::List(std::vector<DirEntry>* entries) const {
   entries->clear();
   auto listing = ListFolder(path_ + "*.*");
@@ -358,6 +364,12 @@ bool HeldFolder::RemoveChildren() {
     }
   }
   return ok;
+}
+
+bool HeldFolder::RemoveEmptyFolder(const std::string& name) {
+  if (!IsPlainName(name)) return FailErrno("RemoveDirectory", path_ + name);
+  return zavo::RemoveEmptyFolder(path_ + name) ||
+         Fail("RemoveDirectory", path_ + name);
 }
 
 bool HeldFolder::Rename(const std::string& name, const HeldFolder& to,

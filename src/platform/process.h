@@ -56,28 +56,6 @@ class SharedCount {
   long handle_;
 };
 
-// A mark that a folder is in use by this process, held while the object
-// lives and gone when the process ends however it ends (a lock the system
-// drops with the process). Children do not inherit it.
-class FolderClaim {
- public:
-  // Claims the folder at `path` (not through a link); null when it cannot
-  // be opened.
-  static std::unique_ptr<FolderClaim> Take(const std::string& path);
-  ~FolderClaim();
-  FolderClaim(const FolderClaim&) = delete;
-  FolderClaim& operator=(const FolderClaim&) = delete;
-
- private:
-  explicit FolderClaim(long handle) : handle_(handle) {}
-  long handle_;
-};
-
-// Whether a live process holds a FolderClaim on the folder at `path`. False
-// when none does, and when that cannot be told (the folder cannot be
-// opened).
-bool FolderClaimed(const std::string& path);
-
 // Runs a command through the command interpreter and waits for it. On POSIX
 // the interpreter is /bin/sh, run as `/bin/sh -c command` (COMSPEC is a
 // Windows name and means nothing there); on Win32 it is COMSPEC run with

@@ -444,52 +444,6 @@ bool SharedCount::Reset() {
 
 std::string SharedCount::Name() const { return std::to_string(handle_); }
 
-namespace {
-
-int OpenFolderForClaim(const std::string& path) {
-  return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-}
-
-}  // namespace
-
-// A read lock of the open file (OFD lock) on the folder's first byte: it
-// lives with this open folder alone, whatever else opens and closes the
-// folder, and is apart from the flock that marks a folder being converted
-// (a nested run takes that one on the work folder).
-std::unique_ptr<FolderClaim> FolderClaim::Take(const std::string& path) {
-  int fd = OpenFolderForClaim(path);
-  if (fd < 0) return nullptr;
-  struct flock lock = {};
-  lock.l_type = F_RDLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = 0;
-  lock.l_len = 1;
-  int locked;
-  do {
-    locked = fcntl(fd, F_OFD_SETLKW, &lock);
-  } while (locked != 0 && errno == EINTR);
-  if (locked != 0) {
-    close(fd);
-    return nullptr;
-  }
-  return std::unique_ptr<FolderClaim>(new FolderClaim(fd));
-}
-
-FolderClaim::~FolderClaim() { close(static_cast<int>(handle_)); }
-
-bool FolderClaimed(const std::string& path) {
-  int fd = OpenFolderForClaim(path);
-  if (fd < 0) return false;
-  struct flock lock = {};
-  lock.l_type = F_WRLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = 0;
-  lock.l_len = 1;
-  bool claimed = fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
-  close(fd);
-  return claimed;
-}
-
 std::string ProgramPath(const char* argv0) {
   char buffer[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);

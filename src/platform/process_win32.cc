@@ -356,33 +356,6 @@ bool SharedCount::Reset() {
 
 std::string SharedCount::Name() const { return std::to_string(handle_); }
 
-// A claim is an open handle of the folder that shares everything but
-// deletion: a look that asks for deletion fails while it is held.
-std::unique_ptr<FolderClaim> FolderClaim::Take(const std::string& path) {
-  HANDLE folder = ::CreateFileA(
-      path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
-      nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (folder == INVALID_HANDLE_VALUE) return nullptr;
-  return std::unique_ptr<FolderClaim>(
-      new FolderClaim(static_cast<long>(reinterpret_cast<INT_PTR>(folder))));
-}
-
-FolderClaim::~FolderClaim() { ::CloseHandle(AsHandle(handle_)); }
-
-bool FolderClaimed(const std::string& path) {
-  HANDLE folder = ::CreateFileA(
-      path.c_str(), DELETE,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-      nullptr);
-  if (folder != INVALID_HANDLE_VALUE) {
-    ::CloseHandle(folder);
-    return false;
-  }
-  return ::GetLastError() == ERROR_SHARING_VIOLATION;
-}
-
 std::string ProgramPath(const char* argv0) {
   std::vector<char> buffer(MAX_PATH);
   for (;;) {

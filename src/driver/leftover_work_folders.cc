@@ -1,0 +1,76 @@
+#include "driver/leftover_work_folders.h"
+
+#include "platform/dir_handle.h"
+#include "platform/file_system.h"
+#include "text/text_utils.h"
+
+namespace zavo {
+
+namespace {
+
+std::string LeftoverLine(const std::string& path, const std::string& what) {
+  return "work folder [" + path + "] left by a stopped run, " + what;
+}
+
+}  // namespace
+
+LeftoverReport MeetWorkFolder(const std::string& path, bool dry_run) {
+  LeftoverReport report;
+  const std::string not_entered = LeftoverLine(path, "not entered");
+  const std::string name = PathFileName(path);
+  std::string folder = PathFolder(path);
+  HeldFolder parent;
+  if (!HeldFolder::Open(folder.empty() ? std::string(".") : folder, &parent)) {
+    report.line = not_entered;
+    return report;
+  }
+  // The folder is opened below its parent, never through a link, and
+  // everything after is decided on the open folder itself.
+  EntryStatus there;
+  if (parent.Status(name, &there) &&
+      there.kind == EntryStatus::Kind::kMissing) {
+    return report;  // gone meanwhile: a live run's, now done
+  }
+  HeldFolder work;
+  if (there.kind != EntryStatus::Kind::kFolder ||
+      !parent.OpenFolder(name, &work)) {
+    report.line = not_entered;
+    return report;
+  }
+  switch (work.CheckLeftover()) {
+    case LeftoverCheck::kLive:
+      return report;
+    case LeftoverCheck::kUnproven:
+      report.line = not_entered;
+      return report;
+    case LeftoverCheck::kProven:
+      break;
+  }
+  if (dry_run) {
+    report.line = LeftoverLine(path, "would be removed");
+    return report;
+  }
+  // Emptied through its own descriptor, wherever it was moved meanwhile;
+  // the name goes only while it still names that folder, and only empty.
+  std::string why;
+  EntryStatus self;
+  if (!work.RemoveChildren() || !work.SelfStatus(&self) ||
+      !parent.Status(name, &there)) {
+    why = LastHandleError();
+  } else if (there.kind != EntryStatus::Kind::kFolder ||
+             there.identity != self.identity) {
+    why = "the name was given to something else";
+  } else if (!parent.RemoveEmptyFolder(name)) {
+    why = LastHandleError();
+  }
+  if (!why.empty()) {
+    report.line = LeftoverLine(path, "can't remove: " + why);
+    report.failed = true;
+    return report;
+  }
+  parent.Sync();
+  report.line = LeftoverLine(path, "removed");
+  return report;
+}
+
+}  // namespace zavo
