@@ -25,10 +25,7 @@ Converter::Converter(std::vector<std::string> args, CommandRunner* runner,
       out_(out),
       pause_(SleepMilliseconds),
       nesting_(options_),
-      folder_lists_(options_.list_file_names),
-      done_archives_(kHasDrives),
-      own_products_(kHasDrives),
-      unsaved_lists_(kHasDrives) {}
+      folders_(options_) {}
 
 Converter::~Converter() = default;
 bool Converter::Fatal(const std::string& message) {
@@ -58,9 +55,10 @@ int Converter::Execute() {
     return report_.Finish(
         interrupted_ ? 128 + InterruptionSignal() : kExitFatal, started_);
   }
-  return report_.Finish(
-      failed_archives_ > 0 || folders_left_ ? kExitSomeFailed : kExitDone,
-      started_);
+  return report_.Finish(failed_archives_ > 0 || folders_.left_undone()
+                            ? kExitSomeFailed
+                            : kExitDone,
+                        started_);
 }
 
 void Converter::PrintUsage() {
@@ -128,14 +126,7 @@ bool Converter::Start() {
   }
   options_.nesting_depth = NestingLimits::DepthFromEnvironment();
   nesting_.Start();
-  folder_lists_.Clear();
-  done_archives_.Clear();
-  own_products_.Clear();
-  unsaved_lists_.Clear();
-  current_folder_ = " ";
-  folder_lock_.reset();
-  folder_ours_ = true;
-  folders_left_ = false;
+  folders_.Start(sink_);
   return true;
 }
 
@@ -174,7 +165,7 @@ bool Converter::Run() {
   std::string pattern = PathFileName(options_.file_mask);
   std::string top = WithBackslash(PathFolder(options_.file_mask));
   if (progress_ && progress_->live()) CountArchives();
-  top_folder_ = top;
+  folders_.set_top(top);
   bool whole =
       options_.jobs > 1 && !options_.dry_run
           ? RunJobs(top, pattern)
@@ -185,58 +176,18 @@ bool Converter::Run() {
                 [this](const std::string& path) { MetWorkFolder(path); });
   // A stopped run writes back the lists too: the archives converted in the
   // folder have their new names already.
-  if (!options_.dry_run) SaveFolderLists();
-  folder_lock_.reset();
+  folders_.Leave(!options_.dry_run);
   return whole;
 }
 
 std::function<void(const std::string&, const std::string&)>
 Converter::UnreadableFolderReport() {
   return [this](const std::string& folder, const std::string& why) {
-    if (!InShard(WithBackslash(folder) + "x")) return;
+    if (!folders_.InShard(WithBackslash(folder) + "x")) return;
     CommitPending();
     sink_->Line("can't read folder [" + folder + "]: " + why);
     ++failed_archives_;
   };
-}
-
-bool Converter::InShard(const std::string& path) const {
-  if (options_.shard_count == 0) return true;
-  std::string folder = WithBackslash(PathFolder(path));
-  std::string relative;
-  if (folder.size() > top_folder_.size()) {
-    relative = folder.substr(top_folder_.size(),
-                             folder.size() - top_folder_.size() - 1);
-  }
-  // The same text on every platform, so that a tree shared between
-  // machines splits the same way everywhere.
-  for (char& c : relative) {
-    if (c == kPathSeparator) c = '/';
-  }
-  return ShardOfFolder(relative, options_.shard_count) == options_.shard_index;
-}
-
-bool Converter::LockFolder(const std::string& path,
-                           std::unique_ptr<FolderLock>* lock) {
-  FolderLock::Outcome outcome;
-  std::string error;
-  std::string folder = PathFolder(path);
-  *lock = FolderLock::Take(WithBackslash(folder), &outcome, &error);
-  switch (outcome) {
-    case FolderLock::Outcome::kTaken:
-      return true;
-    case FolderLock::Outcome::kBusy:
-      sink_->Line("folder [" + folder + "] is being converted by another run");
-      folders_left_ = true;
-      return false;
-    case FolderLock::Outcome::kError:
-      break;
-  }
-  // A file system without locks still gets its archives converted; the
-  // runs that share it are then the user's to keep apart.
-  std::cerr << "can't lock folder [" << folder << "]: " << error
-            << "; converting without the lock" << std::endl;
-  return true;
 }
 
 void Converter::CountArchives() {
@@ -273,21 +224,6 @@ void Converter::ShowConversion(const std::string& path) {
   }
 }
 
-void Converter::SaveFolderLists() {
-  std::vector<std::string> unsaved;
-  folder_lists_.Save(&unsaved);
-  ReportUnsavedLists(unsaved);
-}
-
-void Converter::ReportUnsavedLists(const std::vector<std::string>& paths) {
-  for (const std::string& path : paths) {
-    if (unsaved_lists_.Contains(path)) continue;
-    unsaved_lists_.Insert(path);
-    sink_->Line("can't save list [" + path + "]");
-    ++failed_archives_;
-  }
-}
-
 void Converter::MetWorkFolder(const std::string& path) {
   // Only the run whose shard holds the folder acts on it.
   if (!InShard(path)) return;
@@ -306,22 +242,6 @@ bool Converter::WithinNestingLimits(const std::string& path) {
   return false;
 }
 
-bool Converter::EnterFolder(const std::string& path) {
-  std::string folder_key = ListText(WithBackslash(PathFolder(path)));
-  if (current_folder_ == folder_key) return folder_ours_;
-  bool ours = InShard(path);
-  if (ours) sink_->Line("processing folder [" + PathFolder(path) + "]");
-  // The lists are saved before the lock goes.
-  SaveFolderLists();
-  folder_lock_.reset();
-  current_folder_ = folder_key;
-  folder_lists_.Clear();
-  done_archives_.Clear();
-  unsaved_lists_.Clear();
-  folder_ours_ = ours && LockFolder(path, &folder_lock_);
-  return folder_ours_;
-}
-
 bool Converter::VisitFile(const std::string& path) {
   if (InterruptionSignal() != 0) {
     interrupted_ = true;
@@ -331,20 +251,16 @@ bool Converter::VisitFile(const std::string& path) {
     ShowConversion(path);
     return true;
   }
-  if (!EnterFolder(path)) return true;
+  if (!folders_.Enter(path)) return true;
   ArchiveConversion conversion(options_, archivers_.get(), runner_, sink_,
                                path);
   if (!conversion.Recognise()) return true;
-  if (done_archives_.Contains(ListText(path))) return true;
+  if (folders_.MadeHere(path)) return true;
   if (!WithinNestingLimits(path)) return true;
   std::unique_ptr<SharedCount> own_count;
   nesting_.PrepareNestedRun(&conversion, &own_count);
-  conversion.set_own_products(&own_products_);
-  if (!folder_lists_.loaded()) {
-    // A list read only in part is never written back, so its file stays
-    // as it was; the conversion goes on.
-    folder_lists_.Load(WithBackslash(PathFolder(path)));
-  }
+  conversion.set_own_products(folders_.made());
+  FolderLists* lists = folders_.Lists(path);
 
   const std::int64_t size_before = FileByteSize(path);
   if (progress_) progress_->Begin(path, size_before);
@@ -355,7 +271,7 @@ bool Converter::VisitFile(const std::string& path) {
     if (!complaint.empty()) std::cerr << complaint << std::endl;
     conversion.set_report(report_.writer(), &record);
   }
-  ConversionResult result = conversion.Run(&folder_lists_);
+  ConversionResult result = conversion.Run(lists);
   if (report_.is_open()) report_.WriteRecord(result, began, &record);
   return ApplyResult(result, size_before);
 }
@@ -375,10 +291,9 @@ bool Converter::ApplyResult(const ConversionResult& result,
       if (progress_) {
         progress_->Converted(size_before, FileByteSize(result.final_name));
       }
-      done_archives_.Insert(ListText(result.final_name));
-      own_products_.Insert(ListText(result.final_name));
+      folders_.AddMade(result.final_name);
       if (result.nested_failed) ++failed_archives_;
-      ReportUnsavedLists(result.unsaved_lists);
+      folders_.ReportUnsavedLists(result.unsaved_lists);
       return true;
     case ConversionStatus::kInterrupted:
       interrupted_ = true;

@@ -14,14 +14,12 @@
 #include "archivers/archiver_list.h"
 #include "archivers/command_runner.h"
 #include "driver/archive_conversion.h"
-#include "driver/folder_lists.h"
 #include "driver/nesting_limits.h"
 #include "driver/output_sink.h"
+#include "driver/run_folders.h"
 #include "driver/run_options.h"
 #include "driver/run_progress.h"
 #include "driver/run_report.h"
-#include "driver/sorted_text_list.h"
-#include "platform/folder_lock.h"
 #include "platform/process.h"
 
 namespace zavo {
@@ -82,17 +80,6 @@ class Converter {
   // Converts the file at `path` when it is an archive of a known kind that
   // is not the target kind. Returns false only on a stop (StopOnError).
   bool VisitFile(const std::string& path);
-  // Leaves the current folder for the folder of `path`: writes back its
-  // lists, lets go of its lock and forgets what was converted there; then
-  // announces and locks the new folder. Returns whether the archives of
-  // the new folder are this run's to convert.
-  bool EnterFolder(const std::string& path);
-  // Whether the folder of `path` falls to this run's shard.
-  bool InShard(const std::string& path) const;
-  // Takes the lock of the folder of `path` into *lock. A folder another run
-  // holds gets its line and is left: returns false.
-  bool LockFolder(const std::string& path, std::unique_ptr<FolderLock>* lock);
-  void SaveFolderLists();
 
   // With more than one job (converter_jobs.cc): the scan hands archives to
   // jobs that convert them at once, and their outcomes are shown and
@@ -115,7 +102,6 @@ class Converter {
   std::function<void(const std::string&, const std::string&)>
   UnreadableFolderReport();
   bool CommitJob(JobItem* item);
-  void EnterCommittedFolder(JobItem* item);
   void WorkerLoop();
   void RunJob(JobItem* item);
   // Stops every job still running and waits for them; their output and
@@ -125,9 +111,6 @@ class Converter {
   // the archives made here, the failure count. Returns false on a stop.
   // `size_before` is the old archive's size, for the summary.
   bool ApplyResult(const ConversionResult& result, std::int64_t size_before);
-  // Reports list files that could not be written back, once each per
-  // folder; the run then ends 1.
-  void ReportUnsavedLists(const std::vector<std::string>& paths);
   // Whether the archive at `path` may be converted at this depth and count
   // of nested runs; prints why not.
   bool WithinNestingLimits(const std::string& path);
@@ -162,26 +145,9 @@ class Converter {
   NestingLimits nesting_;
   RunReport report_;
   std::chrono::steady_clock::time_point started_;
-  // The folder being converted, as ListText gives it; " " before the first.
-  std::string current_folder_ = " ";
-  FolderLists folder_lists_;
-  // The archives made in the current folder, so that a new archive that the
-  // scan meets again is not converted twice.
-  SortedTextList done_archives_;
-  // The lock of the current folder; null when not held.
-  std::unique_ptr<FolderLock> folder_lock_;
-  // Whether the current folder's archives are this run's (its shard, its
-  // lock).
-  bool folder_ours_ = true;
-  // A folder was left to another run.
-  bool folders_left_ = false;
-  // The mask's folder, ending in a separator.
-  std::string top_folder_;
+  // The folders: shards, locks, lists and the archives made.
+  RunFolders folders_;
   std::unique_ptr<Jobs, JobsDeleter> jobs_;
-  // Every archive this run has made, in every folder.
-  SortedTextList own_products_;
-  // The lists of the current folder already reported as not written.
-  SortedTextList unsaved_lists_;
 };
 
 }  // namespace zavo

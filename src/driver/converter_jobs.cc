@@ -133,22 +133,14 @@ bool Converter::DispatchFile(const std::string& path) {
   std::string folder_key = ListText(WithBackslash(PathFolder(path)));
   if (folder_key != jobs.scanned_folder) {
     jobs.scanned_folder = folder_key;
-    jobs.scanned_ours = InShard(path);
+    jobs.scanned_ours = folders_.InShard(path);
     if (jobs.scanned_ours) {
       // Locked now, before any of its archives is handed to a job; its line
       // and the lists wait for its turn.
       std::unique_ptr<JobItem> item(new JobItem);
       item->folder = true;
       item->path = path;
-      FolderLock::Outcome outcome;
-      std::string error;
-      item->lock =
-          FolderLock::Take(WithBackslash(PathFolder(path)), &outcome, &error);
-      item->ours = outcome != FolderLock::Outcome::kBusy;
-      if (outcome == FolderLock::Outcome::kError) {
-        std::cerr << "can't lock folder [" << PathFolder(path) << "]: " << error
-                  << "; converting without the lock" << std::endl;
-      }
+      item->ours = RunFolders::TakeLock(path, &item->lock);
       jobs.scanned_ours = item->ours;
       jobs.pending.push_back(std::move(item));
     }
@@ -201,36 +193,18 @@ bool Converter::CommitFront() {
   std::unique_ptr<JobItem> item = std::move(jobs.pending.front());
   jobs.pending.pop_front();
   if (item->folder) {
-    EnterCommittedFolder(item.get());
+    folders_.EnterLocked(item->path, std::move(item->lock), item->ours);
     return true;
   }
   --jobs.archives_pending;
   return CommitJob(item.get());
 }
 
-void Converter::EnterCommittedFolder(JobItem* item) {
-  // As EnterFolder does it, with the lock taken when the folder was
-  // scanned.
-  sink_->Line("processing folder [" + PathFolder(item->path) + "]");
-  SaveFolderLists();
-  folder_lock_.reset();
-  current_folder_ = ListText(WithBackslash(PathFolder(item->path)));
-  folder_lists_.Clear();
-  done_archives_.Clear();
-  folder_lock_ = std::move(item->lock);
-  folder_ours_ = item->ours;
-  if (!item->ours) {
-    sink_->Line("folder [" + PathFolder(item->path) +
-                "] is being converted by another run");
-    folders_left_ = true;
-  }
-}
-
 bool Converter::CommitJob(JobItem* job) {
   Jobs& jobs = *jobs_;
   // An archive made earlier in this folder is not converted again (see
   // VisitFile): its job ends without a trace.
-  bool again = done_archives_.Contains(ListText(job->path));
+  bool again = folders_.MadeHere(job->path);
   // The archive whose turn it is shows on the status line while it is
   // waited for; its size is the job's to read.
   if (progress_) progress_->Begin(job->path, -1);
@@ -249,15 +223,13 @@ bool Converter::CommitJob(JobItem* job) {
   }
   job->output.reset();
   job->errors.reset();
-  if (!folder_lists_.loaded()) {
-    folder_lists_.Load(WithBackslash(PathFolder(job->path)));
-  }
+  FolderLists* lists = folders_.Lists(job->path);
   const ConversionResult& result = job->result;
   if (result.status == ConversionStatus::kDone) {
-    folder_lists_.RenameEntry(PathFileName(job->path),
-                              PathFileName(result.final_name));
+    lists->RenameEntry(PathFileName(job->path),
+                       PathFileName(result.final_name));
     // At once, as a run of one job does: a kill leaves the new name listed.
-    SaveFolderLists();
+    folders_.SaveLists();
   }
   if (progress_) progress_->Begin(job->path, job->size_before);
   if (report_.is_open()) report_.WriteRecord(result, job->began, &job->record);
@@ -329,7 +301,7 @@ void Converter::RunJob(JobItem* job) {
   } else if (job->recognised) {
     nesting_.PrepareNestedRun(&conversion, &own_count);
     // Read only after the job's turn, while no result is being applied.
-    conversion.set_own_products(&own_products_);
+    conversion.set_own_products(folders_.made());
     job->began = std::chrono::steady_clock::now();
     job->size_before = FileByteSize(job->path);
     if (report_.is_open()) {
