@@ -50,12 +50,20 @@ LeftoverReport MeetWorkFolder(const std::string& path, bool dry_run) {
     report.line = LeftoverLine(path, "would be removed");
     return report;
   }
-  // Emptied through its own descriptor, wherever it was moved meanwhile;
+  // A run that ended a moment ago removed its own folder after the scan
+  // listed it, or someone moved it away: nothing left here to act on.
+  EntryStatus self;
+  bool looked = work.SelfStatus(&self) && parent.Status(name, &there);
+  if (looked && there.kind == EntryStatus::Kind::kMissing) return report;
+  if (!looked || there.kind != EntryStatus::Kind::kFolder ||
+      there.identity != self.identity) {
+    report.line = not_entered;
+    return report;
+  }
+  // Emptied through its own descriptor, wherever it is moved meanwhile;
   // the name goes only while it still names that folder, and only empty.
   std::string why;
-  EntryStatus self;
-  if (!work.RemoveChildren() || !work.SelfStatus(&self) ||
-      !parent.Status(name, &there)) {
+  if (!work.RemoveChildren() || !parent.Status(name, &there)) {
     why = LastHandleError();
   } else if (there.kind != EntryStatus::Kind::kFolder ||
              there.identity != self.identity) {

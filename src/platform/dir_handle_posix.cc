@@ -532,29 +532,32 @@ bool HeldFolder::ClaimWork() {
 }
 
 LeftoverCheck HeldFolder::CheckLeftover() {
+  // The mark is read before the claim is looked at: a run marks its folder
+  // only once it holds the claim, so a mark seen here means the claim was
+  // taken before, and is still there if that run lives.
+  bool marked = false;
+  struct stat st;
+  std::string expected = WorkMarkText(fd_);
+  if (!expected.empty() && fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode) &&
+      st.st_uid == geteuid()) {
+    std::string found(expected.size() + 1, '\0');
+    ssize_t n = fgetxattr(fd_, kWorkMark, &found[0], found.size());
+    marked = n >= 0 && static_cast<std::size_t>(n) == expected.size() &&
+             found.compare(0, expected.size(), expected) == 0;
+  }
   // A write lock would conflict with any run's claim; only asked, since a
-  // folder opened for reading cannot hold one.
+  // folder opened for reading cannot hold one. A live run's folder is
+  // passed over, marked or not.
   struct flock lock;
-  if (!OfdLock(fd_, F_WRLCK, F_OFD_GETLK, &lock))
-    return LeftoverCheck::kUnproven;
-  if (lock.l_type != F_UNLCK) return LeftoverCheck::kLive;
+  if (OfdLock(fd_, F_WRLCK, F_OFD_GETLK, &lock) && lock.l_type != F_UNLCK) {
+    return LeftoverCheck::kLive;
+  }
+  if (!marked) return LeftoverCheck::kUnproven;
   // A nested run at work in the folder holds its flock, and so does another
   // run that met it a moment earlier and acts on it.
   if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     return errno == EWOULDBLOCK ? LeftoverCheck::kLive
                                 : LeftoverCheck::kUnproven;
-  }
-  struct stat st;
-  if (fstat(fd_, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) {
-    return LeftoverCheck::kUnproven;
-  }
-  std::string expected = WorkMarkText(fd_);
-  if (expected.empty()) return LeftoverCheck::kUnproven;
-  std::string found(expected.size() + 1, '\0');
-  ssize_t n = fgetxattr(fd_, kWorkMark, &found[0], found.size());
-  if (n < 0 || static_cast<std::size_t>(n) != expected.size() ||
-      found.compare(0, expected.size(), expected) != 0) {
-    return LeftoverCheck::kUnproven;
   }
   return LeftoverCheck::kProven;
 }

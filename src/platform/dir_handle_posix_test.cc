@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -219,6 +220,18 @@ TEST(WorkClaimTest, TellsLiveWorkFromProvenLeftovers) {
   HeldFolder plain;
   ASSERT_TRUE(parent.OpenFolder("0badf00d.tmp", &plain));
   EXPECT_EQ(LeftoverCheck::kUnproven, plain.CheckLeftover());
+
+  // A live run's folder without the mark (a file system without it) is
+  // still live; once that run is gone it is not proven.
+  HeldFolder unmarked;
+  ASSERT_TRUE(parent.NewFolder("2b3c4d5e.tmp", 0700, &unmarked, nullptr));
+  ASSERT_TRUE(unmarked.ClaimWork());
+  removexattr((dir / "2b3c4d5e.tmp").c_str(), "user.zavo.work");
+  HeldFolder seen;
+  ASSERT_TRUE(parent.OpenFolder("2b3c4d5e.tmp", &seen));
+  EXPECT_EQ(LeftoverCheck::kLive, seen.CheckLeftover());
+  unmarked.Close();
+  EXPECT_EQ(LeftoverCheck::kUnproven, seen.CheckLeftover());
 }
 
 }  // namespace
