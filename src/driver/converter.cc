@@ -226,7 +226,7 @@ void Converter::ShowConversion(const std::string& path) {
 
 void Converter::MetWorkFolder(const std::string& path) {
   // Only the run whose shard holds the folder acts on it.
-  if (!InShard(path)) return;
+  if (!folders_.InShard(path)) return;
   LeftoverReport report = zavo::MeetWorkFolder(path, options_.dry_run);
   if (report.line.empty()) return;
   CommitPending();
