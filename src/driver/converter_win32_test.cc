@@ -90,7 +90,27 @@ TEST_F(ConverterWin32Test, ProgramPrintsBannerAndUsageWithCrLf) {
             RunZavoExe("", &code));
   EXPECT_EQ(kExitFatal, code);
 
-  EXPECT_EQ(kBannerAndUsage, RunZavoExe("/?", &code));
+  // The help goes on with the long switches, the exit codes and the one
+  // place settings are read from on Windows: beside the program.
+  EXPECT_EQ(std::string(kBannerAndUsage) +
+                "\r\n"
+                "       --dry-run - show what would be converted, change "
+                "nothing\r\n"
+                "       --summary - print a summary on standard error at the "
+                "end\r\n"
+                "       --version - print the version\r\n"
+                "       /? - print this help\r\n"
+                "\r\n"
+                "exit codes: 0 all done, 1 some archive failed or was left as "
+                "it was,\r\n"
+                "            2 fatal stop (command line, settings, "
+                "StopOnError)\r\n"
+                "\r\n"
+                "settings: the first of these files that exists\r\n"
+                "       " +
+                WithBackslash(PathFolder(ProgramPath(nullptr))) +
+                "zavo.ctl\r\n",
+            RunZavoExe("/?", &code));
   EXPECT_EQ(kExitDone, code);
 }
 
@@ -111,10 +131,15 @@ TEST_F(ConverterWin32Test, MaskIsCompletedWithDrivesAndListsUpperCased) {
   EXPECT_EQ("C:\\A.ZIP", converter_->options().file_mask);
   EXPECT_TRUE(converter_->options().recurse);
 
-  // A drive-relative mask stays as it is; "-r" is no switch here.
-  ASSERT_NE(nullptr, Start({"-r", "D:B.ZIP"}, "C:\\WORK"));
+  // A drive-relative mask stays as it is.
+  ASSERT_NE(nullptr, Start({"D:B.ZIP"}, "C:\\WORK"));
   EXPECT_EQ("D:B.ZIP", converter_->options().file_mask);
   EXPECT_FALSE(converter_->options().recurse);
+
+  // "-r" is no switch here but a second mask, and no shell expands masks
+  // on Windows: the usage, nothing converted.
+  EXPECT_EQ(nullptr, Start({"-r", "D:B.ZIP"}, "C:\\WORK"));
+  EXPECT_NE(std::string::npos, out_.str().find("usage: zavo")) << out_.str();
 }
 
 TEST_F(ConverterWin32Test, CommandsGetWindowsPathsAsTheTemplateQuotesThem) {
@@ -136,10 +161,12 @@ TEST_F(ConverterWin32Test, CommandsGetWindowsPathsAsTheTemplateQuotesThem) {
   EXPECT_EQ(".zpb\" *.*",
             runner_.commands[1].substr(runner_.commands[1].size() - 9));
 
-  // The nested run gets the program, the switches and the work folder.
+  // The nested run gets the program, the switches, this run's number of
+  // jobs and the work folder.
   ASSERT_EQ(1u, runner_.programs.size());
-  EXPECT_EQ((std::vector<std::string>{program_ / "zavo.exe", work + "*.*"}),
-            runner_.programs[0]);
+  EXPECT_EQ(
+      (std::vector<std::string>{program_ / "zavo.exe", "/j:1", work + "*.*"}),
+      runner_.programs[0]);
 
   EXPECT_EQ("packed", ReadFile(dir_ / "my arcs\\Old.zpb"));
   EXPECT_FALSE(FileExists(archive));
