@@ -4,8 +4,15 @@
 
 #include <string>
 
+#include "platform/os.h"
+
 namespace zavo {
 namespace {
+
+// An archive in a folder, named as this system names paths.
+std::string InA(const std::string& name) {
+  return std::string(1, kPathSeparator) + "a" + kPathSeparator + name;
+}
 
 TEST(NestingLimitsTest, DepthIsASmallNumberOrZero) {
   const struct {
@@ -26,8 +33,8 @@ TEST(NestingLimitsTest, TopRunIsNeverLimited) {
   options.max_nested_archives = 0;
   NestingLimits limits(options);
   limits.Start();
-  EXPECT_EQ("", limits.LimitLine("/a/b.zip"));
-  EXPECT_EQ("", limits.LimitLine("/a/b.zip"));
+  EXPECT_EQ("", limits.LimitLine(InA("b.zip")));
+  EXPECT_EQ("", limits.LimitLine(InA("b.zip")));
 }
 
 TEST(NestingLimitsTest, NestedRunIsLimitedByDepthThenByCount) {
@@ -37,16 +44,16 @@ TEST(NestingLimitsTest, NestedRunIsLimitedByDepthThenByCount) {
   NestingLimits deep(options);
   deep.Start();
   EXPECT_EQ("[b.zip] nested too deep, left as it is!",
-            deep.LimitLine("/a/b.zip"));
+            deep.LimitLine(InA("b.zip")));
 
   options.nesting_depth = 2;
   options.max_nested_archives = 2;
   NestingLimits counted(options);
   counted.Start();
-  EXPECT_EQ("", counted.LimitLine("/a/1.zip"));
-  EXPECT_EQ("", counted.LimitLine("/a/2.zip"));
+  EXPECT_EQ("", counted.LimitLine(InA("1.zip")));
+  EXPECT_EQ("", counted.LimitLine(InA("2.zip")));
   EXPECT_EQ("[3.zip] too many nested archives, left as it is!",
-            counted.LimitLine("/a/3.zip"));
+            counted.LimitLine(InA("3.zip")));
 }
 
 }  // namespace
