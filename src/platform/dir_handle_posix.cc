@@ -238,6 +238,49 @@ bool OfdLock(int fd, short type, int command, struct flock* lock) {
   return result == 0;
 }
 
+// The calls a held file and a held folder make alike on their descriptor
+// `fd`, opened by `path`.
+
+void CloseDescriptor(int* fd) {
+  if (*fd >= 0) close(*fd);
+  *fd = -1;
+}
+
+// Closes what *fd holds and takes over what *from_fd holds instead.
+void TakeDescriptor(int* fd, std::string* path, int* from_fd,
+                    std::string* from_path) {
+  CloseDescriptor(fd);
+  *fd = *from_fd;
+  *path = std::move(*from_path);
+  *from_fd = -1;
+}
+
+bool DescriptorStatus(int fd, const std::string& path, EntryStatus* status) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return Fail("fstat", path);
+  FillStatus(st, status);
+  return true;
+}
+
+bool SetDescriptorMode(int fd, const std::string& path, std::uint32_t mode) {
+  if (fchmod(fd, static_cast<mode_t>(mode & 07777)) != 0) {
+    return Fail("fchmod", path);
+  }
+  return true;
+}
+
+bool SyncDescriptor(int fd, const std::string& path) {
+  if (fsync(fd) != 0) return Fail("fsync", path);
+  return true;
+}
+
+std::string DescriptorChildPath(int fd, const std::string& path) {
+  if (fd < 0) return path;
+  int flags = fcntl(fd, F_GETFD);
+  if (flags >= 0) fcntl(fd, F_SETFD, flags & ~FD_CLOEXEC);
+  return "/dev/fd/" + std::to_string(fd);
+}
+
 }  // namespace
 
 std::string LastHandleError() { return last_error; }
@@ -248,27 +291,18 @@ void UseOpenat2(bool use) { use_openat2 = use; }
 
 HeldFile::~HeldFile() { Close(); }
 
-HeldFile::HeldFile(HeldFile&& other) noexcept
-    : fd_(other.fd_), path_(std::move(other.path_)) {
-  other.fd_ = -1;
+HeldFile::HeldFile(HeldFile&& other) noexcept {
+  TakeDescriptor(&fd_, &path_, &other.fd_, &other.path_);
 }
 
 HeldFile& HeldFile::operator=(HeldFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = other.fd_;
-    path_ = std::move(other.path_);
-    other.fd_ = -1;
-  }
+  if (this != &other) TakeDescriptor(&fd_, &path_, &other.fd_, &other.path_);
   return *this;
 }
 
 bool HeldFile::is_open() const { return fd_ >= 0; }
 
-void HeldFile::Close() {
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
-}
+void HeldFile::Close() { CloseDescriptor(&fd_); }
 
 long long HeldFile::Read(char* buffer, std::size_t size) {
   ssize_t got;
@@ -293,22 +327,13 @@ bool HeldFile::Write(const char* data, std::size_t size) {
 }
 
 bool HeldFile::Status(EntryStatus* status) const {
-  struct stat st;
-  if (fstat(fd_, &st) != 0) return Fail("fstat", path_);
-  FillStatus(st, status);
-  return true;
+  return DescriptorStatus(fd_, path_, status);
 }
 
-bool HeldFile::Sync() {
-  if (fsync(fd_) != 0) return Fail("fsync", path_);
-  return true;
-}
+bool HeldFile::Sync() { return SyncDescriptor(fd_, path_); }
 
 bool HeldFile::SetMode(std::uint32_t mode) {
-  if (fchmod(fd_, static_cast<mode_t>(mode & 07777)) != 0) {
-    return Fail("fchmod", path_);
-  }
-  return true;
+  return SetDescriptorMode(fd_, path_, mode);
 }
 
 bool HeldFile::SetOwner(std::uint32_t owner, std::uint32_t group) {
@@ -328,29 +353,18 @@ bool HeldFile::SetTime(const FileTime& time) {
   return true;
 }
 
-std::string HeldFile::ChildPath() {
-  if (fd_ < 0) return path_;
-  int flags = fcntl(fd_, F_GETFD);
-  if (flags >= 0) fcntl(fd_, F_SETFD, flags & ~FD_CLOEXEC);
-  return "/dev/fd/" + std::to_string(fd_);
-}
+std::string HeldFile::ChildPath() { return DescriptorChildPath(fd_, path_); }
 
 // ---- HeldFolder --------------------------------------------------------
 
 HeldFolder::~HeldFolder() { Close(); }
 
-HeldFolder::HeldFolder(HeldFolder&& other) noexcept
-    : fd_(other.fd_), path_(std::move(other.path_)) {
-  other.fd_ = -1;
+HeldFolder::HeldFolder(HeldFolder&& other) noexcept {
+  TakeDescriptor(&fd_, &path_, &other.fd_, &other.path_);
 }
 
 HeldFolder& HeldFolder::operator=(HeldFolder&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = other.fd_;
-    path_ = std::move(other.path_);
-    other.fd_ = -1;
-  }
+  if (this != &other) TakeDescriptor(&fd_, &path_, &other.fd_, &other.path_);
   return *this;
 }
 
@@ -366,10 +380,7 @@ bool HeldFolder::Open(const std::string& path, HeldFolder* folder) {
 
 bool HeldFolder::is_open() const { return fd_ >= 0; }
 
-void HeldFolder::Close() {
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
-}
+void HeldFolder::Close() { CloseDescriptor(&fd_); }
 
 bool HeldFolder::OpenFolder(const std::string& relative,
                             HeldFolder* folder) const {
@@ -499,23 +510,14 @@ bool HeldFolder::ReadLink(const std::string& name, std::string* target) const {
 }
 
 bool HeldFolder::SelfStatus(EntryStatus* status) const {
-  struct stat st;
-  if (fstat(fd_, &st) != 0) return Fail("fstat", path_);
-  FillStatus(st, status);
-  return true;
+  return DescriptorStatus(fd_, path_, status);
 }
 
 bool HeldFolder::SetMode(std::uint32_t mode) {
-  if (fchmod(fd_, static_cast<mode_t>(mode & 07777)) != 0) {
-    return Fail("fchmod", path_);
-  }
-  return true;
+  return SetDescriptorMode(fd_, path_, mode);
 }
 
-bool HeldFolder::Sync() {
-  if (fsync(fd_) != 0) return Fail("fsync", path_);
-  return true;
-}
+bool HeldFolder::Sync() { return SyncDescriptor(fd_, path_); }
 
 bool HeldFolder::ClaimWork() {
   struct flock lock;
@@ -677,11 +679,6 @@ bool HeldFolder::Rename(const std::string& name, const HeldFolder& to,
   return true;
 }
 
-std::string HeldFolder::ChildPath() {
-  if (fd_ < 0) return path_;
-  int flags = fcntl(fd_, F_GETFD);
-  if (flags >= 0) fcntl(fd_, F_SETFD, flags & ~FD_CLOEXEC);
-  return "/dev/fd/" + std::to_string(fd_);
-}
+std::string HeldFolder::ChildPath() { return DescriptorChildPath(fd_, path_); }
 
 }  // namespace zavo
