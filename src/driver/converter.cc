@@ -1,6 +1,5 @@
 #include "driver/converter.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <iostream>
 #include <utility>
@@ -8,6 +7,7 @@
 #include "driver/archive_conversion.h"
 #include "driver/folder_scan.h"
 #include "driver/leftover_work_folders.h"
+#include "driver/run_preview.h"
 #include "fs/file_tree.h"
 #include "platform/file_system.h"
 #include "platform/os.h"
@@ -164,7 +164,10 @@ bool Converter::LoadArchivers() {
 bool Converter::Run() {
   std::string pattern = PathFileName(options_.file_mask);
   std::string top = WithBackslash(PathFolder(options_.file_mask));
-  if (progress_ && progress_->live()) CountArchives();
+  if (progress_ && progress_->live()) {
+    ArchiveCount count = CountArchives(options_, archivers_.get());
+    progress_->SetTotal(count.archives, count.bytes);
+  }
   folders_.set_top(top);
   bool whole =
       options_.jobs > 1 && !options_.dry_run
@@ -188,40 +191,6 @@ Converter::UnreadableFolderReport() {
     sink_->Line("can't read folder [" + folder + "]: " + why);
     ++failed_archives_;
   };
-}
-
-void Converter::CountArchives() {
-  int archives = 0;
-  std::int64_t bytes = 0;
-  ScanFolder(WithBackslash(PathFolder(options_.file_mask)),
-             PathFileName(options_.file_mask), options_.recurse,
-             [&](const std::string& path) {
-               archivers_->SetArchiveName(path);
-               if (archivers_->Identify() > 0) {
-                 ++archives;
-                 bytes += std::max<std::int64_t>(FileByteSize(path), 0);
-               }
-               return true;
-             });
-  progress_->SetTotal(archives, bytes);
-}
-
-void Converter::ShowConversion(const std::string& path) {
-  ArchiveConversion conversion(options_, archivers_.get(), runner_, sink_,
-                               path);
-  if (!conversion.Recognise()) return;
-  const std::string new_name = conversion.NewName();
-  const std::string final_name = WithBackslash(PathFolder(path)) + new_name;
-  const std::string what =
-      "[" + path + "] (" + conversion.KindName() + ") -> [" + new_name + "]";
-  // As the run would find it now; a run also leaves alone what another
-  // conversion of it made meanwhile.
-  if (!options_.kill_exist &&
-      (FileExists(final_name) || FolderExists(final_name))) {
-    sink_->Line("would leave " + what + " exists, not replaced");
-  } else {
-    sink_->Line("would convert " + what);
-  }
 }
 
 void Converter::MetWorkFolder(const std::string& path) {
@@ -248,7 +217,7 @@ bool Converter::VisitFile(const std::string& path) {
     return Fatal("run interrupted on [" + path + "].");
   }
   if (options_.dry_run) {
-    ShowConversion(path);
+    ShowConversion(options_, archivers_.get(), runner_, sink_, path);
     return true;
   }
   if (!folders_.Enter(path)) return true;

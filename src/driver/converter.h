@@ -117,11 +117,6 @@ class Converter {
   // A folder named like a work folder that the scan passed over.
   void MetWorkFolder(const std::string& path);
 
-  // Prints what a conversion of the file at `path` would do (--dry-run).
-  void ShowConversion(const std::string& path);
-  // Counts the archives the run will convert, for the status line.
-  void CountArchives();
-
   std::vector<std::string> args_;
   CommandRunner* runner_;
   std::ostream& stream_;

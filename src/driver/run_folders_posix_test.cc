@@ -1,20 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
-#include <vector>
 
 #include "driver/run_folders.h"
 #include "testing/temp_dir.h"
 
 namespace zavo {
 namespace {
-
-class CollectingSink : public OutputSink {
- public:
-  void Line(const std::string& text) override { lines.push_back(text); }
-  std::vector<std::string> lines;
-};
 
 TEST(RunFoldersTest, ShardsSplitTheTreeBelowTheMasksFolder) {
   RunOptions options;
@@ -43,17 +37,17 @@ TEST(RunFoldersTest, FolderHeldByAnotherRunIsNamedOnceAndLeft) {
 
   RunOptions options;
   RunFolders folders(options);
-  CollectingSink sink;
+  std::ostringstream out;
+  StreamSink sink(out);
   folders.Start(&sink);
   EXPECT_FALSE(folders.Enter(held + "/a.zip"));
   EXPECT_FALSE(folders.Enter(held + "/b.zip"));
   EXPECT_TRUE(folders.Enter(idle + "/a.zip"));
   EXPECT_TRUE(folders.left_undone());
-  EXPECT_EQ(std::vector<std::string>(
-                {"processing folder [" + held + "]",
-                 "folder [" + held + "] is being converted by another run",
-                 "processing folder [" + idle + "]"}),
-            sink.lines);
+  EXPECT_EQ("processing folder [" + held + "]\n" + "folder [" + held +
+                "] is being converted by another run\n" +
+                "processing folder [" + idle + "]\n",
+            out.str());
   // Held by this run now: another cannot take it.
   std::unique_ptr<FolderLock> again;
   EXPECT_FALSE(RunFolders::TakeLock(idle + "/x", &again));
