@@ -226,23 +226,32 @@ bool Converter::VisitFile(const std::string& path) {
   if (!conversion.Recognise()) return true;
   if (folders_.MadeHere(path)) return true;
   if (!WithinNestingLimits(path)) return true;
-  std::unique_ptr<SharedCount> own_count;
-  nesting_.PrepareNestedRun(&conversion, &own_count);
-  conversion.set_own_products(folders_.made());
   FolderLists* lists = folders_.Lists(path);
-
   const std::int64_t size_before = FileByteSize(path);
   if (progress_) progress_->Begin(path, size_before);
   ReportRecord record;
   auto began = std::chrono::steady_clock::now();
-  if (report_.is_open()) {
-    std::string complaint = report_.BeginRecord(path, *archivers_, &record);
-    if (!complaint.empty()) std::cerr << complaint << std::endl;
-    conversion.set_report(report_.writer(), &record);
-  }
+  std::unique_ptr<SharedCount> own_count;
+  std::string complaint =
+      ReadyConversion(&conversion, path, *archivers_, &record, &own_count);
+  if (!complaint.empty()) std::cerr << complaint << std::endl;
   ConversionResult result = conversion.Run(lists);
   if (report_.is_open()) report_.WriteRecord(result, began, &record);
   return ApplyResult(result, size_before);
+}
+
+std::string Converter::ReadyConversion(
+    ArchiveConversion* conversion, const std::string& path,
+    const ArchiverList& archivers, ReportRecord* record,
+    std::unique_ptr<SharedCount>* own_count) {
+  nesting_.PrepareNestedRun(conversion, own_count);
+  // With jobs, read only after the job's turn, while no result is being
+  // applied.
+  conversion->set_own_products(folders_.made());
+  if (!report_.is_open()) return std::string();
+  conversion->set_report(report_.writer(), record);
+  // Before the conversion: the old archive may be gone after it.
+  return report_.BeginRecord(path, archivers, record);
 }
 
 bool Converter::ApplyResult(const ConversionResult& result,

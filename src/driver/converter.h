@@ -107,6 +107,17 @@ class Converter {
   // Stops every job still running and waits for them; their output and
   // work go.
   void StopJobs();
+  // Readies the conversion of the archive at `path` that `archivers`
+  // recognised: its nested run (a count made for it goes to *own_count, as
+  // NestingLimits::PrepareNestedRun says), the archives it may not replace
+  // and, with a report, the first fields of *record. Returns a line for
+  // standard error, or empty. Jobs call it from their threads, several at
+  // once.
+  std::string ReadyConversion(ArchiveConversion* conversion,
+                              const std::string& path,
+                              const ArchiverList& archivers,
+                              ReportRecord* record,
+                              std::unique_ptr<SharedCount>* own_count);
   // Applies the outcome of one archive's conversion to the run: the lists,
   // the archives made here, the failure count. Returns false on a stop.
   // `size_before` is the old archive's size, for the summary.

@@ -299,17 +299,11 @@ void Converter::RunJob(JobItem* job) {
     job->result.status = ConversionStatus::kNameTaken;
     job->result.line = limit_line;
   } else if (job->recognised) {
-    nesting_.PrepareNestedRun(&conversion, &own_count);
-    // Read only after the job's turn, while no result is being applied.
-    conversion.set_own_products(folders_.made());
     job->began = std::chrono::steady_clock::now();
     job->size_before = FileByteSize(job->path);
-    if (report_.is_open()) {
-      std::string complaint =
-          report_.BeginRecord(job->path, *job->archivers, &job->record);
-      if (!complaint.empty()) job->errors->Append(complaint + "\n");
-      conversion.set_report(report_.writer(), &job->record);
-    }
+    std::string complaint = ReadyConversion(
+        &conversion, job->path, *job->archivers, &job->record, &own_count);
+    if (!complaint.empty()) job->errors->Append(complaint + "\n");
     conversion.set_turn([&jobs, job, &token]() {
       // No archiver runs while it waits: the token goes to another job.
       jobs.tokens->Give(token);
