@@ -17,7 +17,7 @@ import unittest
 
 from fault_helpers import (ReliabilityCase, WORK_FOLDER, archivers_text,
                            as_nobody, give_to_nobody, make_zip, member_files,
-                           process_group_alive, wait_for)
+                           process_group_alive, wait_for, with_folders)
 from zavo_e2e import read_bytes
 
 SEVEN_Z_EXTRACT = "7z x -bd -bso0 -bsp0 -y -- @ArcName </dev/null"
@@ -121,25 +121,15 @@ class OwnProductsTest(RunSafetyCase):
                           "[a.zip] -> [a.7z] exists, not replaced!",
                           "[c.zip] -> [c.7z] done!"], lines)
         # a.7z is the tar's, made by this run: never replaced by it.
-        self.assertEqual(with_members(member_files("a.tgz")),
+        self.assertEqual(with_folders(member_files("a.tgz")),
                          self.converted_members(os.path.join(self.arc, "a.7z")))
         self.assertEqual(self.originals["a.zip"][0],
                          read_bytes(os.path.join(self.arc, "a.zip")))
         # c.7z was there before the run: KillExist lets the new one replace it.
-        self.assertEqual(with_members(member_files("c.zip")),
+        self.assertEqual(with_folders(member_files("c.zip")),
                          self.converted_members(os.path.join(self.arc, "c.7z")))
         self.assertEqual("a.7z tar one\r\na.zip zip one\r\nc.7z c\r\n",
                          list_text(os.path.join(self.arc, "descript.ion")))
-
-
-def with_members(files):
-    tree = dict(files)
-    for name in files:
-        parent = os.path.dirname(name)
-        while parent:
-            tree.setdefault(parent, None)
-            parent = os.path.dirname(parent)
-    return tree
 
 
 class NestedRunsTest(RunSafetyCase):

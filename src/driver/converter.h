@@ -94,7 +94,6 @@ class Converter {
   // Shows and applies every pending item, so that a line of the scan's own
   // keeps its place; on a stop the scan ends at its next file.
   void CommitPending();
-  bool scan_stopped_ = false;
   // Shows and applies the oldest pending item, waiting for its job to end.
   bool CommitFront();
   // Names a folder (of this run's shard) that the scan cannot read: it may
@@ -154,6 +153,9 @@ class Converter {
   // The folders: shards, locks, lists and the archives made.
   RunFolders folders_;
   std::unique_ptr<Jobs, JobsDeleter> jobs_;
+  // With jobs: a stop met while pending items were shown and applied; the
+  // scan ends at its next file.
+  bool scan_stopped_ = false;
 };
 
 }  // namespace zavo
