@@ -4,6 +4,7 @@ failures and depth count, interruptions, children that cannot ask a person,
 and list files that keep up with every conversion."""
 
 import io
+import json
 import os
 import pty
 import select
@@ -198,11 +199,26 @@ class NestedRunsTest(RunSafetyCase):
 
     def test_depth_and_count_limits_are_settings(self):
         self.write_settings("MaxNesting 2\nMaxNestedArchives 1000\n")
-        nested_zip(os.path.join(self.arc, "d.zip"), 4)
-        code, lines = self.run_zavo("/n", "d.zip")
-        self.assertEqual(1, code, lines)
-        self.assertEqual(["[n2_0.zip] nested too deep, left as it is!"],
-                         [l for l in lines if "too deep" in l])
+        # With one job and with two, the archive left is in the report too.
+        for jobs in ("1", "2"):
+            nested_zip(os.path.join(self.arc, "d.zip"), 4)
+            report = os.path.join(self.scratch, "report%s.jsonl" % jobs)
+            code, lines = self.run_zavo("-j", jobs, "--report", report,
+                                        "/n", "d.zip")
+            self.assertEqual(1, code, lines)
+            self.assertEqual(["[n2_0.zip] nested too deep, left as it is!"],
+                             [l for l in lines if "too deep" in l])
+            with open(report, encoding="utf-8") as f:
+                left = [r for r in map(json.loads, f)
+                        if r.get("status") == "left"]
+            self.assertEqual(1, len(left), left)
+            self.assertEqual(("n2_0.zip", "nesting limit",
+                              "[n2_0.zip] nested too deep, left as it is!"),
+                             (os.path.basename(left[0]["old"]),
+                              left[0]["reason"], left[0]["message"]), jobs)
+            self.assertIsNotNone(left[0]["old_sha256"])
+            self.assertLess(left[0]["seconds"], 60)
+            os.remove(os.path.join(self.arc, "d.7z"))
         # A bomb: 4 copies a level, 6 levels (5,460 archives) within 30.
         self.write_settings("MaxNestedArchives 30\n")
         nested_zip(os.path.join(self.arc, "bomb.zip"), 6, copies=4)

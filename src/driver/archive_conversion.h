@@ -46,6 +46,7 @@ enum class ConversionStatus {
   kNameTaken,    // the new name is taken and may not be replaced; nothing
                  // changed
   kInterrupted,  // the run was interrupted; the old archive is untouched
+  kOverLimits,   // the nesting limits leave it as it is; nothing changed
 };
 
 struct ConversionResult {

@@ -203,12 +203,14 @@ void Converter::MetWorkFolder(const std::string& path) {
   if (report.failed) ++failed_archives_;
 }
 
-bool Converter::WithinNestingLimits(const std::string& path) {
+bool Converter::LeftByLimits(const std::string& path, OutputSink* sink,
+                             ConversionResult* result) const {
   std::string line = nesting_.LimitLine(path);
-  if (line.empty()) return true;
-  sink_->Line(line);
-  ++failed_archives_;
-  return false;
+  if (line.empty()) return false;
+  sink->Line(line);
+  result->status = ConversionStatus::kOverLimits;
+  result->line = line;
+  return true;
 }
 
 bool Converter::VisitFile(const std::string& path) {
@@ -225,7 +227,6 @@ bool Converter::VisitFile(const std::string& path) {
                                path);
   if (!conversion.Recognise()) return true;
   if (folders_.MadeHere(path)) return true;
-  if (!WithinNestingLimits(path)) return true;
   FolderLists* lists = folders_.Lists(path);
   const std::int64_t size_before = FileByteSize(path);
   if (progress_) progress_->Begin(path, size_before);
@@ -235,7 +236,8 @@ bool Converter::VisitFile(const std::string& path) {
   std::string complaint =
       ReadyConversion(&conversion, path, *archivers_, &record, &own_count);
   if (!complaint.empty()) std::cerr << complaint << std::endl;
-  ConversionResult result = conversion.Run(lists);
+  ConversionResult result;
+  if (!LeftByLimits(path, sink_, &result)) result = conversion.Run(lists);
   if (report_.is_open()) report_.WriteRecord(result, began, &record);
   return ApplyResult(result, size_before);
 }
@@ -277,6 +279,7 @@ bool Converter::ApplyResult(const ConversionResult& result,
       interrupted_ = true;
       return Fatal(result.message);
     case ConversionStatus::kNameTaken:
+    case ConversionStatus::kOverLimits:
       if (progress_) progress_->Left();
       ++failed_archives_;
       return true;

@@ -291,19 +291,14 @@ void Converter::RunJob(JobItem* job) {
                                job->path);
   job->recognised = conversion.Recognise();
   std::unique_ptr<SharedCount> own_count;
-  std::string limit_line;
-  if (job->recognised) limit_line = nesting_.LimitLine(job->path);
-  if (!limit_line.empty()) {
-    // Left as it is; counted as failed when the job is applied.
-    sink.Line(limit_line);
-    job->result.status = ConversionStatus::kNameTaken;
-    job->result.line = limit_line;
-  } else if (job->recognised) {
+  if (job->recognised) {
     job->began = std::chrono::steady_clock::now();
     job->size_before = FileByteSize(job->path);
     std::string complaint = ReadyConversion(
         &conversion, job->path, *job->archivers, &job->record, &own_count);
     if (!complaint.empty()) job->errors->Append(complaint + "\n");
+  }
+  if (job->recognised && !LeftByLimits(job->path, &sink, &job->result)) {
     conversion.set_turn([&jobs, job, &token]() {
       // No archiver runs while it waits: the token goes to another job.
       jobs.tokens->Give(token);

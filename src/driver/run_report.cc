@@ -50,6 +50,10 @@ void RunReport::WriteRecord(const ConversionResult& result,
       record->status = ArchiveStatus::kLeft;
       record->detail = "exists";
       break;
+    case ConversionStatus::kOverLimits:
+      record->status = ArchiveStatus::kLeft;
+      record->detail = "nesting limit";
+      break;
     case ConversionStatus::kFailed:
       record->status = ArchiveStatus::kFailed;
       record->detail = ReportStepName(result.step);
