@@ -167,7 +167,8 @@ class HeldFolder {
   bool ClaimWork();
   // Looks at a held folder named as a work folder that a run met: whether
   // a live run holds it, or else whether this user's zavo provably made it
-  // (a folder owned by the effective user, with the mark that matches it).
+  // (a folder owned by the effective user, that nobody else may write in,
+  // with the mark that matches it).
   // On kProven the held folder keeps an exclusive lock until it is closed,
   // so that a nested run cannot start in it and no other run that met it
   // acts on it too. Win32: kUnproven.

@@ -536,12 +536,14 @@ bool HeldFolder::ClaimWork() {
 LeftoverCheck HeldFolder::CheckLeftover() {
   // The mark is read before the claim is looked at: a run marks its folder
   // only once it holds the claim, so a mark seen here means the claim was
-  // taken before, and is still there if that run lives.
+  // taken before, and is still there if that run lives. Anyone who may
+  // write in a folder may set its user attributes too: only a folder that
+  // nobody but its owner may change can carry a mark worth believing.
   bool marked = false;
   struct stat st;
   std::string expected = WorkMarkText(fd_);
   if (!expected.empty() && fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode) &&
-      st.st_uid == geteuid()) {
+      st.st_uid == geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
     std::string found(expected.size() + 1, '\0');
     ssize_t n = fgetxattr(fd_, kWorkMark, &found[0], found.size());
     marked = n >= 0 && static_cast<std::size_t>(n) == expected.size() &&

@@ -215,6 +215,11 @@ TEST(WorkClaimTest, TellsLiveWorkFromProvenLeftovers) {
   met.Close();
   EXPECT_EQ(LeftoverCheck::kProven, second.CheckLeftover());
   second.Close();
+  // Others who may write in it may have set the mark.
+  HeldFolder open_to_all;
+  ASSERT_TRUE(parent.OpenFolder("1a2b3c4d.tmp", &open_to_all));
+  ASSERT_TRUE(open_to_all.SetMode(0720));
+  EXPECT_EQ(LeftoverCheck::kUnproven, open_to_all.CheckLeftover());
 
   mkdir((dir / "0badf00d.tmp").c_str(), 0700);
   HeldFolder plain;
