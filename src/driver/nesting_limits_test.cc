@@ -27,33 +27,31 @@ TEST(NestingLimitsTest, DepthIsASmallNumberOrZero) {
   }
 }
 
-TEST(NestingLimitsTest, TopRunIsNeverLimited) {
-  RunOptions options;
-  options.max_nesting = 0;
-  options.max_nested_archives = 0;
-  NestingLimits limits(options);
-  limits.Start();
-  EXPECT_EQ("", limits.LimitLine(InA("b.zip")));
-  EXPECT_EQ("", limits.LimitLine(InA("b.zip")));
-}
-
-TEST(NestingLimitsTest, NestedRunIsLimitedByDepthThenByCount) {
-  RunOptions options;
-  options.nesting_depth = 3;
-  options.max_nesting = 2;
-  NestingLimits deep(options);
-  deep.Start();
-  EXPECT_EQ("[b.zip] nested too deep, left as it is!",
-            deep.LimitLine(InA("b.zip")));
-
-  options.nesting_depth = 2;
-  options.max_nested_archives = 2;
-  NestingLimits counted(options);
-  counted.Start();
-  EXPECT_EQ("", counted.LimitLine(InA("1.zip")));
-  EXPECT_EQ("", counted.LimitLine(InA("2.zip")));
-  EXPECT_EQ("[3.zip] too many nested archives, left as it is!",
-            counted.LimitLine(InA("3.zip")));
+TEST(NestingLimitsTest, NestedRunsAreLimitedByDepthThenByCount) {
+  const std::string deep = "nested too deep, left as it is!";
+  const std::string many = "too many nested archives, left as it is!";
+  const struct {
+    int depth, max_nesting, max_nested;
+    std::string lines[3];  // for 1.zip, 2.zip, 3.zip in turn
+  } cases[] = {
+      {0, 0, 0, {"", "", ""}},  // the run a person started
+      {3, 2, 9, {deep, deep, deep}},
+      {2, 2, 2, {"", "", many}},
+  };
+  for (const auto& c : cases) {
+    RunOptions options;
+    options.nesting_depth = c.depth;
+    options.max_nesting = c.max_nesting;
+    options.max_nested_archives = c.max_nested;
+    NestingLimits limits(options);
+    limits.Start();
+    for (int i = 0; i < 3; ++i) {
+      std::string name = std::to_string(i + 1) + ".zip";
+      std::string want =
+          c.lines[i].empty() ? "" : "[" + name + "] " + c.lines[i];
+      EXPECT_EQ(want, limits.LimitLine(InA(name))) << "depth " << c.depth;
+    }
+  }
 }
 
 }  // namespace
