@@ -173,9 +173,11 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
   archive.Close();
   if (InterruptionSignal() != 0) return Interrupted();
   RemovePrivateFolder(&work_, &link_folder_, link_folder_name_);
-  // An archive may give its "./" entry any mode; the work folder stays
-  // private whatever it said.
+  // An archive may give its "./" entry any mode, and attributes that an
+  // extractor restores: the work folder stays private whatever it said,
+  // and its mark is written again.
   work_.SetMode(kPrivateFolder);
+  work_.ClaimWork();
   if (extracted != 0) return Fail(ConversionStep::kExtract);
   if (record_ != nullptr) CountUnpacked(work_folder_, record_);
 

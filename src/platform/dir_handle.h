@@ -163,7 +163,8 @@ class HeldFolder {
   // extended attribute "user.zavo.work" holding the folder's device, inode
   // and birth time, which no copy of the folder made by unpacking matches.
   // False when the claim cannot be taken; a file system without user
-  // attributes or birth times gets the claim alone. Win32: false, nothing.
+  // attributes or birth times gets the claim alone. Claiming again writes
+  // the mark again. Win32: false, nothing.
   bool ClaimWork();
   // Looks at a held folder named as a work folder that a run met: whether
   // a live run holds it, or else whether this user's zavo provably made it
