@@ -1,56 +1,17 @@
 // A handle opened with FILE_APPEND_DATA and without FILE_WRITE_DATA writes
 // every WriteFile at the current end of the file: the Win32 counterpart of
-// O_APPEND. Finding the end and writing there is one step on a local NTFS
-// volume, but not everywhere the file may live (Wine, for one, reads the
-// size and then writes at it, so two appenders land on the same offset and
-// one record overwrites the other). Each append therefore also holds an
-// exclusive byte-range lock on one byte far past any data, which every
-// appender of this file takes, so appends follow one another; readers are
-// not held up, since no data lies in the locked range.
+// O_APPEND. Each append holds the appenders' EndLock as well, since finding
+// the end and writing there is not one step everywhere.
 
 #include <windows.h>
 
 #include <algorithm>
 
 #include "platform/append_file.h"
+#include "platform/end_lock_win32.h"
 #include "platform/error_text_win32.h"
 
 namespace zavo {
-
-namespace {
-
-// The byte the appenders lock: the last one below 2^63, where no record
-// ever lies.
-constexpr DWORD kLockOffsetLow = 0xFFFFFFFEu;
-constexpr DWORD kLockOffsetHigh = 0x7FFFFFFFu;
-
-// Holds the appenders' lock while it lives. A handle without read access
-// cannot lock (LockFileEx wants read or write data access); such a handle
-// appends without it, as the file system alone allows.
-class AppendLock {
- public:
-  explicit AppendLock(HANDLE handle) : handle_(handle) {
-    OVERLAPPED at = {};
-    at.Offset = kLockOffsetLow;
-    at.OffsetHigh = kLockOffsetHigh;
-    held_ = ::LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
-  }
-  ~AppendLock() {
-    if (!held_) return;
-    OVERLAPPED at = {};
-    at.Offset = kLockOffsetLow;
-    at.OffsetHigh = kLockOffsetHigh;
-    ::UnlockFileEx(handle_, 0, 1, 0, &at);
-  }
-  AppendLock(const AppendLock&) = delete;
-  AppendLock& operator=(const AppendLock&) = delete;
-
- private:
-  HANDLE handle_;
-  bool held_ = false;
-};
-
-}  // namespace
 
 AppendFile::~AppendFile() { Close(); }
 
@@ -91,7 +52,7 @@ bool AppendFile::Append(const std::string& data) {
     return false;
   }
   std::string out = torn_ ? "\n" + data : data;
-  AppendLock lock(static_cast<HANDLE>(handle_));
+  EndLock lock(static_cast<HANDLE>(handle_));
   DWORD written = 0;
   if (out.size() > 0xFFFFFFFFu ||
       !::WriteFile(static_cast<HANDLE>(handle_), out.data(),

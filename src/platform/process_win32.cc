@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/end_lock_win32.h"
 #include "platform/error_text_win32.h"
 #include "platform/process.h"
 
@@ -339,6 +340,9 @@ long SharedCount::Add() {
   at_end.OffsetHigh = 0xFFFFFFFF;
   DWORD written = 0;
   LARGE_INTEGER size;
+  // The byte and the size read after it are this add's own only while the
+  // other holders wait.
+  EndLock lock(file);
   if (!::WriteFile(file, "+", 1, &written, &at_end) || written != 1 ||
       !::GetFileSizeEx(file, &size)) {
     return -1;
@@ -350,6 +354,7 @@ bool SharedCount::Reset() {
   HANDLE file = AsHandle(handle_);
   LARGE_INTEGER at;
   at.QuadPart = kCountHeaderSize;
+  EndLock lock(file);
   return ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
          ::SetEndOfFile(file);
 }

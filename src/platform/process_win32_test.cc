@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -166,6 +167,35 @@ TEST_F(ProcessWin32Test, OwnPathAndEnvironment) {
   const std::string long_value(1000, 'v');
   ScopedEnv value("ZAVO_TEST_LONG", long_value);
   EXPECT_EQ(long_value, GetEnvironment("ZAVO_TEST_LONG"));
+}
+
+TEST(SharedCountWin32Test, AddsAtOnceAreEachCountedOnce) {
+  // Nested runs of several jobs add to one count at once. Each add must
+  // land, and each must see its own total.
+  std::unique_ptr<SharedCount> count = SharedCount::Create();
+  ASSERT_NE(nullptr, count);
+  constexpr int kThreads = 4;
+  constexpr int kAdds = 100;
+  std::vector<std::vector<long>> seen(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&count, &seen, t] {
+      for (int i = 0; i < kAdds; ++i) seen[t].push_back(count->Add());
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  std::vector<int> times(kThreads * kAdds + 2, 0);
+  for (const std::vector<long>& totals : seen) {
+    for (long total : totals) {
+      ASSERT_GE(total, 1);
+      ASSERT_LE(total, kThreads * kAdds);
+      ++times[total];
+    }
+  }
+  for (int total = 1; total <= kThreads * kAdds; ++total) {
+    EXPECT_EQ(1, times[total]) << "total " << total;
+  }
+  EXPECT_EQ(kThreads * kAdds + 1, count->Add());
 }
 
 }  // namespace
