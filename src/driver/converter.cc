@@ -203,16 +203,6 @@ void Converter::MetWorkFolder(const std::string& path) {
   if (report.failed) ++failed_archives_;
 }
 
-bool Converter::LeftByLimits(const std::string& path, OutputSink* sink,
-                             ConversionResult* result) const {
-  std::string line = nesting_.LimitLine(path);
-  if (line.empty()) return false;
-  sink->Line(line);
-  result->status = ConversionStatus::kOverLimits;
-  result->line = line;
-  return true;
-}
-
 bool Converter::VisitFile(const std::string& path) {
   if (InterruptionSignal() != 0) {
     interrupted_ = true;
@@ -237,7 +227,8 @@ bool Converter::VisitFile(const std::string& path) {
       ReadyConversion(&conversion, path, *archivers_, &record, &own_count);
   if (!complaint.empty()) std::cerr << complaint << std::endl;
   ConversionResult result;
-  if (!LeftByLimits(path, sink_, &result)) result = conversion.Run(lists);
+  if (!nesting_.LeavesAsItIs(path, sink_, &result))
+    result = conversion.Run(lists);
   if (report_.is_open()) report_.WriteRecord(result, began, &record);
   return ApplyResult(result, size_before);
 }

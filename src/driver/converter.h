@@ -121,11 +121,6 @@ class Converter {
   // the archives made here, the failure count. Returns false on a stop.
   // `size_before` is the old archive's size, for the summary.
   bool ApplyResult(const ConversionResult& result, std::int64_t size_before);
-  // Whether the nesting limits leave the archive at `path` as it is: if so,
-  // says why in `sink` and makes *result say so. Jobs call it from their
-  // threads, several at once.
-  bool LeftByLimits(const std::string& path, OutputSink* sink,
-                    ConversionResult* result) const;
   // A folder named like a work folder that the scan passed over.
   void MetWorkFolder(const std::string& path);
 

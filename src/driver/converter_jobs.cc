@@ -298,7 +298,8 @@ void Converter::RunJob(JobItem* job) {
         &conversion, job->path, *job->archivers, &job->record, &own_count);
     if (!complaint.empty()) job->errors->Append(complaint + "\n");
   }
-  if (job->recognised && !LeftByLimits(job->path, &sink, &job->result)) {
+  if (job->recognised &&
+      !nesting_.LeavesAsItIs(job->path, &sink, &job->result)) {
     conversion.set_turn([&jobs, job, &token]() {
       // No archiver runs while it waits: the token goes to another job.
       jobs.tokens->Give(token);

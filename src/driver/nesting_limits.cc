@@ -49,6 +49,16 @@ std::string NestingLimits::LimitLine(const std::string& path) const {
   return std::string();
 }
 
+bool NestingLimits::LeavesAsItIs(const std::string& path, OutputSink* sink,
+                                 ConversionResult* result) const {
+  std::string line = LimitLine(path);
+  if (line.empty()) return false;
+  sink->Line(line);
+  result->status = ConversionStatus::kOverLimits;
+  result->line = line;
+  return true;
+}
+
 void NestingLimits::PrepareNestedRun(
     ArchiveConversion* conversion,
     std::unique_ptr<SharedCount>* own_count) const {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "driver/archive_conversion.h"
+#include "driver/output_sink.h"
 #include "driver/run_options.h"
 #include "platform/process.h"
 
@@ -39,6 +40,12 @@ class NestingLimits {
   // depth or count; empty when it may be converted. A nested run counts the
   // archive here. May be called from several threads at once.
   std::string LimitLine(const std::string& path) const;
+
+  // Whether the archive at `path` is left as it is (LimitLine): if so,
+  // says why in `sink` and makes *result say so. May be called from several
+  // threads at once.
+  bool LeavesAsItIs(const std::string& path, OutputSink* sink,
+                    ConversionResult* result) const;
 
   // Gives `conversion` what its nested run needs: its depth and the count.
   // A count made for it (by the top run) goes to *own_count, which must
