@@ -20,7 +20,7 @@ class StartupTest(ZavoTest):
     def test_usage_exactly_with_crlf(self):
         code, out = self.zavo()
         self.assertEqual(BANNER + USAGE + b"\r\nexiting...\r\n", out)
-        self.assertEqual(2, code)
+        self.assertExit(2, code)
         # Five parameters are too many, valid switches or not.
         code, out = self.zavo("/r", "/n", "/k", "/r", "x.zpa")
         self.assertEqual(BANNER + USAGE + b"\r\nexiting...\r\n", out)
@@ -34,7 +34,7 @@ class StartupTest(ZavoTest):
         os.makedirs(empty)
         code, out = self.zavo("/r", win(empty) + "\\*.*")
         self.assertEqual(BANNER, out)
-        self.assertEqual(0, code)
+        self.assertExit(0, code)
 
 
 class ConversionTest(ZavoTest):
@@ -73,7 +73,7 @@ class ConversionTest(ZavoTest):
                  ".zpb: 1 files"),
             "[b.ZPA] -> [b.zpb] done!",
         ], out)
-        self.assertEqual(0, code)
+        self.assertExit(0, code)
 
         self.assertEqual(self.A_FILES, unzpack(read(os.path.join(arc, "a.zpb"))))
         self.assertEqual({"content.txt": b"single file content"},
@@ -98,13 +98,13 @@ class ConversionTest(ZavoTest):
         self.settings("KeepTime yes\r\n")
 
         code, _ = self.zavo(win(arc) + "\\kept.zpa")
-        self.assertEqual(0, code)
+        self.assertExit(0, code)
         self.assertEqual(old - 1.75,
                          os.stat(os.path.join(arc, "kept.zpb")).st_mtime)
 
         started = time.time()
         code, _ = self.zavo("/k", win(arc) + "\\fresh.zpa")
-        self.assertEqual(0, code)
+        self.assertExit(0, code)
         self.assertGreater(os.stat(os.path.join(arc, "fresh.zpb")).st_mtime,
                            started - 5)
 
@@ -137,7 +137,7 @@ class ConversionTest(ZavoTest):
             line("zpack t ", w, "\\", HEX8, ".tmp\\", HEX8, ".zpb: 3 files"),
             "[outer.zpa] -> [outer.zpb] done!",
         ], out)
-        self.assertEqual(0, code)
+        self.assertExit(0, code)
         outer = unzpack(read(os.path.join(arc, "outer.zpb")))
         self.assertEqual({"x.txt": b"x"}, unzpack(outer.pop("inner.zpb")))
         self.assertEqual({"plain.txt": b"p", "deeper": None,
@@ -173,7 +173,7 @@ class FailureTest(ZavoTest):
             line("zpack t ", w, "\\", HEX8, ".tmp\\", HEX8, ".zpb: 1 files"),
             "[ro.zpa] -> [ro.zpb] done!",
         ], out)
-        self.assertEqual(1, code)
+        self.assertExit(1, code)
         self.assertEqual(b"ZPK1 but damaged", read(os.path.join(arc, "broken.zpa")))
         self.assertEqual(b"someone else's file", read(os.path.join(arc, "e.zpb")))
         # A read-only archive is converted, and the old one is kept.
@@ -191,7 +191,7 @@ class FailureTest(ZavoTest):
             "extraction mistake on [%s\\a.bad]." % win(arc),
             "exiting...",
         ], out)
-        self.assertEqual(2, code)
+        self.assertExit(2, code)
         self.assertEqual(["a.bad", "b.zpa"], sorted(os.listdir(arc)))
 
     def test_linked_folders_are_not_entered(self):
@@ -201,7 +201,7 @@ class FailureTest(ZavoTest):
         write_tree(arc, {"y.zpa": zpack({"y": b"y"})})
         os.symlink(outside, os.path.join(arc, "link"))
         code, out = self.zavo("/r", win(arc) + "\\*.zpa")
-        self.assertEqual(0, code)
+        self.assertExit(0, code)
         self.assertNotIn(b"link", out)
         self.assertIn(b"[y.zpa] -> [y.zpb] done!", out)
         self.assertEqual(["x.zpa"], os.listdir(outside))

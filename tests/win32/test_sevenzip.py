@@ -58,7 +58,7 @@ class SevenZipTest(ZavoTest):
         self.assertLines(["", "Orlo's archive converter v0.2", "",
                           "processing folder [%s]" % win(self.arc),
                           "[a.zip] -> [a.7z] done!"], out)
-        self.assertEqual(0, code)
+        self.assertExit(0, code)
         want = dict(FILES, sub=None, empty=None)
         self.assertEqual(want, self.unpack(os.path.join(self.arc, "a.7z")))
         self.assertEqual([], self.leftovers(self.arc))
@@ -80,7 +80,7 @@ class SevenZipTest(ZavoTest):
                           "verifying [%s]: [sub\\drop.txt] is missing from "
                           "the new archive" % w,
                           "verifying mistake on [%s]. next archive!" % w], out)
-        self.assertEqual(1, code)
+        self.assertExit(1, code)
         self.assertEqual(before, read(os.path.join(self.arc, "a.zip")))
         self.assertFalse(os.path.exists(os.path.join(self.arc, "a.7z")))
         self.assertEqual([], self.leftovers(self.arc))

@@ -163,8 +163,15 @@ class ZavoTest(unittest.TestCase):
                            stderr=subprocess.PIPE, timeout=300)
         # Kept for the messages of a failed comparison: the archivers' own
         # complaints reach only standard error when jobs collect them.
+        self.last_output = r.stdout
         self.last_errors = r.stderr
         return r.returncode, r.stdout
+
+    def assertExit(self, want, code):
+        """Checks an exit code; a wrong one is shown with the run's output."""
+        self.assertEqual(want, code, "output:\n%s\nstandard error:\n%s" % (
+            self.last_output.decode("latin-1"),
+            self.last_errors.decode("latin-1")))
 
     def assertLines(self, patterns, output):
         """Compares CR LF lines with patterns: a str is the exact line, an
