@@ -6,6 +6,7 @@ conversion keeps of a private archive (permissions, owner), the order of
 flushes and renames, names that would forge report lines, and two runs at
 once in one folder."""
 
+import glob
 import os
 import re
 import shutil
@@ -183,16 +184,22 @@ class SharedFolderTest(ReliabilityCase):
     def test_names_cannot_forge_lines_or_reach_the_terminal(self):
         forged = "x.zip\n[y.zip] -> [y.7z] done!\nz.zip"
         escape = "\x1b]0;title\x07e.zip"
-        self.add_zip(forged)
-        self.add_zip(escape)
-        code, lines = self.run_zavo("*.zip")
-        self.assertEqual(0, code, lines)
-        self.assertNotIn("[y.zip] -> [y.7z] done!", lines)
-        self.assertIn("[x.zip\\n[y.zip] -> [y.7z] done!\\nz.zip] -> "
-                      "[x.zip\\n[y.zip] -> [y.7z] done!\\nz.7z] done!", lines)
-        self.assertIn("[\\x1b]0;title\\x07e.zip] -> [\\x1b]0;title\\x07e.7z] "
-                      "done!", lines)
-        self.assertNothingLost(must_be_converted=list(self.originals))
+        # With jobs the lines are collected before they are shown: the
+        # same escapes hold there.
+        for jobs in ("1", "2"):
+            for path in glob.glob(os.path.join(self.arc, "*")):
+                os.remove(path)
+            self.add_zip(forged)
+            self.add_zip(escape)
+            code, lines = self.run_zavo("-j", jobs, "*.zip")
+            self.assertEqual(0, code, lines)
+            self.assertNotIn("[y.zip] -> [y.7z] done!", lines)
+            self.assertIn("[x.zip\\n[y.zip] -> [y.7z] done!\\nz.zip] -> "
+                          "[x.zip\\n[y.zip] -> [y.7z] done!\\nz.7z] done!",
+                          lines)
+            self.assertIn("[\\x1b]0;title\\x07e.zip] -> "
+                          "[\\x1b]0;title\\x07e.7z] done!", lines)
+            self.assertNothingLost(must_be_converted=[forged, escape])
 
     def test_two_runs_at_once_never_share_a_work_folder(self):
         # Started together, two processes would draw the same names from an

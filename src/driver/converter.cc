@@ -7,6 +7,7 @@
 #include "driver/archive_conversion.h"
 #include "driver/folder_scan.h"
 #include "driver/leftover_work_folders.h"
+#include "driver/output_sink.h"
 #include "driver/run_preview.h"
 #include "fs/file_tree.h"
 #include "platform/file_system.h"
@@ -225,7 +226,7 @@ bool Converter::VisitFile(const std::string& path) {
   std::unique_ptr<SharedCount> own_count;
   std::string complaint =
       ReadyConversion(&conversion, path, *archivers_, &record, &own_count);
-  if (!complaint.empty()) std::cerr << complaint << std::endl;
+  if (!complaint.empty()) ErrorLine(complaint);
   ConversionResult result;
   if (!nesting_.LeavesAsItIs(path, sink_, &result))
     result = conversion.Run(lists);
@@ -252,7 +253,7 @@ bool Converter::ApplyResult(const ConversionResult& result,
   // What a conversion could not clean up: the run has not done all it was
   // asked, even when the archive itself was converted.
   for (const std::string& line : result.left_undone) {
-    std::cerr << PrintableName(line) << std::endl;
+    ErrorLine(line);
   }
   if (!result.left_undone.empty() && result.status == ConversionStatus::kDone) {
     ++failed_archives_;

@@ -18,10 +18,12 @@
 
 #include "driver/converter.h"
 #include "driver/folder_scan.h"
+#include "driver/output_sink.h"
 #include "platform/capture_file.h"
 #include "platform/file_system.h"
 #include "platform/job_tokens.h"
 #include "platform/process.h"
+#include "text/printable.h"
 #include "text/text_utils.h"
 
 namespace zavo {
@@ -33,7 +35,10 @@ namespace {
 class CaptureSink : public OutputSink {
  public:
   explicit CaptureSink(CaptureFile* file) : file_(file) {}
-  void Line(const std::string& text) override { file_->Append(text + '\n'); }
+  // Escaped as StreamSink escapes: the lines reach the console as they are.
+  void Line(const std::string& text) override {
+    file_->Append(PrintableName(text) + '\n');
+  }
 
  private:
   CaptureFile* file_;
@@ -88,8 +93,7 @@ bool Converter::RunJobs(const std::string& top, const std::string& pattern) {
   std::string error;
   std::unique_ptr<JobTokens> tokens = JobTokens::Join(options_.jobs, &error);
   if (tokens == nullptr) {
-    std::cerr << "can't share jobs (" << error << "): converting one at a time"
-              << std::endl;
+    ErrorLine("can't share jobs (" + error + "): converting one at a time");
     return ScanFolder(
         top, pattern, options_.recurse,
         [this](const std::string& path) { return VisitFile(path); },
@@ -165,7 +169,7 @@ bool Converter::DispatchFile(const std::string& path) {
     while (!jobs.pending.empty()) {
       if (!CommitFront()) return false;
     }
-    std::cerr << error << std::endl;
+    ErrorLine(error);
     return VisitFile(path);
   }
   JobItem* job = item.get();
@@ -218,8 +222,7 @@ bool Converter::CommitJob(JobItem* job) {
   if (again || !job->recognised) return true;
   if (progress_) progress_->Hide();
   if (!job->output->CopyTo(stream_) || !job->errors->CopyTo(std::cerr)) {
-    std::cerr << "can't read back the output collected for [" << job->path
-              << "]" << std::endl;
+    ErrorLine("can't read back the output collected for [" + job->path + "]");
   }
   job->output.reset();
   job->errors.reset();
@@ -296,7 +299,8 @@ void Converter::RunJob(JobItem* job) {
     job->size_before = FileByteSize(job->path);
     std::string complaint = ReadyConversion(
         &conversion, job->path, *job->archivers, &job->record, &own_count);
-    if (!complaint.empty()) job->errors->Append(complaint + "\n");
+    if (!complaint.empty())
+      job->errors->Append(PrintableName(complaint) + "\n");
   }
   if (job->recognised &&
       !nesting_.LeavesAsItIs(job->path, &sink, &job->result)) {

@@ -5,6 +5,7 @@
 #ifndef ZAVO_DRIVER_OUTPUT_SINK_H_
 #define ZAVO_DRIVER_OUTPUT_SINK_H_
 
+#include <iostream>
 #include <ostream>
 #include <string>
 
@@ -35,6 +36,12 @@ class StreamSink : public OutputSink {
  private:
   std::ostream& out_;
 };
+
+// Writes one line of the run's own to standard error, with the escapes
+// StreamSink writes: the notes there name paths too.
+inline void ErrorLine(const std::string& text) {
+  std::cerr << PrintableName(text) << std::endl;
+}
 
 }  // namespace zavo
 

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <utility>
 
+#include "driver/output_sink.h"
 #include "platform/os.h"
 #include "text/text_utils.h"
 
@@ -59,8 +60,8 @@ bool RunFolders::TakeLock(const std::string& path,
   }
   // A file system without locks still gets its archives converted; the
   // runs that share it are then the user's to keep apart.
-  std::cerr << "can't lock folder [" << folder << "]: " << error
-            << "; converting without the lock" << std::endl;
+  ErrorLine("can't lock folder [" + folder + "]: " + error +
+            "; converting without the lock");
   return true;
 }
 

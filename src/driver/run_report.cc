@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "archivers/archiver_definition.h"
+#include "driver/output_sink.h"
 #include "fs/file_digest.h"
 
 namespace zavo {
@@ -41,8 +42,8 @@ void RunReport::WriteRecord(const ConversionResult& result,
       std::string error;
       if (!Sha256OfFile(result.final_name, &record->new_sha256,
                         &record->new_size, &error)) {
-        std::cerr << "can't read [" << result.final_name
-                  << "] for its checksum: " << error << std::endl;
+        ErrorLine("can't read [" + result.final_name +
+                  "] for its checksum: " + error);
       }
       break;
     }
@@ -69,8 +70,7 @@ void RunReport::WriteRecord(const ConversionResult& result,
   record->seconds = seconds.count();
   if (!writer_.Write(*record)) {
     if (!failed_) {
-      std::cerr << "can't write report file [" << path_
-                << "]: " << writer_.error() << std::endl;
+      ErrorLine("can't write report file [" + path_ + "]: " + writer_.error());
     }
     failed_ = true;
   }
@@ -82,8 +82,7 @@ int RunReport::Finish(int code, std::chrono::steady_clock::time_point started) {
   std::chrono::duration<double> seconds =
       std::chrono::steady_clock::now() - started;
   if (!writer_.Finish(code, seconds.count())) {
-    std::cerr << "can't write report file [" << path_
-              << "]: " << writer_.error() << std::endl;
+    ErrorLine("can't write report file [" + path_ + "]: " + writer_.error());
     if (code == kExitDone) code = kExitSomeFailed;
   }
   writer_.Close();
