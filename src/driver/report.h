@@ -31,7 +31,7 @@ struct ReportRecord {
   ArchiveStatus status = ArchiveStatus::kFailed;
   // kFailed: the step ("extraction", "nested", "delete", "scan", "add",
   // "packing", "testing", "verifying", "replacing"); kLeft: the reason
-  // ("exists", "read-only kept", "nesting limit", ...).
+  // ("exists", "nesting limit", "interrupted").
   std::string detail;
   std::string old_path;
   std::string definition;  // the archivers-file definition that recognised it
