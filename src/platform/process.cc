@@ -64,39 +64,114 @@ std::string ChildSearchPath(const std::string& path) {
   return kept.empty() ? "/usr/bin:/bin" : kept;
 }
 
-bool PlainCommandWords(const std::string& command,
-                       std::vector<std::string>* words) {
-  words->clear();
-  std::string word;
-  bool in_word = false;
-  std::size_t i = 0;
-  while (i < command.size()) {
-    char c = command[i];
-    if (c == ' ' || c == '\t') {
-      if (in_word) words->push_back(word);
-      word.clear();
-      in_word = false;
-      ++i;
-    } else if (c == '\'') {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsRedirectionOperator(char c) { return c == '<' || c == '>'; }
+
+// Reads one word from command[*i] on: inert characters and '...' quoting,
+// up to a blank, an operator or the end. False at any other character, at
+// a quote that is not closed, or when nothing was read.
+bool ReadPlainWord(const std::string& command, std::size_t* i,
+                   std::string* word) {
+  word->clear();
+  bool any = false;
+  while (*i < command.size()) {
+    char c = command[*i];
+    if (IsBlank(c) || IsRedirectionOperator(c)) break;
+    if (c == '\'') {
       // Everything up to the next quote is literal, line ends included.
-      std::size_t end = command.find('\'', i + 1);
+      std::size_t end = command.find('\'', *i + 1);
       if (end == std::string::npos) return false;
-      word.append(command, i + 1, end - i - 1);
-      in_word = true;
-      i = end + 1;
+      word->append(command, *i + 1, end - *i - 1);
+      *i = end + 1;
     } else if (IsInertCharacter(c)) {
-      // "NAME=value" before the program sets a variable.
-      if (c == '=' && words->empty()) return false;
-      word += c;
-      in_word = true;
-      ++i;
+      *word += c;
+      ++*i;
     } else {
       return false;
     }
+    any = true;
   }
-  if (in_word) words->push_back(word);
-  return !words->empty() && !(*words)[0].empty() &&
-         !IsShellOwnWord((*words)[0]);
+  return any;
+}
+
+// Reads a redirection of descriptor `fd` from the operator at command[*i]:
+// "<file", ">file", ">>file" or ">&N" (N 0 to 2), blanks allowed before
+// the file. False for any other form ("<<", "<>", ">|", "<&").
+bool ReadRedirection(const std::string& command, std::size_t* i, int fd,
+                     std::vector<Redirection>* redirections) {
+  Redirection r;
+  r.fd = fd;
+  char op = command[(*i)++];
+  char next = *i < command.size() ? command[*i] : '\0';
+  if (op == '<') {
+    if (IsRedirectionOperator(next) || next == '&') return false;
+    r.kind = Redirection::Kind::kRead;
+  } else if (next == '>') {
+    r.kind = Redirection::Kind::kAppend;
+    ++*i;
+  } else if (next == '&') {
+    ++*i;
+    if (*i >= command.size() || command[*i] < '0' || command[*i] > '2') {
+      return false;
+    }
+    r.kind = Redirection::Kind::kDuplicate;
+    r.from = command[(*i)++] - '0';
+    if (*i < command.size() && !IsBlank(command[*i])) return false;
+    redirections->push_back(r);
+    return true;
+  } else if (next == '|' || next == '<') {
+    return false;
+  } else {
+    r.kind = Redirection::Kind::kWrite;
+  }
+  while (*i < command.size() && IsBlank(command[*i])) ++*i;
+  if (!ReadPlainWord(command, i, &r.path) || r.path.empty()) return false;
+  redirections->push_back(r);
+  return true;
+}
+
+}  // namespace
+
+bool ParsePlainCommand(const std::string& command, PlainCommand* plain) {
+  plain->words.clear();
+  plain->redirections.clear();
+  std::size_t i = 0;
+  for (;;) {
+    while (i < command.size() && IsBlank(command[i])) ++i;
+    if (i >= command.size()) break;
+    if (IsRedirectionOperator(command[i])) {
+      if (!ReadRedirection(command, &i, command[i] == '<' ? 0 : 1,
+                           &plain->redirections)) {
+        return false;
+      }
+      continue;
+    }
+    std::size_t start = i;
+    std::string word;
+    if (!ReadPlainWord(command, &i, &word)) return false;
+    if (i < command.size() && IsRedirectionOperator(command[i])) {
+      // "2>file": one unquoted digit right before the operator names the
+      // descriptor; anything else joined to an operator is left to the
+      // shell.
+      if (i - start != 1 || word.size() != 1 || word[0] < '0' ||
+          word[0] > '2') {
+        return false;
+      }
+      if (!ReadRedirection(command, &i, word[0] - '0', &plain->redirections)) {
+        return false;
+      }
+      continue;
+    }
+    // "NAME=value" before the program sets a variable.
+    if (plain->words.empty() && word.find('=') != std::string::npos) {
+      return false;
+    }
+    plain->words.push_back(word);
+  }
+  return !plain->words.empty() && !plain->words[0].empty() &&
+         !IsShellOwnWord(plain->words[0]);
 }
 
 }  // namespace zavo

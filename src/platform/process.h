@@ -64,10 +64,11 @@ class SharedCount {
 // `environment` ("NAME=value" texts) on top of this process's environment.
 // Standard output is flushed first so that the child's lines follow ours.
 //
-// On POSIX a command that the shell would only split into words (see
-// PlainCommandWords) starts its program directly, without the shell in
-// between; when that program cannot be started the shell runs the command
-// after all, so that what is said and returned is the shell's own.
+// On POSIX a command that the shell would only split into words and open
+// files for (see ParsePlainCommand) starts its program directly, without
+// the shell in between; when a file cannot be opened or the program cannot
+// be started the shell runs the command after all, so that what is said
+// and returned is the shell's own.
 ProcessResult RunShellCommand(const std::string& command,
                               const std::string& folder,
                               const std::vector<std::string>& environment = {});
@@ -116,14 +117,30 @@ int InterruptionSignal();
 // "/usr/bin:/bin" when none is left. An unset PATH stays unset.
 std::string ChildSearchPath(const std::string& path);
 
-// The words of `command` when a POSIX shell would do nothing with it but
-// split it into words: blanks between words, characters that are
-// themselves anywhere (letters, digits, "_-./,:+@%^=") and '...' quoting,
-// no variable set before the program, and a program that is not one of the
-// shell's own words (cd, exec, if, ...). False when the shell would do
+// A redirection of a plain command, applied in the child in order.
+struct Redirection {
+  enum class Kind { kRead, kWrite, kAppend, kDuplicate };
+  Kind kind = Kind::kRead;
+  int fd = 0;        // the descriptor the program gets
+  int from = -1;     // kDuplicate: the descriptor it is a copy of
+  std::string path;  // the others: the file opened for it
+};
+
+// A command line as a POSIX shell reads it when it does nothing but split
+// it into words and open files for it.
+struct PlainCommand {
+  std::vector<std::string> words;
+  std::vector<Redirection> redirections;
+};
+
+// Reads `command` into *plain when the shell would only split it into
+// words and open its redirections: blanks between words, characters that
+// are themselves anywhere (letters, digits, "_-./,:+@%^=") and '...'
+// quoting; "<file", ">file", ">>file" and ">&N" for descriptors 0 to 2;
+// no variable set before the program, and a program that is not one of
+// the shell's own words (cd, exec, if, ...). False when the shell would do
 // more, or the command is empty.
-bool PlainCommandWords(const std::string& command,
-                       std::vector<std::string>* words);
+bool ParsePlainCommand(const std::string& command, PlainCommand* plain);
 
 // Where the children that the calling thread starts from now on write
 // their standard output and error: open descriptors (POSIX) or handles

@@ -1,9 +1,10 @@
 // POSIX child processes. The interpreter is /bin/sh, run as
-// `/bin/sh -c COMMAND`; a command it would only split into words starts its
-// program directly, with the shell as the way back when that fails. Children
-// get their folder through chdir in the child, so the converter's own current
-// folder never changes. Each child leads a session of its own: no terminal to
-// ask a person on, and a process group that an interruption reaches as a whole.
+// `/bin/sh -c COMMAND`; a command it would only split into words (and open
+// files for) starts its program directly, with the shell as the way back when
+// that fails. Children get their folder through chdir in the child, so the
+// converter's own current folder never changes. Each child leads a session of
+// its own: no terminal to ask a person on, and a process group that an
+// interruption reaches as a whole.
 
 #include <fcntl.h>
 #include <limits.h>
@@ -139,15 +140,53 @@ std::vector<char*> ChildEnvironment(const std::vector<std::string>& extra) {
   return result;
 }
 
+// The most redirections a command started without the shell may have.
+constexpr std::size_t kMaxRedirections = 8;
+
+// A redirection as the child applies it, made before the fork.
+struct ChildRedirection {
+  int fd;
+  int from;          // a descriptor to copy, or -1
+  const char* path;  // else the file to open
+  int flags;
+};
+
+// In the child, after the fork: opens every file first, then sets the
+// descriptors in order, so that a file that cannot be opened leaves them as
+// they were for the shell that runs the command after all. Only
+// async-signal-safe calls.
+bool ApplyRedirections(const std::vector<ChildRedirection>& redirections) {
+  int opened[kMaxRedirections];
+  std::size_t count = redirections.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    const ChildRedirection& r = redirections[i];
+    opened[i] = r.from;
+    if (r.from < 0) {
+      opened[i] = open(r.path, r.flags | O_CLOEXEC, 0666);
+      if (opened[i] < 0) return false;
+    }
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    int fd = redirections[i].fd;
+    // dup2 onto itself would keep the close-on-exec flag.
+    if (opened[i] == fd ? fcntl(fd, F_SETFD, 0) != 0
+                        : dup2(opened[i], fd) < 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // Exit status a child uses when exec fails, and the pipe that tells the
 // parent why: a failed start must not look like a command's own result.
-// `fallback`, when not empty, is run instead when argv's program cannot be
-// started.
+// `fallback`, when not empty, is run instead when a redirection cannot be
+// applied or argv's program cannot be started.
 ProcessResult Spawn(const std::vector<std::string>& argv,
                     const std::string& folder,
                     const std::vector<std::string>& environment = {},
                     int shared_descriptor = -1,
-                    const std::vector<std::string>& fallback = {}) {
+                    const std::vector<std::string>& fallback = {},
+                    const std::vector<Redirection>& redirections = {}) {
   ProcessResult result;
   if (argv.empty() || argv[0].empty()) {
     result.error = "no program to run";
@@ -174,6 +213,18 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
   for (const std::string& a : fallback)
     fallback_args.push_back(const_cast<char*>(a.c_str()));
   fallback_args.push_back(nullptr);
+  std::vector<ChildRedirection> child_redirections;
+  for (const Redirection& r : redirections) {
+    int flags = O_RDONLY;
+    if (r.kind == Redirection::Kind::kWrite) {
+      flags = O_WRONLY | O_CREAT | O_TRUNC;
+    } else if (r.kind == Redirection::Kind::kAppend) {
+      flags = O_WRONLY | O_CREAT | O_APPEND;
+    }
+    bool copy = r.kind == Redirection::Kind::kDuplicate;
+    child_redirections.push_back(
+        {r.fd, copy ? r.from : -1, copy ? nullptr : r.path.c_str(), flags});
+  }
 
   // Interruptions wait until the parent knows the child, so that the
   // handler can pass them on; the child takes them only once it leads its
@@ -236,7 +287,7 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
       // execvpe would search the parent's PATH; execvp after the switch
       // searches the child's.
       environ = child_environment.data();
-      execvp(args[0], args.data());
+      if (ApplyRedirections(child_redirections)) execvp(args[0], args.data());
       if (fallback_args[0] != nullptr) {
         execv(fallback_args[0], fallback_args.data());
       }
@@ -299,11 +350,13 @@ ProcessResult RunShellCommand(const std::string& command,
   // COMSPEC names a Windows interpreter; a bash or fish named there would
   // read the command's quoting otherwise than it was written for.
   std::vector<std::string> shell = {"/bin/sh", "-c", command};
-  // A command the shell would only split into words skips the shell: one
-  // process start less for every archiver command.
-  std::vector<std::string> words;
-  if (PlainCommandWords(command, &words)) {
-    return Spawn(words, folder, environment, -1, shell);
+  // A command the shell would only split into words and open files for
+  // skips the shell: one process start less for every archiver command.
+  PlainCommand plain;
+  if (ParsePlainCommand(command, &plain) &&
+      plain.redirections.size() <= kMaxRedirections) {
+    return Spawn(plain.words, folder, environment, -1, shell,
+                 plain.redirections);
   }
   return Spawn(shell, folder, environment);
 }

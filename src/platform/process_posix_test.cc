@@ -144,60 +144,107 @@ TEST(ProcessTest, ShellIsBinShWithASafePathAndTheGivenVariables) {
 }
 
 TEST(ProcessTest, PlainCommandsSplitExactlyAsTheShellSplitsThem) {
-  // Each accepted command: its words must be the shell's own.
   struct Case {
     const char* command;
     bool accepted;
+    const char* redirections;  // "fd<path", "fd>path", "fd>>path", "fd&from"
   } cases[] = {
-      {"7z a -t7z -mx=9 -- 'x.7z' '/dev/fd/5/a b'", true},
-      {"tar\t-xf 'a'b'c' '' -", true},
-      {"prog 'line\nend' ,:+@%^ '$HOME' '*' '#x' '`q`' 'A=b'", true},
-      {"unzip -q -o 'it'\\''s'", false},  // the shell's own quote escape
-      {"A=b prog", false},
-      {"prog $HOME", false},
-      {"prog *.zip", false},
-      {"prog ~/x", false},
-      {"prog a # b", false},
-      {"prog a; rm x", false},
-      {"prog a > out", false},
-      {"prog \"a\"", false},
-      {"prog 'open", false},
-      {"prog a\nrm x", false},
-      {"cd x", false},
-      {"exec prog", false},
-      {"if true", false},
-      {"'' x", false},
-      {"", false},
-      {"   ", false},
+      {"7z a -t7z -mx=9 -- 'x.7z' '/dev/fd/5/a b' </dev/null", true,
+       "0</dev/null"},
+      {"tar\t-xf 'a'b'c' '' - >out 2>&1", true, "1>out 2&1"},
+      {"prog 'line\nend' ,:+@%^ '$HOME' '*' '#x' '`q`' 'A=b'", true, ""},
+      {"prog 2 >'a b' 2>>log <   in", true, "1>a b 2>>log 0<in"},
+      {"<in prog >&2", true, "0<in 1&2"},
+      {"unzip -q -o 'it'\\''s'", false, ""},  // the shell's own quote escape
+      {"A=b prog", false, ""},
+      {"prog $HOME", false, ""},
+      {"prog *.zip", false, ""},
+      {"prog ~/x", false, ""},
+      {"prog a # b", false, ""},
+      {"prog a; rm x", false, ""},
+      {"prog a | wc", false, ""},
+      {"prog a>out", false, ""},  // a word joined to an operator
+      {"prog 12>out", false, ""},
+      {"prog <<EOF", false, ""},
+      {"prog <>x", false, ""},
+      {"prog >|x", false, ""},
+      {"prog >&3", false, ""},
+      {"prog 2>&1x", false, ""},
+      {"prog >", false, ""},
+      {"prog > ''", false, ""},
+      {"prog \"a\"", false, ""},
+      {"prog 'open", false, ""},
+      {"prog a\nrm x", false, ""},
+      {"cd x", false, ""},
+      {"exec prog", false, ""},
+      {"if true", false, ""},
+      {"'' x", false, ""},
+      {">out", false, ""},
+      {"", false, ""},
+      {"   ", false, ""},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> words;
-    EXPECT_EQ(c.accepted, PlainCommandWords(c.command, &words)) << c.command;
+    PlainCommand plain;
+    EXPECT_EQ(c.accepted, ParsePlainCommand(c.command, &plain)) << c.command;
     if (!c.accepted) continue;
-    // The shell's reading of the same words, one per line with a mark.
+    std::string redirections;
+    for (const Redirection& r : plain.redirections) {
+      if (!redirections.empty()) redirections += ' ';
+      redirections += std::to_string(r.fd);
+      switch (r.kind) {
+        case Redirection::Kind::kRead:
+          redirections += "<" + r.path;
+          break;
+        case Redirection::Kind::kWrite:
+          redirections += ">" + r.path;
+          break;
+        case Redirection::Kind::kAppend:
+          redirections += ">>" + r.path;
+          break;
+        case Redirection::Kind::kDuplicate:
+          redirections += "&" + std::to_string(r.from);
+          break;
+      }
+    }
+    EXPECT_EQ(c.redirections, redirections) << c.command;
+    // The shell's reading of the same words, each with a mark.
     ScopedTempDir dir;
+    WriteFile(dir / "in", "");
     RunShellCommand(std::string("set -- ") + c.command +
                         "; for w; do printf '%s<' \"$w\"; done > seen",
                     dir.path());
     std::string joined;
-    for (const std::string& w : words) joined += w + "<";
+    for (const std::string& w : plain.words) joined += w + "<";
     EXPECT_EQ(ReadFile(dir / "seen"), joined) << c.command;
   }
 }
 
-TEST(ProcessTest, APlainCommandWhoseProgramCannotStartIsTheShells) {
-  // Run directly the program starts without a shell; one that is not there
-  // gets the shell's answer (127), not a start failure of its own.
+TEST(ProcessTest, PlainCommandsGetTheShellsFilesAndAnswers) {
+  // Run directly, a program gets its words and its files as the shell
+  // would give them; a file or program that cannot be opened or started
+  // gets the shell's own answer, not a start failure of its own.
   ScopedTempDir dir;
-  WriteFile(dir / "args", "#!/bin/sh\nprintf '%s|' \"$@\" > seen\n");
+  WriteFile(dir / "args",
+            "#!/bin/sh\nprintf '%s|' \"$@\"; read -r line; echo \"$line\"\n"
+            "echo err >&2\n");
   ASSERT_EQ(0, chmod((dir / "args").c_str(), 0755));
-  ProcessResult ran = RunShellCommand("./args 'a b' '' c", dir.path());
+  WriteFile(dir / "in", "from the file\n");
+  ProcessResult ran =
+      RunShellCommand("./args 'a b' '' c <in >out 2>&1", dir.path());
   EXPECT_EQ(ProcessResult::Outcome::kExited, ran.outcome);
   EXPECT_EQ(0, ran.exit_code);
-  EXPECT_EQ("a b||c|", ReadFile(dir / "seen"));
-  ProcessResult missing = RunShellCommand("no-such-program-here x", dir.path());
-  EXPECT_EQ(ProcessResult::Outcome::kExited, missing.outcome);
-  EXPECT_EQ(127, missing.exit_code);
+  EXPECT_EQ("a b||c|from the file\nerr\n", ReadFile(dir / "out"));
+  RunShellCommand("./args x </dev/null >>out 2>/dev/null", dir.path());
+  EXPECT_EQ("a b||c|from the file\nerr\nx|\n", ReadFile(dir / "out"));
+
+  for (const char* failing :
+       {"no-such-program-here x", "./args <missing", "./args >no/such/dir"}) {
+    ProcessResult direct = RunShellCommand(failing, dir.path());
+    ProcessResult shell = RunProgram({"/bin/sh", "-c", failing}, dir.path());
+    EXPECT_EQ(ProcessResult::Outcome::kExited, direct.outcome) << failing;
+    EXPECT_EQ(shell.exit_code, direct.exit_code) << failing;
+    EXPECT_NE(0, direct.exit_code) << failing;
+  }
 }
 
 }  // namespace
