@@ -47,10 +47,14 @@ int HexDigit(char c) {
 bool Recognises(const std::string& ident, const std::string& file) {
   const std::string path = ScratchPath("ident.bin");
   WriteScratch(path, file);
+  HeldFolder folder;
+  HeldFile held;
+  ZAVO_FUZZ_CHECK(HeldFolder::Open(PathFolder(path), &folder).ok(), path);
+  ZAVO_FUZZ_CHECK(folder.OpenFile(PathFileName(path), &held).ok(), path);
   // An extension that the file does not have: only the bytes may decide.
   ArchiverDefinition definition("zz", ident, "", "", "");
-  definition.SetArchiveName(path);
-  return definition.Matches();
+  FileProbe probe(PathFileName(path), &held, 0);
+  return definition.Matches(&probe);
 }
 
 }  // namespace

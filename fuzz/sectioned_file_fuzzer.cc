@@ -17,7 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   WriteScratch(path, text);
 
   SectionedFile file;
-  ZAVO_FUZZ_CHECK(!file.Load(path), file.error());
+  {
+    Status loaded = file.Load(path);
+    ZAVO_FUZZ_CHECK(loaded.ok(), loaded.message());
+  }
   std::string name;
   int count = 0;
   for (bool more = file.NextSection(true, &name); more;
@@ -28,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   ZAVO_FUZZ_CHECK(count == static_cast<int>(file.sections().size()), "count");
   if (!file.complete()) {
     // Such a file is never written.
-    ZAVO_FUZZ_CHECK(file.SaveAs(path), "incomplete file was saved");
+    ZAVO_FUZZ_CHECK(!file.SaveAs(path).ok(), "incomplete file was saved");
     return 0;
   }
 
@@ -36,7 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   std::string copy = ScratchPath("copy.ini");
   WriteScratch(copy, normal);
   SectionedFile reread;
-  ZAVO_FUZZ_CHECK(!reread.Load(copy), reread.error());
+  {
+    Status loaded = reread.Load(copy);
+    ZAVO_FUZZ_CHECK(loaded.ok(), loaded.message());
+  }
   ZAVO_FUZZ_CHECK(reread.complete(), normal);
   ZAVO_FUZZ_CHECK(reread.Text() == normal, normal);
   ZAVO_FUZZ_CHECK(reread.sections().size() == file.sections().size(), normal);
@@ -49,9 +55,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   }
 
   // Saving writes exactly the normalised text.
-  ZAVO_FUZZ_CHECK(!file.SaveAs(path), file.error());
+  {
+    Status saved_as = file.SaveAs(path);
+    ZAVO_FUZZ_CHECK(saved_as.ok(), saved_as.message());
+  }
   SectionedFile saved;
-  ZAVO_FUZZ_CHECK(!saved.Load(path), saved.error());
+  {
+    Status loaded = saved.Load(path);
+    ZAVO_FUZZ_CHECK(loaded.ok(), loaded.message());
+  }
   ZAVO_FUZZ_CHECK(saved.Text() == normal, normal);
   return 0;
 }

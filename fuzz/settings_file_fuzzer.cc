@@ -26,7 +26,8 @@ struct Result {
 Result Read(const std::string& path) {
   zavo::SettingsFile settings;
   for (const char* key : kKeys) settings.AddKey(key);
-  ZAVO_FUZZ_CHECK(!settings.Load(path), settings.error());
+  Status loaded = settings.Load(path);
+  ZAVO_FUZZ_CHECK(loaded.ok(), loaded.message());
   Result result;
   for (int key = 0; key <= kKeyCount + 1; ++key) {
     std::vector<std::string> values;

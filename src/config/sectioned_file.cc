@@ -60,25 +60,22 @@ bool Section::NextEntry(bool first, std::string* key, std::string* value) {
 
 SectionedFile::SectionedFile() : line_end_(LineEndFor(std::string())) {}
 
-bool SectionedFile::Load(const std::string& path) {
+Status SectionedFile::Load(const std::string& path) {
   file_name_ = path;
   sections_.clear();
   preamble_.clear();
   complete_ = true;
   at_end_ = true;
   cursor_ = -1;
-  error_.clear();
   line_end_ = LineEndFor(std::string());
   if (!FileExists(path)) {
-    error_ = "load [" + path + "]: no such file";
-    return true;
+    return Status::Error("load [" + path + "]: no such file", 0, true);
   }
   std::string data;
-  std::string why;
-  if (!ReadWholeFile(path, &data, &why)) {
-    error_ = "load [" + path + "]: " + why;
+  Status read = ReadWholeFile(path, &data);
+  if (!read.ok()) {
     complete_ = false;
-    return true;
+    return read.Within("load [" + path + "]: ");
   }
   line_end_ = LineEndFor(data);
   std::string current = kDefaultSection;
@@ -110,7 +107,7 @@ bool SectionedFile::Load(const std::string& path) {
   for (const std::string& header : headers) {
     if (IndexOfSection(header) < 0) complete_ = false;
   }
-  return false;
+  return Status();
 }
 
 void SectionedFile::LoadHeader(const std::string& line, std::string* current) {
@@ -158,25 +155,21 @@ void SectionedFile::LoadEntry(const std::string& line,
   Put(current, line.substr(0, equals), value);
 }
 
-bool SectionedFile::SaveAs(const std::string& path) {
+Status SectionedFile::SaveAs(const std::string& path) {
   file_name_ = path;
-  error_.clear();
   if (!complete_ || !RoundTrips()) {
-    error_ = "left [" + path +
-             "] as it was: writing it back would lose some of its text";
-    return true;
+    return Status::Error(
+        "left [" + path +
+        "] as it was: writing it back would lose some of its text");
   }
   std::string text = Text();
   std::string on_disk;
   bool exists = FileExists(path);
-  if (exists && ReadWholeFile(path, &on_disk) && on_disk == text) return false;
-  if (!exists && sections_.empty()) return false;
-  std::string why;
-  if (!ReplaceFileContents(path, text, &why)) {
-    error_ = "write [" + path + "]: " + why;
-    return true;
+  if (exists && ReadWholeFile(path, &on_disk).ok() && on_disk == text) {
+    return Status();
   }
-  return false;
+  if (!exists && sections_.empty()) return Status();
+  return ReplaceFileContents(path, text).Within("write [" + path + "]: ");
 }
 
 // Whether every name, key and value would read back as it is, which only
@@ -264,8 +257,8 @@ void SectionedFile::Put(const std::string& section, const std::string& key,
 SectionedFileCache::~SectionedFileCache() {
   // A destructor has no one to tell; a caller that wants to know releases
   // the cache first (the files are then gone and this does nothing).
-  const bool unwritten = Release();
-  (void)unwritten;
+  const Status written = Release();
+  (void)written;
 }
 
 SectionedFile* SectionedFileCache::GetFile(const std::string& path) {
@@ -274,9 +267,9 @@ SectionedFile* SectionedFileCache::GetFile(const std::string& path) {
   }
   files_.push_back(std::make_unique<SectionedFile>());
   // A file that is missing or cannot be read reads as empty, which is the
-  // answer callers get; its error() keeps the reason.
-  const bool unread = files_.back()->Load(path);
-  (void)unread;
+  // answer callers get.
+  const Status read = files_.back()->Load(path);
+  (void)read;
   return files_.back().get();
 }
 
@@ -294,16 +287,14 @@ std::string SectionedFileCache::ReadString(const std::string& path,
   return GetFile(path)->ReadString(section, key);
 }
 
-bool SectionedFileCache::Release() {
-  error_.clear();
+Status SectionedFileCache::Release() {
+  std::string errors;
   for (const std::unique_ptr<SectionedFile>& file : files_) {
-    if (file->SaveAs(file->file_name())) {
-      if (!error_.empty()) error_ += "; ";
-      error_ += file->error();
-    }
+    Status saved = file->SaveAs(file->file_name());
+    if (!saved.ok()) errors += (errors.empty() ? "" : "; ") + saved.message();
   }
   files_.clear();
-  return !error_.empty();
+  return errors.empty() ? Status() : Status::Error(errors);
 }
 
 }  // namespace zavo

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "text/status.h"
+
 namespace zavo {
 
 // The name used for lines before the first header and for every header,
@@ -58,21 +60,20 @@ class SectionedFile {
   SectionedFile();
 
   // Remembers path as file_name() and reads the file, replacing what this
-  // object held. Returns TRUE FOR FAILURE: when the file does not exist
-  // (nothing is read, and writing back later creates the file only if
-  // something was Put into it) or cannot be read (nothing is read, and the
-  // file is never written back). error() then says which. Returns false
-  // when the file was read.
-  bool Load(const std::string& path);
+  // object held. Fails when the file does not exist (missing(): nothing is
+  // read, and writing back later creates the file only if something was Put
+  // into it) or cannot be read (nothing is read, and the file is never
+  // written back).
+  Status Load(const std::string& path);
 
   // Remembers path as file_name() and writes the normalised text there: the
   // preamble, then per section its header line and "key=value" per entry
   // (the key alone when the value is empty), each line ended by line_end().
   // The file is replaced whole or not at all, and is left alone when it
-  // already holds that text. Returns TRUE FOR FAILURE, error() then
-  // saying why: the write failed, or complete() is false (the file is then
-  // not touched, so that no text of it is lost).
-  bool SaveAs(const std::string& path);
+  // already holds that text. Fails when the write failed, or when
+  // complete() is false (the file is then not touched, so that no text of
+  // it is lost).
+  Status SaveAs(const std::string& path);
 
   // False when writing back would lose or change text of the loaded file: a
   // header with text after its closing bracket (other than a comment), a
@@ -109,7 +110,6 @@ class SectionedFile {
   // The comment and blank lines before the first header, when no key line
   // comes before it; they belong to no section.
   const std::vector<std::string>& preamble() const { return preamble_; }
-  const std::string& error() const { return error_; }
   // CR LF on Win32. On POSIX the line end of the file's first line as Load
   // read it, LF for a file without one (or not read).
   const std::string& line_end() const { return line_end_; }
@@ -125,7 +125,6 @@ class SectionedFile {
   bool complete_ = true;
   bool at_end_ = true;
   int cursor_ = -1;
-  std::string error_;
   std::string line_end_;
 };
 
@@ -153,19 +152,17 @@ class SectionedFileCache {
                          const std::string& key);
 
   // Writes every file back to its own name (SaveAs), in cache order, and
-  // empties the cache. Returns TRUE FOR FAILURE when some file was left
-  // unwritten (it could not be written, or writing it would have lost
-  // text); error() names them. Files left unwritten keep their contents.
-  bool Release();
+  // empties the cache. Fails when some file was left unwritten (it could not
+  // be written, or writing it would have lost text), naming them. Files
+  // left unwritten keep their contents.
+  Status Release();
   // Empties the cache without writing anything: for files that were only
   // looked at, or that may not be changed.
   void Discard() { files_.clear(); }
-  const std::string& error() const { return error_; }
 
  private:
   std::vector<std::unique_ptr<SectionedFile>> files_;
   bool at_end_ = true;
-  std::string error_;
 };
 
 }  // namespace zavo

@@ -61,31 +61,26 @@ void SettingsFile::AddKey(const std::string& name) {
   keys_.push_back(SettingKey{name, {}});
 }
 
-bool SettingsFile::Load(const std::string& path) {
-  error_.clear();
+Status SettingsFile::Load(const std::string& path) {
   if (keys_.empty()) {
-    error_ = "load settings [" + path + "]: no keys registered";
-    return true;
+    return Status::Error("load settings [" + path + "]: no keys registered");
   }
   if (!FileExists(path)) {
-    error_ = "load settings [" + path + "]: no such file";
-    return true;
+    return Status::Error("load settings [" + path + "]: no such file", 0,
+                         true);
   }
   // Settings read only in part could switch off what the rest switches on,
   // so a file that cannot be read to its end is not used at all.
   std::string data;
-  std::string why;
-  if (!ReadWholeFile(path, &data, &why)) {
-    error_ = "load settings [" + path + "]: " + why;
-    return true;
-  }
+  Status read = ReadWholeFile(path, &data);
+  if (!read.ok()) return read.Within("load settings [" + path + "]: ");
   bad_lines_.clear();
   int line_number = 0;
   for (const std::string& line : SplitConfigLines(data)) {
     ++line_number;
     if (!ProcessLine(line)) bad_lines_.push_back(line_number);
   }
-  return false;
+  return Status();
 }
 
 bool SettingsFile::ProcessLine(const std::string& raw) {

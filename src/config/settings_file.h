@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "config/macro_engine.h"
+#include "text/status.h"
 
 namespace zavo {
 
@@ -24,13 +25,12 @@ class SettingsFile {
   // second key of the same name is accepted but never receives a value.
   void AddKey(const std::string& name);
 
-  // Reads the file at path. Returns TRUE FOR FAILURE: when no key is
-  // registered, when the file does not exist, or when it cannot be read to
-  // its end; error() then says what went wrong, and the values and macros
-  // are as they were before the call. Returns false on success, however
-  // many bad lines were found. The bad lines of an earlier call are
-  // forgotten; its values stay and the new ones follow them.
-  bool Load(const std::string& path);
+  // Reads the file at path. Fails when no key is registered, when the file
+  // does not exist (missing()), or when it cannot be read to its end; the
+  // values and macros are then as they were before the call. Succeeds
+  // however many bad lines were found. The bad lines of an earlier call
+  // are forgotten; its values stay and the new ones follow them.
+  Status Load(const std::string& path);
 
   // The number of values of key `key`; 0 for an index out of range.
   int ValueCount(int key) const;
@@ -43,9 +43,6 @@ class SettingsFile {
   // 1..BadLineCount(); -1 for any other i.
   int BadLineCount() const;
   int BadLine(int i) const;
-
-  // Why the last Load failed; empty after a success.
-  const std::string& error() const { return error_; }
 
   MacroEngine& macros() { return macros_; }
 
@@ -64,7 +61,6 @@ class SettingsFile {
   std::vector<SettingKey> keys_;
   std::vector<int> bad_lines_;
   MacroEngine macros_;
-  std::string error_;
 };
 
 }  // namespace zavo

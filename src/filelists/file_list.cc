@@ -6,8 +6,6 @@
 #include <utility>
 #include <vector>
 
-#include "fs/byte_stream.h"
-#include "fs/file_tree.h"
 #include "platform/os.h"
 #include "text/text_utils.h"
 
@@ -74,10 +72,6 @@ bool NameSurvivesRoundTrip(const std::string& name) {
          line.compare(parts.text_start, std::string::npos, "x") == 0;
 }
 
-void SetError(std::string* error, const std::string& message) {
-  if (error != nullptr) *error = message;
-}
-
 }  // namespace
 
 std::string FileListName(const std::string& name) {
@@ -141,47 +135,35 @@ int FileList::FindExact(const std::string& file_name) const {
 
 void FileList::Clear() {
   entries_.clear();
-  complete_ = true;
   line_end_ = "\r\n";
 }
 
-bool LoadFileList(FileList* list, const std::string& path,
-                  const std::string& marker, std::string* error) {
+void ParseFileList(const std::string& data, const std::string& marker,
+                   FileList* list) {
   list->Clear();
-  if (!FileExists(path)) return true;
-
-  ByteStream stream;
-  if (!stream.Open(path, ByteStream::Mode::kRead)) {
-    list->complete_ = false;
-    SetError(error, stream.error());
-    return false;
-  }
-
   bool have_current = false;
   FileListEntry current("");
-  std::string line;
-  std::string line_end;
-  bool read_whole = true;
-  for (;;) {
-    const std::int64_t size = stream.Size();
-    const std::int64_t position = stream.Position();
-    if (size < 0) {
-      read_whole = false;
-      break;
+  std::size_t at = 0;
+  while (at < data.size()) {
+    // CR, LF, CR LF and LF CR end a line; the last line needs no end.
+    std::size_t end = data.find_first_of("\r\n", at);
+    std::size_t next = end;
+    if (end == std::string::npos) {
+      end = next = data.size();
+    } else {
+      next = end + 1;
+      if (next < data.size() && data[next] != data[end] &&
+          (data[next] == '\r' || data[next] == '\n')) {
+        ++next;
+      }
     }
-    if (position >= size) break;
-    // No limit: a long line cut short here would be written back cut.
-    ReadTextLine(&stream, &line, std::string::npos, nullptr, &line_end);
-    if (stream.io_error() || stream.Position() <= position) {
-      // The line may be only part of what the file holds; leave it out.
-      read_whole = false;
-      break;
-    }
+    const std::string line = data.substr(at, end - at);
     // A list kept with POSIX tools keeps its LF line ends; lists on Win32
     // are CR LF files, as DOS and Windows tools write them.
-    if (position == 0 && !kIsWin32 && !line_end.empty()) {
-      list->line_end_ = line_end;
+    if (at == 0 && !kIsWin32 && next > end) {
+      list->line_end_ = data.substr(end, next - end);
     }
+    at = next;
     if (have_current && StartsWith(line, marker)) {
       current.AddLine(line.substr(marker.size()));
       continue;
@@ -202,24 +184,9 @@ bool LoadFileList(FileList* list, const std::string& path,
     have_current = true;
   }
   if (have_current) list->Insert(std::move(current));
-
-  if (!read_whole) {
-    list->complete_ = false;
-    SetError(error, stream.error().empty() ? "read(" + path + ") failed"
-                                           : stream.error());
-    return false;
-  }
-  return true;
 }
 
-bool SaveFileList(const FileList& list, const std::string& path,
-                  const std::string& marker, std::string* error) {
-  if (!list.complete()) {
-    SetError(error,
-             "not writing " + path + ": the list holds only part of the file");
-    return false;
-  }
-
+std::string FormatFileList(const FileList& list, const std::string& marker) {
   std::string data;
   for (const FileListEntry& entry : list.entries()) {
     data += entry.lead();
@@ -232,14 +199,7 @@ bool SaveFileList(const FileList& list, const std::string& path,
       data += list.line_end();
     }
   }
-
-  // The lists of a folder are written back whenever the converter leaves
-  // it; most of them have not changed, and rewriting them would only
-  // disturb their file times.
-  std::string old_data;
-  if (ReadWholeFile(path, &old_data) && old_data == data) return true;
-
-  return ReplaceFileContents(path, data, error);
+  return data;
 }
 
 bool RenameEntry(FileList* list, const std::string& old_name,

@@ -12,8 +12,8 @@
 // A list file is the user's text. Rewriting it changes only the order of the
 // entries (sorted by name, ignoring case) and the line ends, apart from the
 // names that RenameEntry changes: every line read is written back with every
-// byte it had, whatever its length, and a file that could not be read whole
-// is never written.
+// byte it had, whatever its length. Reading and writing the file is the
+// caller's: here a list is made from its text and turned back into text.
 
 #ifndef ZAVO_FILELISTS_FILE_LIST_H_
 #define ZAVO_FILELISTS_FILE_LIST_H_
@@ -106,48 +106,32 @@ class FileList {
   // `file_name` exactly, letter case included, or -1 when there is none.
   int FindExact(const std::string& file_name) const;
 
-  // Removes every entry. The list counts as complete again.
+  // Removes every entry.
   void Clear();
 
-  // False after LoadFileList could not read its file to the end: the list
-  // then holds only part of the file, and SaveFileList refuses to write it.
-  bool complete() const { return complete_; }
-
-  // The line end SaveFileList writes: CR LF on Win32; on POSIX the one that
-  // ended the first line LoadFileList read, CR LF when it read none.
+  // The line end FormatFileList writes: CR LF on Win32; on POSIX the one
+  // that ended the first line ParseFileList read, CR LF when it read none.
   const std::string& line_end() const { return line_end_; }
 
  private:
-  friend bool LoadFileList(FileList* list, const std::string& path,
-                           const std::string& marker, std::string* error);
+  friend void ParseFileList(const std::string& data, const std::string& marker,
+                            FileList* list);
 
   std::vector<FileListEntry> entries_;
-  bool complete_ = true;
   std::string line_end_ = "\r\n";
 };
 
-// Replaces the content of *list by the entries of the list file at path,
-// with `marker` beginning continuation lines. Lines are kept whole, however
-// long. A missing file gives an empty list and counts as success.
-// Returns true when the whole file was read (or there is none). Returns false
-// with *error (when given) naming the file and the cause when it could not
-// be opened or read to its end; the list then holds the entries read before
-// the failure and is marked incomplete, so SaveFileList will not write it.
-bool LoadFileList(FileList* list, const std::string& path,
-                  const std::string& marker, std::string* error = nullptr);
+// Replaces the content of *list by the entries of the list file text
+// `data`, with `marker` beginning continuation lines. Lines (ended by CR,
+// LF, CR LF or LF CR) are kept whole, however long.
+void ParseFileList(const std::string& data, const std::string& marker,
+                   FileList* list);
 
-// Writes the entries of `list` to the file at path in their sorted order,
-// each entry line as it was read (or, for a new or renamed entry, the name's
-// file form, one blank and the first text), each further line as `marker`
-// and its text, every line ending in list.line_end(). The new content goes to a
-// new file beside path that is then renamed over it, so a failure leaves the
-// old file as it was; when the file already holds exactly these bytes, it is
-// not touched at all. Returns true when the file holds the list afterwards.
-// Returns false, writing nothing, for an incomplete list (see
-// FileList::complete), and false with the file unchanged when the write
-// failed; *error (when given) then says why.
-bool SaveFileList(const FileList& list, const std::string& path,
-                  const std::string& marker, std::string* error = nullptr);
+// The text of `list` in its sorted order, each entry line as it was read
+// (or, for a new or renamed entry, the name's file form, one blank and the
+// first text), each further line as `marker` and its text, every line
+// ending in list.line_end().
+std::string FormatFileList(const FileList& list, const std::string& marker);
 
 // Gives the first entry named `old_name` the name `new_name` (both are file
 // names without folder and without quotes). Where file names keep their

@@ -2,55 +2,27 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "platform/os.h"
-#include "testing/temp_dir.h"
 
 namespace zavo {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::string_literals;
 
-// A fresh folder per test, removed with everything in it afterwards.
 class FileListTest : public ::testing::Test {
  protected:
-  std::string Path(const std::string& name) const {
-    return (dir_ / name).string();
-  }
-  void Write(const std::string& name, const std::string& data) const {
-    std::ofstream out(Path(name), std::ios::binary);
-    out << data;
-  }
-  std::string Read(const std::string& name) const {
-    std::ifstream in(Path(name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  // Loads the list file `name` with the usual marker, failing the test when
-  // it cannot be read.
-  FileList Load(const std::string& name) const {
+  // The list of the file text `data`, with the usual marker.
+  static FileList Parse(const std::string& data) {
     FileList list;
-    std::string error;
-    EXPECT_TRUE(LoadFileList(&list, Path(name), kContinuationMarker, &error))
-        << error;
+    ParseFileList(data, kContinuationMarker, &list);
     return list;
   }
-  // Backdates the file so that a rewrite shows in its time.
-  void Backdate(const std::string& name) const {
-    fs::last_write_time(
-        Path(name), fs::last_write_time(Path(name)) - std::chrono::hours(48));
+  static std::string Format(const FileList& list) {
+    return FormatFileList(list, kContinuationMarker);
   }
-
-  ScopedTempDir temp_;
-  fs::path dir_{temp_.path()};
 };
 
 TEST_F(FileListTest, RewriteKeepsEveryLineAndSortsEntries) {
@@ -105,17 +77,13 @@ TEST_F(FileListTest, RewriteKeepsEveryLineAndSortsEntries) {
 
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Write("list", c.file);
     FileList list;
-    ASSERT_TRUE(LoadFileList(&list, Path("list"), c.marker));
-    std::string error;
-    ASSERT_TRUE(SaveFileList(list, Path("list"), c.marker, &error)) << error;
-    EXPECT_EQ(c.saved, Read("list"));
+    ParseFileList(c.file, c.marker, &list);
+    EXPECT_EQ(c.saved, FormatFileList(list, c.marker));
 
     // What was written reads back as the same list.
-    ASSERT_TRUE(LoadFileList(&list, Path("list"), c.marker));
-    ASSERT_TRUE(SaveFileList(list, Path("list"), c.marker));
-    EXPECT_EQ(c.saved, Read("list"));
+    ParseFileList(c.saved, c.marker, &list);
+    EXPECT_EQ(c.saved, FormatFileList(list, c.marker));
   }
 }
 
@@ -141,8 +109,7 @@ TEST_F(FileListTest, SplitsEntryLinesIntoNameAndText) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
-    Write("list", c.line + "\r\n");
-    FileList list = Load("list");
+    FileList list = Parse(c.line + "\r\n");
     ASSERT_EQ(1u, list.size());
     EXPECT_EQ(c.name, list.entry(0).name());
     ASSERT_EQ(1u, list.entry(0).lines().size());
@@ -151,8 +118,7 @@ TEST_F(FileListTest, SplitsEntryLinesIntoNameAndText) {
 }
 
 TEST_F(FileListTest, ContinuationLinesBelongToTheEntryAbove) {
-  Write("list", "x.zip a\r\n >b\r\n >\r\n > c\r\ny.zip d\r\n");
-  FileList list = Load("list");
+  FileList list = Parse("x.zip a\r\n >b\r\n >\r\n > c\r\ny.zip d\r\n");
   ASSERT_EQ(2u, list.size());
   const std::vector<FileListLine>& lines = list.entry(0).lines();
   ASSERT_EQ(4u, lines.size());
@@ -161,16 +127,6 @@ TEST_F(FileListTest, ContinuationLinesBelongToTheEntryAbove) {
   EXPECT_EQ("", lines[2].text());
   EXPECT_EQ(" c", lines[3].text());
   EXPECT_EQ(1u, list.entry(1).lines().size());
-}
-
-TEST_F(FileListTest, MissingFileGivesEmptyList) {
-  FileList list;
-  list.Insert(FileListEntry("old.zip"));
-  std::string error;
-  EXPECT_TRUE(LoadFileList(&list, Path("none"), kContinuationMarker, &error));
-  EXPECT_TRUE(list.empty());
-  EXPECT_TRUE(list.complete());
-  EXPECT_EQ("", error);
 }
 
 TEST_F(FileListTest, NewEntriesAreWrittenInFileForm) {
@@ -182,127 +138,58 @@ TEST_F(FileListTest, NewEntriesAreWrittenInFileForm) {
   FileListEntry plain("a.zip");
   plain.AddLine("z");
   list.Insert(plain);
-  ASSERT_TRUE(SaveFileList(list, Path("list"), kContinuationMarker));
   // Names sort in their stored form, so the quote puts "b b.zip" first.
-  EXPECT_EQ("\"b b.zip\" x\r\n >y\r\na.zip z\r\n", Read("list"));
-}
-
-TEST_F(FileListTest, UnchangedFileIsNotRewritten) {
-  Write("list", "a.zip x\r\nb.zip y\r\n");
-  Backdate("list");
-  const fs::file_time_type before = fs::last_write_time(Path("list"));
-  FileList list = Load("list");
-  EXPECT_TRUE(SaveFileList(list, Path("list"), kContinuationMarker));
-  EXPECT_EQ(before, fs::last_write_time(Path("list")));
-}
-
-TEST_F(FileListTest, RewriteReplacesTheFileInsteadOfEmptyingIt) {
-  // A second name for the same data shows whether the old file was written
-  // over in place (a crash half-way would then have lost it) or replaced.
-  Write("list", "b.zip y\na.zip x\n");
-  fs::create_hard_link(Path("list"), Path("old"));
-  FileList list = Load("list");
-  ASSERT_TRUE(SaveFileList(list, Path("list"), kContinuationMarker));
-  EXPECT_EQ(kIsWin32 ? "a.zip x\r\nb.zip y\r\n" : "a.zip x\nb.zip y\n",
-            Read("list"));
-  EXPECT_EQ("b.zip y\na.zip x\n", Read("old"));
-}
-
-TEST_F(FileListTest, ListThatCouldNotBeReadIsNotWritten) {
-  if (kIsWin32) GTEST_SKIP() << "needs a symbolic link";
-  // A link to nothing exists as a file but cannot be opened.
-  fs::create_symlink(Path("gone"), Path("list"));
-  FileList list;
-  std::string error;
-  EXPECT_FALSE(LoadFileList(&list, Path("list"), kContinuationMarker, &error));
-  EXPECT_NE(std::string::npos, error.find(Path("list"))) << error;
-  EXPECT_FALSE(list.complete());
-
-  error.clear();
-  EXPECT_FALSE(SaveFileList(list, Path("list"), kContinuationMarker, &error));
-  EXPECT_NE(std::string::npos, error.find(Path("list"))) << error;
-  EXPECT_TRUE(fs::is_symlink(Path("list")));
-  EXPECT_FALSE(fs::exists(Path("gone")));
-
-  // A later load of a readable file makes the list writable again.
-  Write("other", "a x\r\n");
-  EXPECT_TRUE(LoadFileList(&list, Path("other"), kContinuationMarker));
-  EXPECT_TRUE(list.complete());
-}
-
-TEST_F(FileListTest, FailedWriteIsReported) {
-  FileList list;
-  FileListEntry entry("a.zip");
-  entry.AddLine("x");
-  list.Insert(entry);
-  std::string error;
-  EXPECT_FALSE(SaveFileList(list, Path("no/such/folder/list"),
-                            kContinuationMarker, &error));
-  EXPECT_NE("", error);
+  EXPECT_EQ("\"b b.zip\" x\r\n >y\r\na.zip z\r\n", Format(list));
 }
 
 TEST_F(FileListTest, RenameMatchesIgnoringCase) {
-  Write("list", "X.ZIP text\r\n >more\r\n");
-  FileList list = Load("list");
+  FileList list = Parse("X.ZIP text\r\n >more\r\n");
   EXPECT_TRUE(RenameEntry(&list, "x.zip", "x.rar"));
-  ASSERT_TRUE(SaveFileList(list, Path("list"), kContinuationMarker));
-  EXPECT_EQ("x.rar text\r\n >more\r\n", Read("list"));
+  EXPECT_EQ("x.rar text\r\n >more\r\n", Format(list));
 }
 
 TEST_F(FileListTest, RenameKeepsQuotesForNamesWithBlanks) {
-  Write("list", "\"my file.zip\" t\r\n\"a b.zip\"u\r\n");
-  FileList list = Load("list");
+  FileList list = Parse("\"my file.zip\" t\r\n\"a b.zip\"u\r\n");
   EXPECT_TRUE(RenameEntry(&list, "My File.ZIP", "my file.rar"));
   EXPECT_TRUE(RenameEntry(&list, "a b.zip", "ab.rar"));
-  ASSERT_TRUE(SaveFileList(list, Path("list"), kContinuationMarker));
-  EXPECT_EQ("\"my file.rar\" t\r\nab.rar u\r\n", Read("list"));
+  EXPECT_EQ("\"my file.rar\" t\r\nab.rar u\r\n", Format(list));
 }
 
 TEST_F(FileListTest, RenameOfAnAbsentNameChangesNothing) {
-  Write("list", "a.zip x\r\nb.zip y\r\n");
-  Backdate("list");
-  const fs::file_time_type before = fs::last_write_time(Path("list"));
-  FileList list = Load("list");
+  FileList list = Parse("a.zip x\r\nb.zip y\r\n");
   EXPECT_FALSE(RenameEntry(&list, "c.zip", "c.rar"));
   EXPECT_FALSE(RenameEntry(&list, "a.zip x", "a.rar"));
-  ASSERT_TRUE(SaveFileList(list, Path("list"), kContinuationMarker));
-  EXPECT_EQ(before, fs::last_write_time(Path("list")));
+  EXPECT_EQ("a.zip x\r\nb.zip y\r\n", Format(list));
 }
 
 TEST_F(FileListTest, RenamedEntriesKeepTheListSearchable) {
-  Write("list", "b.zip 1\r\nc.zip 2\r\nd.zip 3\r\ne.zip 4\r\nf.zip 5\r\n");
-  FileList list = Load("list");
+  FileList list = Parse("b.zip 1\r\nc.zip 2\r\nd.zip 3\r\ne.zip 4\r\nf.zip 5\r\n");
   ASSERT_TRUE(RenameEntry(&list, "d.zip", "a.rar"));
   // Each of these is found only when the list is still in order.
   for (const char* name : {"b", "c", "e", "f"}) {
     EXPECT_TRUE(RenameEntry(&list, name + ".zip"s, name + ".rar"s)) << name;
   }
-  ASSERT_TRUE(SaveFileList(list, Path("list"), kContinuationMarker));
   EXPECT_EQ("a.rar 3\r\nb.rar 1\r\nc.rar 2\r\ne.rar 4\r\nf.rar 5\r\n",
-            Read("list"));
+            Format(list));
 }
 
 TEST_F(FileListTest, RenameTakesTheFirstOfEqualNames) {
-  Write("list", "a.zip one\r\nA.ZIP two\r\n");
-  FileList list = Load("list");
+  FileList list = Parse("a.zip one\r\nA.ZIP two\r\n");
   EXPECT_TRUE(RenameEntry(&list, "a.zip", "a.rar"));
-  ASSERT_TRUE(SaveFileList(list, Path("list"), kContinuationMarker));
-  EXPECT_EQ("a.rar one\r\nA.ZIP two\r\n", Read("list"));
+  EXPECT_EQ("a.rar one\r\nA.ZIP two\r\n", Format(list));
 }
 
 TEST_F(FileListTest, RenamePrefersTheEntryOfExactlyTheOldName) {
   // "a.zip" and "A.ZIP" side by side, each converted in turn: on POSIX they
   // are two files and each description must follow its own.
-  Write("list", "A.ZIP upper\r\nB.zip b\r\na.zip lower\r\n");
-  FileList list = Load("list");
+  FileList list = Parse("A.ZIP upper\r\nB.zip b\r\na.zip lower\r\n");
   EXPECT_TRUE(RenameEntry(&list, "a.zip", "a.7z"));
   EXPECT_TRUE(RenameEntry(&list, "A.ZIP", "A.7z"));
   // No exact match: the case-insensitive one still applies.
   EXPECT_TRUE(RenameEntry(&list, "b.ZIP", "b.7z"));
-  ASSERT_TRUE(SaveFileList(list, Path("list"), kContinuationMarker));
   EXPECT_EQ(kNamesIgnoreCase ? "a.7z upper\r\nA.7z lower\r\nb.7z b\r\n"
                              : "a.7z lower\r\nA.7z upper\r\nb.7z b\r\n",
-            Read("list"));
+            Format(list));
 }
 
 TEST_F(FileListTest, RenameRefusesNamesThatWouldNotReadBack) {
@@ -320,11 +207,9 @@ TEST_F(FileListTest, RenameRefusesNamesThatWouldNotReadBack) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.new_name);
-    Write("list", file);
-    FileList list = Load("list");
+    FileList list = Parse(file);
     EXPECT_FALSE(RenameEntry(&list, c.old_name, c.new_name));
-    ASSERT_TRUE(SaveFileList(list, Path("list"), kContinuationMarker));
-    EXPECT_EQ(file, Read("list"));
+    EXPECT_EQ(file, Format(list));
   }
 }
 

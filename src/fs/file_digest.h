@@ -6,13 +6,17 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/dir_handle.h"
+#include "text/status.h"
+
 namespace zavo {
 
-// Reads the file at path from start to end and puts its digest into *hex
-// and its length into *size. Returns false, with *error saying why, when the
-// file cannot be opened or a read fails; *hex and *size are then unchanged.
-bool Sha256OfFile(const std::string& path, std::string* hex, std::int64_t* size,
-                  std::string* error);
+// Reads the open `file` from its start to its end, without moving its
+// position, and puts its digest into *hex and its length into *size. Only
+// a regular file is read: anything else (a device that never ends, a pipe)
+// fails. Fails, with *hex and *size unchanged, when a read fails.
+Status Sha256OfFile(const HeldFile& file, std::string* hex,
+                    std::int64_t* size);
 
 }  // namespace zavo
 

@@ -10,30 +10,36 @@
 namespace zavo {
 namespace {
 
-TEST(FileDigestTest, DigestAndSizeOfWholeFiles) {
+TEST(FileDigestTest, DigestAndSizeOfWholeHeldFiles) {
   ScopedTempDir dir;
   // Larger than the read chunk, and not a multiple of it.
   std::string data;
   for (int i = 0; i < 200000; ++i) data += static_cast<char>(i * 7 % 251);
   WriteFile(dir / "a.bin", data);
-  std::string hex, error;
-  std::int64_t size = -1;
-  ASSERT_TRUE(Sha256OfFile(dir / "a.bin", &hex, &size, &error)) << error;
-  EXPECT_EQ(Sha256Hex(data), hex);
-  EXPECT_EQ(200000, size);
-
   WriteFile(dir / "empty", "");
-  ASSERT_TRUE(Sha256OfFile(dir / "empty", &hex, &size, &error));
-  EXPECT_EQ(Sha256Hex(""), hex);
-  EXPECT_EQ(0, size);
-
-  hex = "kept";
-  EXPECT_FALSE(Sha256OfFile(dir / "missing", &hex, &size, &error));
-  EXPECT_EQ("kept", hex);
-  EXPECT_NE(std::string::npos, error.find("missing")) << error;
-  // A folder opens on POSIX but cannot be read: no digest of nothing.
-  EXPECT_FALSE(Sha256OfFile(dir.path(), &hex, &size, &error));
-  EXPECT_EQ("kept", hex);
+  HeldFolder folder;
+  ASSERT_TRUE(HeldFolder::Open(dir.path(), &folder).ok());
+  struct {
+    const char* name;
+    std::string data;
+  } cases[] = {{"a.bin", data}, {"empty", ""}};
+  for (const auto& c : cases) {
+    HeldFile file;
+    ASSERT_TRUE(folder.OpenFile(c.name, &file).ok());
+    std::string hex;
+    std::int64_t size = -1;
+    ASSERT_TRUE(Sha256OfFile(file, &hex, &size).ok()) << c.name;
+    EXPECT_EQ(Sha256Hex(c.data), hex);
+    EXPECT_EQ(static_cast<std::int64_t>(c.data.size()), size);
+  }
+  // A folder held as a file is no file to digest.
+  HeldFile self;
+  if (folder.OpenFile(".", &self).ok()) {
+    std::string hex = "kept";
+    std::int64_t size = -1;
+    EXPECT_FALSE(Sha256OfFile(self, &hex, &size).ok());
+    EXPECT_EQ("kept", hex);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "fs/file_tree.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -45,23 +46,15 @@ std::FILE* CreateExclusive(std::string* name, const std::string& beside) {
   return nullptr;
 }
 
-bool SetError(std::string* error, const std::string& text) {
-  if (error != nullptr) *error = text;
-  return false;
-}
-
-long long FileSize(const std::string& path) {
-  std::FILE* f = OpenFile(path, FileOpenMode::kRead);
-  if (f == nullptr) return -1;
-  long long size = -1;
-  if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
-  std::fclose(f);
-  return size;
+Status ErrnoError(const std::string& what) {
+  int code = errno;
+  return Status::Error(what + ": " + std::strerror(code), code,
+                       code == ENOENT);
 }
 
 bool IsReadOnlyFile(const std::string& path) {
   FileAttributes a;
-  return GetFileAttributes(path, &a) && (a.bits & kAttrReadOnly) != 0 &&
+  return GetFileAttributes(path, &a).ok() && (a.bits & kAttrReadOnly) != 0 &&
          (a.bits & (kAttrLink | kAttrFolder)) == 0;
 }
 
@@ -80,7 +73,7 @@ bool OnlyAMask(const std::string& path) {
 bool FileExists(const std::string& path) {
   if (path.empty() || OnlyAMask(path)) return false;
   FileAttributes a;
-  return GetFileAttributes(path, &a) && (a.bits & kAttrFolder) == 0;
+  return GetFileAttributes(path, &a).ok() && (a.bits & kAttrFolder) == 0;
 }
 
 bool FolderExists(const std::string& path) {
@@ -89,14 +82,14 @@ bool FolderExists(const std::string& path) {
   if (p.empty() || IsDriveName(p)) p += ".";
   if (OnlyAMask(p)) return false;
   FileAttributes a;
-  if (!GetFileAttributes(p, &a)) return false;
+  if (!GetFileAttributes(p, &a).ok()) return false;
   if ((a.bits & kAttrFolder) != 0) return true;
   // A link to a folder stands for that folder in a path the user gave; it
   // is never descended into by removal or the scan, which look at the link
   // bit of listing entries instead.
   if ((a.bits & kAttrLink) != 0) {
-    auto listing = ListFolder(WithBackslash(p) + "*.*");
-    return listing != nullptr;
+    std::unique_ptr<DirectoryListing> listing;
+    return ListFolder(WithBackslash(p) + "*.*", &listing).ok();
   }
   return false;
 }
@@ -116,7 +109,7 @@ bool ForceFolders(const std::string& path) {
     std::string component = folder.substr(start, end - start);
     built += component;
     if (!component.empty() && !IsDriveName(built) && !FolderExists(built)) {
-      if (!MakeFolder(built) && !FolderExists(built)) return false;
+      if (!MakeFolder(built).ok() && !FolderExists(built)) return false;
     }
     built += kPathSeparator;
     start = end + 1;
@@ -124,47 +117,16 @@ bool ForceFolders(const std::string& path) {
   return true;
 }
 
-bool RemoveTree(const std::string& folder, bool recurse) {
-  if (folder.empty() || IsRootFolder(folder) || IsDriveName(folder)) {
-    return false;
-  }
-  FileAttributes self;
-  if (!GetFileAttributes(folder, &self)) return true;
-  // Never descend through a link, even when it is handed in as the folder.
-  if ((self.bits & kAttrFolder) == 0) return false;
-  // A folder unpacked without write or search permission would keep its
-  // entries; the converter made it, so it may open it up to clear it.
-  MakeFileWritable(folder);
-  std::vector<DirEntry> entries;
-  {
-    auto listing = ListFolder(WithBackslash(folder) + "*.*");
-    if (listing == nullptr) return false;
-    DirEntry entry;
-    while (listing->Next(&entry)) entries.push_back(entry);
-  }
-  for (const DirEntry& entry : entries) {
-    std::string path = WithBackslash(folder) + entry.name;
-    if ((entry.attributes & kAttrFolder) != 0) {
-      if (recurse) RemoveTree(path, true);
-    } else if (entry.attributes != kAttrVolume) {
-      MakeFileWritable(path);
-      EraseFile(path);
-    }
-  }
-  RemoveEmptyFolder(folder);
-  return !FolderExists(folder) && !FileExists(folder);
-}
-
 bool CopyFileTo(const std::string& source, const std::string& destination,
                 bool append) {
   if (!FileExists(source) || SamePath(source, destination)) return false;
   FileAttributes attributes;
   FileTime time;
-  bool have_attributes = GetFileAttributes(source, &attributes);
-  bool have_time = GetFileTime(source, &time);
+  bool have_attributes = GetFileAttributes(source, &attributes).ok();
+  bool have_time = GetFileTime(source, &time).ok();
   if (IsReadOnlyFile(destination)) return false;
   FileAttributes destination_attributes;
-  if (GetFileAttributes(destination, &destination_attributes) &&
+  if (GetFileAttributes(destination, &destination_attributes).ok() &&
       (destination_attributes.bits & kAttrFolder) != 0) {
     return false;
   }
@@ -207,57 +169,22 @@ bool CopyFileTo(const std::string& source, const std::string& destination,
   if (have_time) SetFileTime(temp, time);
   if (have_attributes) RestoreFileAttributes(temp, attributes);
   if (append) return true;
-  bool cross_device = false;
-  if (!RenameFile(temp, destination, &cross_device)) {
+  if (!RenameFile(temp, destination).ok()) {
     EraseFile(temp);
     return false;
   }
   return true;
 }
 
-bool MoveFileTo(const std::string& source, const std::string& destination) {
-  if (!FileExists(source) || SamePath(source, destination)) return false;
-  std::string destination_folder = WithBackslash(PathFolder(destination));
-  if (!destination_folder.empty() && !ForceFolders(destination_folder)) {
-    return false;
-  }
-  FileAttributes existing;
-  if (GetFileAttributes(destination, &existing)) {
-    if ((existing.bits & kAttrFolder) != 0) return false;
-    if ((existing.bits & (kAttrReadOnly | kAttrLink)) == kAttrReadOnly) {
-      return false;
-    }
-  }
-  bool cross_device = false;
-  if (RenameFile(source, destination, &cross_device)) return true;
-  if (!cross_device) return false;
-  // Across file systems: the copy lands whole under the final name (it is
-  // renamed over it) before the source goes, and only when the sizes agree.
-  long long size = FileSize(source);
-  if (size < 0 || !CopyFileTo(source, destination, false)) return false;
-  if (FileSize(destination) != size) return false;
-  return RemoveFile(source);
-}
-
-bool RemoveFile(const std::string& path) {
-  if (!FileExists(path)) return !FolderExists(path) || path.empty();
-  if (IsReadOnlyFile(path)) return false;
-  EraseFile(path);
-  return !FileExists(path);
-}
-
-bool ReplaceFileContents(const std::string& path, const std::string& data,
-                         std::string* error) {
+Status ReplaceFileContents(const std::string& path, const std::string& data) {
   FileAttributes attributes;
-  bool existed = GetFileAttributes(path, &attributes);
+  bool existed = GetFileAttributes(path, &attributes).ok();
   if (existed && (attributes.bits & kAttrFolder) != 0) {
-    return SetError(error, path + " is a folder");
+    return Status::Error(path + " is a folder");
   }
   std::string temp;
   std::FILE* out = CreateExclusive(&temp, path);
-  if (out == nullptr) {
-    return SetError(error, "create(" + temp + "): " + std::strerror(errno));
-  }
+  if (out == nullptr) return ErrnoError("create(" + temp + ")");
   // The data is on the disk before the rename publishes it, and the rename
   // is on the disk before the caller goes on: a power loss leaves the old
   // file or the whole new one, never an empty one under the name.
@@ -266,48 +193,36 @@ bool ReplaceFileContents(const std::string& path, const std::string& data,
   if (std::fclose(out) != 0) ok = false;
   if (!ok) {
     EraseFile(temp);
-    return SetError(error, "write(" + temp + ") failed");
+    return Status::Error("write(" + temp + ") failed");
   }
   if (existed && (attributes.bits & kAttrLink) == 0) {
     RestoreFileAttributes(temp, attributes);
   }
-  bool cross_device = false;
-  if (!RenameFile(temp, path, &cross_device)) {
-    std::string why = LastSystemError();
+  Status renamed = RenameFile(temp, path);
+  if (!renamed.ok()) {
     EraseFile(temp);
-    return SetError(error, why);
+    return renamed;
   }
   if (!FlushFolderOf(path)) {
-    return SetError(error, "fsync(folder of " + path + ") failed");
+    return Status::Error("fsync(folder of " + path + ") failed");
   }
-  return true;
+  return Status();
 }
 
-bool ReadWholeFile(const std::string& path, std::string* data,
-                   std::string* error) {
+Status ReadWholeFile(const std::string& path, std::string* data) {
   data->clear();
   std::FILE* in = OpenFile(path, FileOpenMode::kRead);
-  if (in == nullptr) {
-    return SetError(error, "open(" + path + "): " + std::strerror(errno));
-  }
+  if (in == nullptr) return ErrnoError("open(" + path + ")");
   char buffer[65536];
   for (;;) {
     std::size_t got = std::fread(buffer, 1, sizeof(buffer), in);
     data->append(buffer, got);
     if (got < sizeof(buffer)) break;
   }
-  bool ok = !std::ferror(in);
-  int read_error = errno;
+  bool failed = std::ferror(in) != 0;
+  Status result = failed ? ErrnoError("read(" + path + ")") : Status();
   std::fclose(in);
-  if (!ok) {
-    return SetError(error, "read(" + path + "): " + std::strerror(read_error));
-  }
-  return true;
-}
-
-std::string ErrorReason(const std::string& error) {
-  std::size_t at = error.rfind("): ");
-  return at == std::string::npos ? error : error.substr(at + 3);
+  return result;
 }
 
 }  // namespace zavo

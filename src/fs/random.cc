@@ -1,20 +1,32 @@
 #include "fs/random.h"
 
+#include <atomic>
+
 #include "platform/clock.h"
 
 namespace zavo {
 
-std::uint32_t& RandomSeed() {
+namespace {
+
+std::atomic<std::uint32_t>& State() {
   // Two runs started together must not draw the same names: each process
   // starts from a state of its own.
-  static std::uint32_t seed = ProcessSeed();
-  return seed;
+  static std::atomic<std::uint32_t> state{ProcessSeed()};
+  return state;
 }
 
+}  // namespace
+
+void SetRandomState(std::uint32_t state) { State() = state; }
+
 std::uint32_t RandomBelow(std::uint32_t n) {
-  std::uint32_t& seed = RandomSeed();
-  seed = seed * 134775813u + 1u;
-  return static_cast<std::uint32_t>((static_cast<std::uint64_t>(seed) * n) >>
+  std::atomic<std::uint32_t>& state = State();
+  std::uint32_t old = state.load();
+  std::uint32_t next;
+  do {
+    next = old * 134775813u + 1u;
+  } while (!state.compare_exchange_weak(old, next));
+  return static_cast<std::uint32_t>((static_cast<std::uint64_t>(next) * n) >>
                                     32);
 }
 

@@ -66,17 +66,9 @@ class TreeComparison {
   explicit TreeComparison(const std::string& skip_name)
       : skip_name_(skip_name), piece_a_(kPiece), piece_b_(kPiece) {}
 
-  bool Run(const std::string& expected, const std::string& actual,
+  bool Run(const HeldFolder& expected, const HeldFolder& actual,
            std::string* difference) {
-    HeldFolder want, got;
-    bool same;
-    if (!HeldFolder::Open(expected, &want)) {
-      same = Differ(".", "cannot be opened in the work folder");
-    } else if (!HeldFolder::Open(actual, &got)) {
-      same = Differ(".", "cannot be opened in the new archive");
-    } else {
-      same = CompareFolder(want, got, std::string());
-    }
+    bool same = CompareFolder(expected, actual, std::string());
     if (!same) *difference = difference_;
     return same;
   }
@@ -90,7 +82,7 @@ class TreeComparison {
   // The sorted entries of a held folder; false when it cannot be listed.
   bool Entries(const HeldFolder& folder, bool top, std::vector<Entry>* out) {
     std::vector<DirEntry> listed;
-    if (!folder.List(&listed)) return false;
+    if (!folder.List(&listed).ok()) return false;
     for (const DirEntry& e : listed) {
       if (top && !skip_name_.empty() && e.name == skip_name_) continue;
       out->push_back({e.name, (e.attributes & kAttrReadOnly) != 0});
@@ -137,10 +129,10 @@ class TreeComparison {
     const std::string& name = want_entry.name;
     const std::string rel = rel_folder + name;
     EntryStatus want, got;
-    if (!want_folder.Status(name, &want) || want.kind == Kind::kMissing) {
+    if (!want_folder.Stat(name, &want).ok() || want.kind == Kind::kMissing) {
       return Differ(rel, "cannot be read in the work folder");
     }
-    if (!got_folder.Status(name, &got) || got.kind == Kind::kMissing) {
+    if (!got_folder.Stat(name, &got).ok() || got.kind == Kind::kMissing) {
       return Differ(rel, "cannot be read in the new archive");
     }
     if (want.kind == Kind::kOther) {
@@ -174,10 +166,10 @@ class TreeComparison {
         return CompareFiles(want_folder, got_folder, name, rel);
       case Kind::kLink: {
         std::string want_target, got_target;
-        if (!want_folder.ReadLink(name, &want_target)) {
+        if (!want_folder.ReadLink(name, &want_target).ok()) {
           return Differ(rel, "cannot be read in the work folder");
         }
-        if (!got_folder.ReadLink(name, &got_target)) {
+        if (!got_folder.ReadLink(name, &got_target).ok()) {
           return Differ(rel, "cannot be read in the new archive");
         }
         if (want_target != got_target) {
@@ -188,10 +180,10 @@ class TreeComparison {
       }
       case Kind::kFolder: {
         HeldFolder want_sub, got_sub;
-        if (!want_folder.OpenFolder(name, &want_sub)) {
+        if (!want_folder.OpenFolder(name, &want_sub).ok()) {
           return Differ(rel, "cannot be opened in the work folder");
         }
-        if (!got_folder.OpenFolder(name, &got_sub)) {
+        if (!got_folder.OpenFolder(name, &got_sub).ok()) {
           return Differ(rel, "cannot be opened in the new archive");
         }
         return CompareFolder(want_sub, got_sub, WithBackslash(rel));
@@ -209,11 +201,12 @@ class TreeComparison {
     EntryStatus want_status, got_status;
     // The open files are checked, not the names again: a file swapped for
     // a pipe meanwhile is opened without blocking and refused here.
-    if (!want_folder.OpenFile(name, &want) || !want.Status(&want_status) ||
+    if (!want_folder.OpenFile(name, &want).ok() ||
+        !want.Stat(&want_status).ok() ||
         want_status.kind != Kind::kFile) {
       return Differ(rel, "cannot be read in the work folder");
     }
-    if (!got_folder.OpenFile(name, &got) || !got.Status(&got_status) ||
+    if (!got_folder.OpenFile(name, &got).ok() || !got.Stat(&got_status).ok() ||
         got_status.kind != Kind::kFile) {
       return Differ(rel, "cannot be read in the new archive");
     }
@@ -244,7 +237,7 @@ class TreeComparison {
 
 }  // namespace
 
-bool CompareTrees(const std::string& expected, const std::string& actual,
+bool CompareTrees(const HeldFolder& expected, const HeldFolder& actual,
                   const std::string& skip_name, std::string* difference) {
   TreeComparison comparison(skip_name);
   return comparison.Run(expected, actual, difference);

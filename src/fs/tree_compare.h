@@ -6,10 +6,12 @@
 
 #include <string>
 
+#include "platform/dir_handle.h"
+
 namespace zavo {
 
-// Compares the tree below the folder `expected` with the tree below the
-// folder `actual`: the same names in every folder, each of the same kind
+// Compares the tree below the held folder `expected` with the tree below the
+// held folder `actual`: the same names in every folder, each of the same kind
 // (file, folder, link), files of the same size and bytes, links with the
 // same target, files and folders with the same permission bits (on Win32:
 // the read-only attribute). A pipe, device or socket in `expected` is a
@@ -22,7 +24,7 @@ namespace zavo {
 // naming the first difference found and the entry's path relative to the
 // trees' tops, for example "[sub/a.txt] differs in its bytes"; an entry
 // that cannot be listed, queried or read is a difference too.
-bool CompareTrees(const std::string& expected, const std::string& actual,
+bool CompareTrees(const HeldFolder& expected, const HeldFolder& actual,
                   const std::string& skip_name, std::string* difference);
 
 }  // namespace zavo

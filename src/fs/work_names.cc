@@ -2,13 +2,8 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <deque>
-#include <mutex>
 
-#include "fs/file_tree.h"
 #include "fs/random.h"
-#include "platform/file_system.h"
-#include "text/text_utils.h"
 
 namespace zavo {
 
@@ -29,54 +24,6 @@ std::string TimeStampName(const LocalTime& time) {
 }
 
 std::string TimeStampName() { return TimeStampName(GetLocalTime()); }
-
-namespace {
-
-// A folder of that name is taken. So is a link of any kind: a link to a
-// folder would lead the extraction (and the later clean-up) into some other
-// folder, and a dangling one could be made to point anywhere later.
-bool NameTaken(const std::string& path) {
-  if (FolderExists(path)) return true;
-  FileAttributes attributes;
-  return GetFileAttributes(path, &attributes) &&
-         (attributes.bits & kAttrLink) != 0;
-}
-
-// Jobs that run at once draw names in the same folders, and a name drawn
-// is created only later: the names this process drew last count as taken.
-// A job draws one name, and fewer than 2 x 1024 (the most jobs) are drawn
-// while it runs.
-constexpr std::size_t kRecentNames = 4096;
-
-// Draws names until one is free; `time` is null for the time of each draw.
-std::string DrawWorkFolderName(const std::string& folder,
-                               const LocalTime* time) {
-  static std::mutex mutex;
-  static std::deque<std::string> recent;
-  std::lock_guard<std::mutex> lock(mutex);
-  std::string name;
-  bool drawn_before;
-  do {
-    name = (time != nullptr ? TimeStampName(*time) : TimeStampName()) + ".tmp";
-    drawn_before = false;
-    for (const std::string& r : recent) {
-      if (r == folder + name) drawn_before = true;
-    }
-  } while (drawn_before || NameTaken(folder + name));
-  recent.push_back(folder + name);
-  if (recent.size() > kRecentNames) recent.pop_front();
-  return name + kPathSeparator;
-}
-
-}  // namespace
-
-std::string WorkFolderName(const std::string& folder) {
-  return DrawWorkFolderName(folder, nullptr);
-}
-
-std::string WorkFolderName(const std::string& folder, const LocalTime& time) {
-  return DrawWorkFolderName(folder, &time);
-}
 
 bool IsWorkFolderName(const std::string& name) {
   if (name.size() != 12 || name.compare(8, 4, ".tmp") != 0) return false;

@@ -19,18 +19,6 @@ std::string TimeStampName(const LocalTime& time);
 // The same for the local time now.
 std::string TimeStampName();
 
-// The relative name of a work folder that does not exist yet in `folder`
-// (which ends in the path separator): a time-stamp name, ".tmp" and the
-// separator, such as "136f0432.tmp/". Names are drawn until none of an
-// existing folder is found; a plain file of that name does not count as
-// taken, but a link of that name does (extraction would follow it into
-// the folder it points to). Nothing is created on disk.
-std::string WorkFolderName(const std::string& folder);
-
-// The same with every name drawn at the fixed `time`, as draws within one
-// hundredth of a second are; for tests.
-std::string WorkFolderName(const std::string& folder, const LocalTime& time);
-
 // Whether a folder name has the form of a work folder ("136f0432.tmp"):
 // one left behind by a run that was killed holds a copy of an archive's
 // contents, which the scan must not convert as if it were the user's.

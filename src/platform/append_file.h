@@ -19,9 +19,17 @@ class AppendFile {
   AppendFile& operator=(const AppendFile&) = delete;
 
   // Opens path for appending, creating it (readable by everyone the umask
-  // allows) when it does not exist; what it holds stays. Programs this
-  // process starts do not inherit it. Returns false with error() saying why.
+  // allows) when it does not exist; what it holds stays. The path's last
+  // part must not be a link, and what it names must be a regular file
+  // (POSIX). Programs this process starts do not inherit it. Returns false
+  // with error() saying why.
   bool Open(const std::string& path);
+  // Takes the report a parent process handed on as `handle` (POSIX: an
+  // inherited descriptor open for appending to a regular file), shown as
+  // `path`. Win32: opens `path` as Open does.
+  bool Adopt(std::intptr_t handle, const std::string& path);
+  // The handle to hand a child (ChildSpec::inherit); -1 on Win32.
+  std::intptr_t handle() const;
   void Close();
   bool is_open() const;
 
@@ -43,6 +51,7 @@ class AppendFile {
   const std::string& error() const { return error_; }
 
  private:
+  bool CheckRegular();
 #ifdef _WIN32
   void* handle_ = nullptr;
 #else

@@ -29,24 +29,58 @@ bool AppendFile::Open(const std::string& path) {
   error_.clear();
   torn_ = false;
   // Read access lets the run read back what nested runs appended; a file
-  // that only allows writing still takes records.
+  // that only allows writing still takes records. A link is never followed
+  // (a report in a folder others write could be made to lead anywhere),
+  // and a pipe never waited for.
   readable_ = true;
-  int flags = O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY;
+  int flags = O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW |
+              O_NONBLOCK;
   do {
     fd_ = open(path.c_str(), O_RDWR | flags, 0666);
   } while (fd_ < 0 && errno == EINTR);
-  if (fd_ < 0 && (errno == EACCES || errno == EISDIR)) {
+  if (fd_ < 0 && errno == EACCES) {
     readable_ = false;
     do {
       fd_ = open(path.c_str(), O_WRONLY | flags, 0666);
     } while (fd_ < 0 && errno == EINTR);
   }
   if (fd_ < 0) {
-    error_ = "open(" + path + "): " + std::strerror(errno);
+    error_ = "open(" + path + "): " +
+             (errno == ELOOP ? std::string("a link, not followed")
+                             : std::strerror(errno));
+    return false;
+  }
+  return CheckRegular();
+}
+
+bool AppendFile::Adopt(std::intptr_t handle, const std::string& path) {
+  Close();
+  path_ = path;
+  error_.clear();
+  torn_ = false;
+  int fd = static_cast<int>(handle);
+  int mode = handle > 2 && handle < 1 << 20 ? fcntl(fd, F_GETFL) : -1;
+  if (mode < 0 || (mode & O_APPEND) == 0) {
+    error_ = "adopt(" + path + "): no report handed on";
+    return false;
+  }
+  fcntl(fd, F_SETFD, FD_CLOEXEC);
+  fd_ = fd;
+  readable_ = (mode & O_ACCMODE) == O_RDWR;
+  return CheckRegular();
+}
+
+bool AppendFile::CheckRegular() {
+  struct stat st;
+  if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error_ = "open(" + path_ + "): not a regular file";
+    Close();
     return false;
   }
   return true;
 }
+
+std::intptr_t AppendFile::handle() const { return fd_; }
 
 bool AppendFile::Append(const std::string& data) {
   if (fd_ < 0) {

@@ -43,8 +43,23 @@ bool AppendFile::Open(const std::string& path) {
     return false;
   }
   handle_ = h;
+  return CheckRegular();
+}
+
+bool AppendFile::Adopt(std::intptr_t, const std::string& path) {
+  return Open(path);
+}
+
+bool AppendFile::CheckRegular() {
+  if (::GetFileType(static_cast<HANDLE>(handle_)) != FILE_TYPE_DISK) {
+    error_ = "CreateFile(" + path_ + "): not a regular file";
+    Close();
+    return false;
+  }
   return true;
 }
+
+std::intptr_t AppendFile::handle() const { return -1; }
 
 bool AppendFile::Append(const std::string& data) {
   if (handle_ == nullptr) {

@@ -8,9 +8,10 @@
 #ifndef ZAVO_PLATFORM_CAPTURE_FILE_H_
 #define ZAVO_PLATFORM_CAPTURE_FILE_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <ostream>
 #include <string>
 
 namespace zavo {
@@ -25,11 +26,12 @@ class CaptureFile {
 
   // Appends `text` after whatever the children wrote so far.
   bool Append(const std::string& text);
-  // For SetChildOutput: children write through it at the same position.
+  // For ChildSpec::output and errors: children write through it at the same
+  // position.
   std::intptr_t handle() const { return handle_; }
-  // Writes everything collected to `out`, in pieces; false when it could
-  // not be read whole.
-  bool CopyTo(std::ostream& out);
+  // Hands everything collected to `take`, in pieces of at most 64 KiB, in
+  // order; false when it could not be read whole.
+  bool ForEachChunk(const std::function<void(const char*, std::size_t)>& take);
 
  private:
   explicit CaptureFile(std::intptr_t handle) : handle_(handle) {}

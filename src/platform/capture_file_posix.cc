@@ -40,7 +40,8 @@ bool CaptureFile::Append(const std::string& text) {
   return true;
 }
 
-bool CaptureFile::CopyTo(std::ostream& out) {
+bool CaptureFile::ForEachChunk(
+    const std::function<void(const char*, std::size_t)>& take) {
   int fd = static_cast<int>(handle_);
   char buffer[65536];
   off_t at = 0;
@@ -49,10 +50,9 @@ bool CaptureFile::CopyTo(std::ostream& out) {
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return false;
     if (got == 0) break;
-    out.write(buffer, got);
+    take(buffer, static_cast<std::size_t>(got));
     at += got;
   }
-  out.flush();
   return true;
 }
 

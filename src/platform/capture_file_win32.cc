@@ -14,9 +14,11 @@ std::unique_ptr<CaptureFile> CaptureFile::Create(std::string* error) {
     *error = "can't name a scratch file: " + Win32ErrorText(::GetLastError());
     return nullptr;
   }
-  // Shared with nobody, gone when closed.
+  // Shared with nobody, gone when closed; inheritable from the start, as
+  // it is made for children to write their output to.
+  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
   HANDLE handle = ::CreateFileA(
-      path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+      path, GENERIC_READ | GENERIC_WRITE, 0, &inheritable, CREATE_ALWAYS,
       FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     *error = std::string("can't make a scratch file [") + path +
@@ -46,7 +48,8 @@ bool CaptureFile::Append(const std::string& text) {
   return true;
 }
 
-bool CaptureFile::CopyTo(std::ostream& out) {
+bool CaptureFile::ForEachChunk(
+    const std::function<void(const char*, std::size_t)>& take) {
   HANDLE h = reinterpret_cast<HANDLE>(handle_);
   LARGE_INTEGER zero = {};
   if (!::SetFilePointerEx(h, zero, nullptr, FILE_BEGIN)) return false;
@@ -55,9 +58,8 @@ bool CaptureFile::CopyTo(std::ostream& out) {
     DWORD got = 0;
     if (!::ReadFile(h, buffer, sizeof(buffer), &got, nullptr)) return false;
     if (got == 0) break;
-    out.write(buffer, got);
+    take(buffer, got);
   }
-  out.flush();
   return true;
 }
 

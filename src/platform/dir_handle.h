@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/process.h"
+#include "text/status.h"
 
 namespace zavo {
 
@@ -69,25 +71,32 @@ class HeldFile {
 
   // Reads up to `size` bytes; the count read, 0 at the end, -1 on error.
   long long Read(char* buffer, std::size_t size);
-  // Writes all of `size` bytes; false when any could not be written.
-  bool Write(const char* data, std::size_t size);
+  // Reads up to `size` bytes at `offset`, leaving the file's position as it
+  // is: the count read, 0 at the end, -1 on error.
+  long long ReadAt(std::uint64_t offset, char* buffer, std::size_t size) const;
+  // Writes all of `size` bytes; fails when any could not be written.
+  Status Write(const char* data, std::size_t size);
 
   // The open file's own status (fstat): never another file's.
-  bool Status(EntryStatus* status) const;
+  Status Stat(EntryStatus* status) const;
+  // The file's modification time.
+  Status Time(FileTime* time) const;
   // Writes the file's data through to the disk.
-  bool Sync();
+  Status Sync();
   // Sets the permission bits exactly, whatever the umask (fchmod).
-  bool SetMode(std::uint32_t mode);
+  Status SetMode(std::uint32_t mode);
   // Gives the file an owner and group (fchown); only a privileged process
   // may give it away, any owner may pick one of its own groups.
-  bool SetOwner(std::uint32_t owner, std::uint32_t group);
-  bool SetTime(const FileTime& time);
+  Status SetOwner(std::uint32_t owner, std::uint32_t group);
+  Status SetTime(const FileTime& time);
 
-  // A name by which a child process started while this file stays open
-  // reads this very file, not whatever the original name leads to by then:
-  // "/dev/fd/N" on POSIX, with the descriptor left open across exec until
-  // the file is closed. On Win32 the path itself.
-  std::string ChildPath();
+  // A name by which a child that is handed this file (ChildSpec::inherit:
+  // handle()) reads this very file, not whatever the original name leads
+  // to by then: "/dev/fd/N" on POSIX; on Win32 the path itself.
+  std::string ChildPath() const;
+  // The system's handle (POSIX descriptor), for ChildSpec; -1 when closed
+  // and on Win32.
+  std::intptr_t handle() const;
 
  private:
   friend class HeldFolder;
@@ -108,9 +117,16 @@ class HeldFolder {
   HeldFolder& operator=(const HeldFolder&) = delete;
 
   // Opens the folder at `path` as the user named it, links in it followed:
-  // the top of the user's own mask. Folders found below it are opened with
-  // OpenFolder. False when it is no folder or cannot be opened.
-  static bool Open(const std::string& path, HeldFolder* folder);
+  // the top of the user's own mask, or a folder of zavo's own outside the
+  // tree. Folders found below it are opened with OpenFolder. Fails when it
+  // is no folder or cannot be opened.
+  static Status Open(const std::string& path, HeldFolder* folder);
+  // Holds the folder a parent process handed this one as the descriptor
+  // `handle` (POSIX; it must be an open folder), shown as `path`.
+  static Status Adopt(std::intptr_t handle, const std::string& path,
+                      HeldFolder* folder);
+  // A second hold on the same folder, independent of this one.
+  Status Duplicate(HeldFolder* folder) const;
 
   bool is_open() const;
   void Close();
@@ -120,40 +136,40 @@ class HeldFolder {
 
   // Opens a folder below this one by a relative path ("a/b"). No part may
   // be a link, "..", empty at the start (an absolute path) or lead out.
-  bool OpenFolder(const std::string& relative, HeldFolder* folder) const;
+  Status OpenFolder(const std::string& relative, HeldFolder* folder) const;
   // Opens a file below this one for reading by a relative path, with the
   // same rules; the last part must not be a link either. A pipe or device
   // is opened without waiting for a writer; the caller checks the kind.
-  bool OpenFile(const std::string& relative, HeldFile* file) const;
+  Status OpenFile(const std::string& relative, HeldFile* file) const;
   // Creates a new file `name` for writing with the permission bits `mode`
   // (exactly, the umask does not apply); fails when any entry of that name
   // exists, a link included.
-  bool NewFile(const std::string& name, std::uint32_t mode,
-               HeldFile* file) const;
+  Status NewFile(const std::string& name, std::uint32_t mode,
+                 HeldFile* file) const;
   // Creates a new folder `name` and holds it in *folder. It gets the bits
   // `mode` exactly and, on POSIX, is checked to be this process's own
   // folder when opened. Fails when anything of that name exists; *exists
   // then is true.
-  bool NewFolder(const std::string& name, std::uint32_t mode,
-                 HeldFolder* folder, bool* exists) const;
+  Status NewFolder(const std::string& name, std::uint32_t mode,
+                   HeldFolder* folder, bool* exists) const;
 
-  // Makes a symbolic link `name` here that points to `target`. False where
+  // Makes a symbolic link `name` here that points to `target`. Fails where
   // the platform has none (Win32) or the name exists.
-  bool MakeLink(const std::string& name, const std::string& target);
+  Status MakeLink(const std::string& name, const std::string& target);
 
-  // The status of the entry `name`, not following a link. True with kind
-  // kMissing when there is no such entry; false on other errors.
-  bool Status(const std::string& name, EntryStatus* status) const;
-  // The target the link `name` holds, exactly as stored. False when it is
-  // no link or cannot be read. Win32 does not read link targets: true with
-  // an empty target.
-  bool ReadLink(const std::string& name, std::string* target) const;
+  // The status of the entry `name`, not following a link. Succeeds with
+  // kind kMissing when there is no such entry; fails on other errors.
+  Status Stat(const std::string& name, EntryStatus* status) const;
+  // The target the link `name` holds, exactly as stored. Fails when it is
+  // no link or cannot be read. Win32 does not read link targets: success
+  // with an empty target.
+  Status ReadLink(const std::string& name, std::string* target) const;
   // The status of the held folder itself.
-  bool SelfStatus(EntryStatus* status) const;
+  Status SelfStat(EntryStatus* status) const;
   // Sets the held folder's own permission bits exactly.
-  bool SetMode(std::uint32_t mode);
+  Status SetMode(std::uint32_t mode);
   // Writes the folder's entries (names made or removed) through to disk.
-  bool Sync();
+  Status Sync();
 
   // Claims the held folder as a live run's work folder for as long as it
   // stays open here, and only then marks it as made by zavo for this very
@@ -162,10 +178,10 @@ class HeldFolder {
   // flock a run takes on the folder it converts in), and the mark is the
   // extended attribute "user.zavo.work" holding the folder's device, inode
   // and birth time, which no copy of the folder made by unpacking matches.
-  // False when the claim cannot be taken; a file system without user
+  // Fails when the claim cannot be taken; a file system without user
   // attributes or birth times gets the claim alone. Claiming again writes
-  // the mark again. Win32: false, nothing.
-  bool ClaimWork();
+  // the mark again. Win32: fails, nothing done.
+  Status ClaimWork();
   // Looks at a held folder named as a work folder that a run met: whether
   // a live run holds it, or else whether this user's zavo provably made it
   // (a folder owned by the effective user, that nobody else may write in,
@@ -176,39 +192,46 @@ class HeldFolder {
   LeftoverCheck CheckLeftover();
 
   // The entries of the folder ("." and ".." left out) with their kinds
-  // (kAttrFolder, kAttrLink, kAttrHidden, kAttrReadOnly) and inodes.
-  bool List(std::vector<DirEntry>* entries) const;
+  // (kAttrFolder, kAttrLink, kAttrHidden, kAttrReadOnly) and inodes. With
+  // `kinds_only`, an entry is not queried where the folder itself tells its
+  // kind: kAttrReadOnly may then be missing, and an entry that vanishes
+  // meanwhile may still be listed.
+  Status List(std::vector<DirEntry>* entries, bool kinds_only = false) const;
 
   // Removes the file or link `name`, never a folder.
-  bool Unlink(const std::string& name);
+  Status Unlink(const std::string& name);
   // Removes `name` with everything in it when it is a folder (or only the
-  // entry itself when it is not). Sub-folders are opened below the one
-  // before, never through a link, so a folder renamed or swapped for a link
-  // meanwhile leads nowhere outside. Folders without permissions for their
-  // owner are opened up first. True when `name` is gone afterwards.
-  bool RemoveTree(const std::string& name);
+  // entry itself when it is not). Sub-folders are opened below this folder,
+  // never through a link, so a folder renamed or swapped for a link
+  // meanwhile leads nowhere outside; however deep the tree, only a few
+  // descriptors are open at once (one for every eighth level). Folders
+  // without permissions for their owner are opened up first. Succeeds when
+  // `name` is gone afterwards.
+  Status RemoveTree(const std::string& name);
   // Removes everything inside the held folder, as RemoveTree does.
-  bool RemoveChildren();
+  Status RemoveChildren();
   // Removes the folder `name` only if it is empty (never what is in it).
-  bool RemoveEmptyFolder(const std::string& name);
+  Status RemoveEmptyFolder(const std::string& name);
   // Renames `name` here to `to_name` in `to`. With `replace` false the call
   // fails (*taken set when given) when `to_name` exists at that moment.
-  bool Rename(const std::string& name, const HeldFolder& to,
-              const std::string& to_name, bool replace, bool* taken = nullptr);
+  Status Rename(const std::string& name, const HeldFolder& to,
+                const std::string& to_name, bool replace,
+                bool* taken = nullptr);
 
-  // A path that leads a child process started while this folder stays open
-  // to this very folder: "/dev/fd/N" on POSIX, with the descriptor left
-  // open across exec from now on (the process layer changes into the
-  // descriptor itself when it is the child's folder); the path on Win32.
-  std::string ChildPath();
+  // A path that leads a child that is handed this folder (ChildSpec::
+  // inherit: handle()) to this very folder: "/dev/fd/N" on POSIX; the path
+  // on Win32.
+  std::string ChildPath() const;
+  // The system's handle (POSIX descriptor); -1 when closed and on Win32.
+  std::intptr_t handle() const;
+  // Makes `spec` start its child in this folder: through the descriptor on
+  // POSIX, by its path on Win32.
+  void StartChildHere(ChildSpec* spec) const;
 
  private:
   int fd_ = -1;
   std::string path_;
 };
-
-// The text of the last failed call of this service ("openat(x): ...").
-std::string LastHandleError();
 
 // Tests: whether the POSIX calls may use openat2(); the component-by-
 // component fallback is used when not (or when the kernel lacks it).

@@ -12,6 +12,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -24,12 +25,15 @@ namespace zavo {
 
 namespace {
 
-thread_local std::string last_error;
-bool use_openat2 = true;
+// Cleared once, at the first call that finds the kernel without openat2;
+// every thread then takes the fallback.
+std::atomic<bool> use_openat2{true};
 
-bool Fail(const char* what, const std::string& name) {
-  last_error = std::string(what) + "(" + name + "): " + std::strerror(errno);
-  return false;
+Status Fail(const char* what, const std::string& name) {
+  int code = errno;
+  return Status::Error(std::string(what) + "(" + name + "): " +
+                           std::strerror(code),
+                       code, code == ENOENT);
 }
 
 void CloseKeepingErrno(int fd) {
@@ -84,10 +88,7 @@ int OpenBeneath(int dirfd, const std::string& relative, int flags) {
           syscall(SYS_openat2, dirfd, relative.c_str(), &how, sizeof(how)));
     } while (fd < 0 && (errno == EINTR || errno == EAGAIN));
     // Older kernels lack the call; a filter may refuse it outright.
-    if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) {
-      if (fd < 0 && errno == EXDEV) errno = EXDEV;
-      return fd;
-    }
+    if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return fd;
     use_openat2 = false;
   }
   // One part at a time: every folder part opened O_DIRECTORY | O_NOFOLLOW
@@ -144,20 +145,17 @@ int OpenForRemoval(int dirfd, const char* name) {
   return fd;
 }
 
-// Empties the folder held by fd (not closed here), as systemd's
-// rm_rf_children() does: each sub-folder is opened below its parent with
-// O_NOFOLLOW and emptied through its own descriptor. True when every entry
-// went.
-bool RemoveChildrenOf(int fd) {
+// The names in the folder held by fd, "." and ".." left out, with whether
+// each is a folder (DT_UNKNOWN asked with fstatat).
+bool ReadNames(int fd, std::vector<std::pair<std::string, bool>>* names) {
+  names->clear();
   int list_fd = openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (list_fd < 0) return Fail("openat", ".");
+  if (list_fd < 0) return false;
   DIR* dir = fdopendir(list_fd);
   if (dir == nullptr) {
     CloseKeepingErrno(list_fd);
-    return Fail("fdopendir", ".");
+    return false;
   }
-  // The names are read first: removing while reading may skip entries.
-  std::vector<std::pair<std::string, unsigned char>> names;
   for (;;) {
     errno = 0;
     struct dirent* d = readdir(dir);
@@ -165,44 +163,141 @@ bool RemoveChildrenOf(int fd) {
     if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) {
       continue;
     }
-    names.emplace_back(d->d_name, d->d_type);
-  }
-  closedir(dir);
-  bool ok = true;
-  for (const auto& entry : names) {
-    const char* name = entry.first.c_str();
-    bool folder = entry.second == DT_DIR;
-    if (entry.second == DT_UNKNOWN) {
+    bool folder = d->d_type == DT_DIR;
+    if (d->d_type == DT_UNKNOWN) {
       struct stat st;
-      if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      if (fstatat(fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
       folder = S_ISDIR(st.st_mode);
     }
-    if (!folder) {
-      if (unlinkat(fd, name, 0) == 0 || errno == ENOENT) continue;
-      // Listed as a file, now a folder: it was swapped meanwhile.
-      if (errno != EISDIR) {
-        ok = Fail("unlinkat", entry.first);
+    names->emplace_back(d->d_name, folder);
+  }
+  bool ok = errno == 0;
+  closedir(dir);
+  return ok;
+}
+
+// Every eighth level of a tree being removed keeps its descriptor open;
+// the levels between are opened again from the one above when the walk
+// comes back to them. A path of eight names stays within PATH_MAX.
+constexpr std::size_t kHeldLevels = 8;
+
+// Empties the folder held by `top` (not closed here), as systemd's
+// rm_rf_children() does, without one descriptor per level: a walk of its
+// own with a stack of folders. Each sub-folder is opened below its parent
+// with O_NOFOLLOW (or below the nearest held level by a path that follows
+// no link and cannot leave it) and emptied through its own descriptor.
+// Succeeds when every entry went; otherwise the first failure.
+Status RemoveChildrenOf(int top) {
+  struct Level {
+    int fd;            // -1 while a deeper level is worked on (not held)
+    std::string name;  // its name in the level above
+    std::vector<std::string> folders;  // its sub-folders still to go
+    bool complete;                     // everything else in it went
+  };
+  std::vector<Level> stack;
+  Status first;
+  auto note = [&first](const Status& s) {
+    if (first.ok() && !s.ok()) first = s;
+  };
+  // Lists the level just pushed: its files go at once, its folders wait.
+  auto enter = [&](Level* level) {
+    std::vector<std::pair<std::string, bool>> names;
+    if (!ReadNames(level->fd, &names)) {
+      note(Fail("readdir", level->name));
+      level->complete = false;
+      return;
+    }
+    for (const auto& entry : names) {
+      if (entry.second) {
+        level->folders.push_back(entry.first);
         continue;
       }
-    }
-    int sub = OpenForRemoval(fd, name);
-    if (sub < 0) {
-      if (errno == ENOENT) continue;
-      if (errno == ENOTDIR || errno == ELOOP) {
-        // A link or file took the folder's place: remove that entry only.
-        if (unlinkat(fd, name, 0) == 0 || errno == ENOENT) continue;
+      if (unlinkat(level->fd, entry.first.c_str(), 0) == 0 ||
+          errno == ENOENT) {
+        continue;
       }
-      ok = Fail("openat", entry.first);
+      // Listed as a file, now a folder: it was swapped meanwhile.
+      if (errno == EISDIR) {
+        level->folders.push_back(entry.first);
+        continue;
+      }
+      note(Fail("unlinkat", entry.first));
+      level->complete = false;
+    }
+  };
+  // The descriptor of level i, opened again from the nearest held level
+  // above it when needed.
+  auto descriptor = [&](std::size_t i) -> int {
+    if (stack[i].fd >= 0) return stack[i].fd;
+    std::size_t anchor = i;
+    while (stack[anchor].fd < 0) --anchor;
+    std::string relative;
+    for (std::size_t j = anchor + 1; j <= i; ++j) {
+      relative += (relative.empty() ? "" : "/") + stack[j].name;
+    }
+    stack[i].fd = OpenBeneath(stack[anchor].fd, relative,
+                              O_RDONLY | O_DIRECTORY | O_NONBLOCK);
+    return stack[i].fd;
+  };
+  stack.push_back({top, ".", {}, true});
+  enter(&stack.back());
+  while (!stack.empty()) {
+    const std::size_t depth = stack.size() - 1;
+    int fd = descriptor(depth);
+    if (fd < 0) {
+      // Gone or replaced since it was entered: what it held is not ours to
+      // chase any further.
+      note(Fail("openat", stack[depth].name));
+      if (depth == 0) break;
+      stack[depth - 1].complete = false;
+      stack.pop_back();
       continue;
     }
-    bool emptied = RemoveChildrenOf(sub);
-    close(sub);
-    if (unlinkat(fd, name, AT_REMOVEDIR) != 0 && errno != ENOENT) {
-      if (emptied) Fail("unlinkat", entry.first);
-      ok = false;
+    Level& level = stack[depth];
+    if (!level.folders.empty()) {
+      std::string name = std::move(level.folders.back());
+      level.folders.pop_back();
+      int sub = OpenForRemoval(fd, name.c_str());
+      if (sub < 0) {
+        if (errno == ENOENT) continue;
+        if ((errno == ENOTDIR || errno == ELOOP) &&
+            (unlinkat(fd, name.c_str(), 0) == 0 || errno == ENOENT)) {
+          continue;  // a link or file took the folder's place
+        }
+        note(Fail("openat", name));
+        level.complete = false;
+        continue;
+      }
+      // Levels between the held ones let go while the walk is below them.
+      if (depth > 0 && depth % kHeldLevels != 0) {
+        close(level.fd);
+        level.fd = -1;
+      }
+      stack.push_back({sub, name, {}, true});
+      enter(&stack.back());
+      continue;
     }
+    // Emptied: it goes from the level above.
+    if (depth == 0) break;
+    bool complete = level.complete;
+    std::string name = level.name;
+    if (level.fd >= 0) close(level.fd);
+    stack.pop_back();
+    int parent = descriptor(depth - 1);
+    if (parent < 0) continue;  // noted when the walk gets back there
+    if (unlinkat(parent, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
+      if (complete) note(Fail("unlinkat", name));
+      stack[depth - 1].complete = false;
+    }
+    if (!complete) stack[depth - 1].complete = false;
   }
-  return ok;
+  for (std::size_t i = 1; i < stack.size(); ++i) {
+    if (stack[i].fd >= 0) close(stack[i].fd);
+  }
+  if (first.ok() && !stack.empty() && !stack[0].complete) {
+    first = Status::Error("some entries could not be removed");
+  }
+  return first;
 }
 
 // The attribute that marks a work folder as made by zavo.
@@ -255,35 +350,36 @@ void TakeDescriptor(int* fd, std::string* path, int* from_fd,
   *from_fd = -1;
 }
 
-bool DescriptorStatus(int fd, const std::string& path, EntryStatus* status) {
+Status DescriptorStatus(int fd, const std::string& path, EntryStatus* status) {
   struct stat st;
   if (fstat(fd, &st) != 0) return Fail("fstat", path);
   FillStatus(st, status);
-  return true;
+  return Status();
 }
 
-bool SetDescriptorMode(int fd, const std::string& path, std::uint32_t mode) {
+Status SetDescriptorMode(int fd, const std::string& path, std::uint32_t mode) {
   if (fchmod(fd, static_cast<mode_t>(mode & 07777)) != 0) {
     return Fail("fchmod", path);
   }
-  return true;
+  return Status();
 }
 
-bool SyncDescriptor(int fd, const std::string& path) {
+Status SyncDescriptor(int fd, const std::string& path) {
   if (fsync(fd) != 0) return Fail("fsync", path);
-  return true;
+  return Status();
 }
 
 std::string DescriptorChildPath(int fd, const std::string& path) {
   if (fd < 0) return path;
-  int flags = fcntl(fd, F_GETFD);
-  if (flags >= 0) fcntl(fd, F_SETFD, flags & ~FD_CLOEXEC);
   return "/dev/fd/" + std::to_string(fd);
 }
 
-}  // namespace
+Status Refuse(const char* what, const std::string& name) {
+  errno = EINVAL;
+  return Fail(what, name);
+}
 
-std::string LastHandleError() { return last_error; }
+}  // namespace
 
 void UseOpenat2(bool use) { use_openat2 = use; }
 
@@ -309,11 +405,24 @@ long long HeldFile::Read(char* buffer, std::size_t size) {
   do {
     got = read(fd_, buffer, size);
   } while (got < 0 && errno == EINTR);
-  if (got < 0) Fail("read", path_);
   return got;
 }
 
-bool HeldFile::Write(const char* data, std::size_t size) {
+long long HeldFile::ReadAt(std::uint64_t offset, char* buffer,
+                           std::size_t size) const {
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t got = pread(fd_, buffer + done, size - done,
+                        static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return done > 0 ? static_cast<long long>(done) : -1;
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return static_cast<long long>(done);
+}
+
+Status HeldFile::Write(const char* data, std::size_t size) {
   while (size > 0) {
     ssize_t put = write(fd_, data, size);
     if (put < 0) {
@@ -323,37 +432,49 @@ bool HeldFile::Write(const char* data, std::size_t size) {
     data += put;
     size -= static_cast<std::size_t>(put);
   }
-  return true;
+  return Status();
 }
 
-bool HeldFile::Status(EntryStatus* status) const {
+Status HeldFile::Stat(EntryStatus* status) const {
   return DescriptorStatus(fd_, path_, status);
 }
 
-bool HeldFile::Sync() { return SyncDescriptor(fd_, path_); }
+Status HeldFile::Time(FileTime* time) const {
+  struct stat st;
+  if (fstat(fd_, &st) != 0) return Fail("fstat", path_);
+  time->seconds = st.st_mtim.tv_sec;
+  time->nanoseconds = st.st_mtim.tv_nsec;
+  return Status();
+}
 
-bool HeldFile::SetMode(std::uint32_t mode) {
+Status HeldFile::Sync() { return SyncDescriptor(fd_, path_); }
+
+Status HeldFile::SetMode(std::uint32_t mode) {
   return SetDescriptorMode(fd_, path_, mode);
 }
 
-bool HeldFile::SetOwner(std::uint32_t owner, std::uint32_t group) {
+Status HeldFile::SetOwner(std::uint32_t owner, std::uint32_t group) {
   if (fchown(fd_, static_cast<uid_t>(owner), static_cast<gid_t>(group)) != 0) {
     return Fail("fchown", path_);
   }
-  return true;
+  return Status();
 }
 
-bool HeldFile::SetTime(const FileTime& time) {
+Status HeldFile::SetTime(const FileTime& time) {
   struct timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;
   times[1].tv_sec = static_cast<time_t>(time.seconds);
   times[1].tv_nsec = static_cast<long>(time.nanoseconds);
   if (futimens(fd_, times) != 0) return Fail("futimens", path_);
-  return true;
+  return Status();
 }
 
-std::string HeldFile::ChildPath() { return DescriptorChildPath(fd_, path_); }
+std::string HeldFile::ChildPath() const {
+  return DescriptorChildPath(fd_, path_);
+}
+
+std::intptr_t HeldFile::handle() const { return fd_; }
 
 // ---- HeldFolder --------------------------------------------------------
 
@@ -368,32 +489,59 @@ HeldFolder& HeldFolder::operator=(HeldFolder&& other) noexcept {
   return *this;
 }
 
-bool HeldFolder::Open(const std::string& path, HeldFolder* folder) {
+Status HeldFolder::Open(const std::string& path, HeldFolder* folder) {
   std::string name = path.empty() ? "." : path;
-  int fd = open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return Fail("open", name);
   folder->Close();
   folder->fd_ = fd;
   folder->path_ = name.back() == '/' ? name : name + "/";
-  return true;
+  return Status();
+}
+
+Status HeldFolder::Adopt(std::intptr_t handle, const std::string& path,
+                         HeldFolder* folder) {
+  struct stat st;
+  int fd = static_cast<int>(handle);
+  if (handle < 3 || handle > INT32_MAX || fstat(fd, &st) != 0 ||
+      !S_ISDIR(st.st_mode)) {
+    errno = EBADF;
+    return Fail("fstat", "/dev/fd/" + std::to_string(handle));
+  }
+  // Handed on to this process alone: its own children never get it unless
+  // they are handed it too.
+  fcntl(fd, F_SETFD, FD_CLOEXEC);
+  folder->Close();
+  folder->fd_ = fd;
+  folder->path_ = path.empty() || path.back() == '/' ? path : path + "/";
+  return Status();
+}
+
+Status HeldFolder::Duplicate(HeldFolder* folder) const {
+  int fd = fcntl(fd_, F_DUPFD_CLOEXEC, 3);
+  if (fd < 0) return Fail("fcntl(F_DUPFD_CLOEXEC)", path_);
+  folder->Close();
+  folder->fd_ = fd;
+  folder->path_ = path_;
+  return Status();
 }
 
 bool HeldFolder::is_open() const { return fd_ >= 0; }
 
 void HeldFolder::Close() { CloseDescriptor(&fd_); }
 
-bool HeldFolder::OpenFolder(const std::string& relative,
-                            HeldFolder* folder) const {
-  int fd = OpenBeneath(fd_, relative, O_RDONLY | O_DIRECTORY);
+Status HeldFolder::OpenFolder(const std::string& relative,
+                              HeldFolder* folder) const {
+  int fd = OpenBeneath(fd_, relative, O_RDONLY | O_DIRECTORY | O_NONBLOCK);
   if (fd < 0) return Fail("openat", path_ + relative);
   folder->Close();
   folder->fd_ = fd;
   folder->path_ = path_ + relative;
   if (folder->path_.back() != '/') folder->path_ += '/';
-  return true;
+  return Status();
 }
 
-bool HeldFolder::OpenFile(const std::string& relative, HeldFile* file) const {
+Status HeldFolder::OpenFile(const std::string& relative, HeldFile* file) const {
   int fd = OpenBeneath(fd_, relative, O_RDONLY | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return Fail("openat", path_ + relative);
   // Reads wait as they normally do; only the opening must not.
@@ -402,15 +550,12 @@ bool HeldFolder::OpenFile(const std::string& relative, HeldFile* file) const {
   file->Close();
   file->fd_ = fd;
   file->path_ = path_ + relative;
-  return true;
+  return Status();
 }
 
-bool HeldFolder::NewFile(const std::string& name, std::uint32_t mode,
-                         HeldFile* file) const {
-  if (!IsPlainName(name)) {
-    errno = EINVAL;
-    return Fail("openat", path_ + name);
-  }
+Status HeldFolder::NewFile(const std::string& name, std::uint32_t mode,
+                           HeldFile* file) const {
+  if (!IsPlainName(name)) return Refuse("openat", path_ + name);
   // Created with no permissions for anyone but the owner: the wanted bits
   // are set exactly by fchmod, so the umask cannot widen or narrow them.
   int fd = openat(fd_, name.c_str(),
@@ -418,24 +563,21 @@ bool HeldFolder::NewFile(const std::string& name, std::uint32_t mode,
                   S_IRUSR | S_IWUSR);
   if (fd < 0) return Fail("openat", path_ + name);
   if (fchmod(fd, static_cast<mode_t>(mode & 07777)) != 0) {
-    Fail("fchmod", path_ + name);
+    Status failed = Fail("fchmod", path_ + name);
     close(fd);
     unlinkat(fd_, name.c_str(), 0);
-    return false;
+    return failed;
   }
   file->Close();
   file->fd_ = fd;
   file->path_ = path_ + name;
-  return true;
+  return Status();
 }
 
-bool HeldFolder::NewFolder(const std::string& name, std::uint32_t mode,
-                           HeldFolder* folder, bool* exists) const {
+Status HeldFolder::NewFolder(const std::string& name, std::uint32_t mode,
+                             HeldFolder* folder, bool* exists) const {
   if (exists != nullptr) *exists = false;
-  if (!IsPlainName(name)) {
-    errno = EINVAL;
-    return Fail("mkdirat", path_ + name);
-  }
+  if (!IsPlainName(name)) return Refuse("mkdirat", path_ + name);
   if (mkdirat(fd_, name.c_str(), S_IRWXU) != 0) {
     if (errno == EEXIST && exists != nullptr) *exists = true;
     return Fail("mkdirat", path_ + name);
@@ -443,7 +585,7 @@ bool HeldFolder::NewFolder(const std::string& name, std::uint32_t mode,
   // Between the creation and the opening the name may have been given to
   // something else: only a folder of our own, private as made, is taken.
   int fd = openat(fd_, name.c_str(),
-                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return Fail("openat", path_ + name);
   struct stat st;
   if (fstat(fd, &st) != 0 || st.st_uid != geteuid() ||
@@ -454,47 +596,40 @@ bool HeldFolder::NewFolder(const std::string& name, std::uint32_t mode,
     return Fail("mkdirat", path_ + name);
   }
   if (fchmod(fd, static_cast<mode_t>(mode & 07777)) != 0) {
-    Fail("fchmod", path_ + name);
+    Status failed = Fail("fchmod", path_ + name);
     close(fd);
-    return false;
+    return failed;
   }
   folder->Close();
   folder->fd_ = fd;
   folder->path_ = path_ + name + "/";
-  return true;
+  return Status();
 }
 
-bool HeldFolder::MakeLink(const std::string& name, const std::string& target) {
-  if (!IsPlainName(name)) {
-    errno = EINVAL;
-    return Fail("symlinkat", path_ + name);
-  }
+Status HeldFolder::MakeLink(const std::string& name,
+                            const std::string& target) {
+  if (!IsPlainName(name)) return Refuse("symlinkat", path_ + name);
   if (symlinkat(target.c_str(), fd_, name.c_str()) != 0) {
     return Fail("symlinkat", path_ + name);
   }
-  return true;
+  return Status();
 }
 
-bool HeldFolder::Status(const std::string& name, EntryStatus* status) const {
+Status HeldFolder::Stat(const std::string& name, EntryStatus* status) const {
   *status = EntryStatus();
-  if (!IsPlainName(name)) {
-    errno = EINVAL;
-    return Fail("fstatat", path_ + name);
-  }
+  if (!IsPlainName(name)) return Refuse("fstatat", path_ + name);
   struct stat st;
   if (fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (errno == ENOENT) return true;
+    if (errno == ENOENT) return Status();
     return Fail("fstatat", path_ + name);
   }
   FillStatus(st, status);
-  return true;
+  return Status();
 }
 
-bool HeldFolder::ReadLink(const std::string& name, std::string* target) const {
-  if (!IsPlainName(name)) {
-    errno = EINVAL;
-    return Fail("readlinkat", path_ + name);
-  }
+Status HeldFolder::ReadLink(const std::string& name,
+                            std::string* target) const {
+  if (!IsPlainName(name)) return Refuse("readlinkat", path_ + name);
   // A target may be longer than any size told beforehand: grow until the
   // whole of it fits.
   std::string buffer(256, '\0');
@@ -503,23 +638,23 @@ bool HeldFolder::ReadLink(const std::string& name, std::string* target) const {
     if (n < 0) return Fail("readlinkat", path_ + name);
     if (static_cast<std::size_t>(n) < buffer.size()) {
       target->assign(buffer, 0, static_cast<std::size_t>(n));
-      return true;
+      return Status();
     }
     buffer.resize(buffer.size() * 2);
   }
 }
 
-bool HeldFolder::SelfStatus(EntryStatus* status) const {
+Status HeldFolder::SelfStat(EntryStatus* status) const {
   return DescriptorStatus(fd_, path_, status);
 }
 
-bool HeldFolder::SetMode(std::uint32_t mode) {
+Status HeldFolder::SetMode(std::uint32_t mode) {
   return SetDescriptorMode(fd_, path_, mode);
 }
 
-bool HeldFolder::Sync() { return SyncDescriptor(fd_, path_); }
+Status HeldFolder::Sync() { return SyncDescriptor(fd_, path_); }
 
-bool HeldFolder::ClaimWork() {
+Status HeldFolder::ClaimWork() {
   struct flock lock;
   if (!OfdLock(fd_, F_RDLCK, F_OFD_SETLK, &lock)) {
     return Fail("fcntl(F_OFD_SETLK)", path_);
@@ -530,7 +665,7 @@ bool HeldFolder::ClaimWork() {
   if (!mark.empty()) {
     fsetxattr(fd_, kWorkMark, mark.data(), mark.size(), 0);
   }
-  return true;
+  return Status();
 }
 
 LeftoverCheck HeldFolder::CheckLeftover() {
@@ -566,14 +701,16 @@ LeftoverCheck HeldFolder::CheckLeftover() {
   return LeftoverCheck::kProven;
 }
 
-bool HeldFolder::List(std::vector<DirEntry>* entries) const {
+Status HeldFolder::List(std::vector<DirEntry>* entries,
+                        bool kinds_only) const {
   entries->clear();
   int list_fd = openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (list_fd < 0) return Fail("openat", path_);
   DIR* dir = fdopendir(list_fd);
   if (dir == nullptr) {
-    CloseKeepingErrno(list_fd);
-    return Fail("fdopendir", path_);
+    Status failed = Fail("fdopendir", path_);
+    close(list_fd);
+    return failed;
   }
   for (;;) {
     errno = 0;
@@ -582,10 +719,19 @@ bool HeldFolder::List(std::vector<DirEntry>* entries) const {
     if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) {
       continue;
     }
-    struct stat st;
-    if (fstatat(fd_, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     DirEntry entry;
     entry.name = d->d_name;
+    entry.inode = static_cast<std::uint64_t>(d->d_ino);
+    if (kinds_only && d->d_type != DT_UNKNOWN) {
+      entry.attributes = d->d_type == DT_LNK   ? kAttrLink
+                         : d->d_type == DT_DIR ? kAttrFolder
+                                               : kAttrArchive;
+      if (entry.name[0] == '.') entry.attributes |= kAttrHidden;
+      entries->push_back(entry);
+      continue;
+    }
+    struct stat st;
+    if (fstatat(fd_, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (S_ISLNK(st.st_mode)) {
       entry.attributes = kAttrLink;
     } else if (S_ISDIR(st.st_mode)) {
@@ -598,89 +744,88 @@ bool HeldFolder::List(std::vector<DirEntry>* entries) const {
     entry.inode = static_cast<std::uint64_t>(st.st_ino);
     entries->push_back(entry);
   }
-  bool ok = errno == 0;
+  Status listed = errno == 0 ? Status() : Fail("readdir", path_);
   closedir(dir);
-  if (!ok) return Fail("readdir", path_);
-  return true;
+  return listed;
 }
 
-bool HeldFolder::Unlink(const std::string& name) {
-  if (!IsPlainName(name)) {
-    errno = EINVAL;
+Status HeldFolder::Unlink(const std::string& name) {
+  if (!IsPlainName(name)) return Refuse("unlinkat", path_ + name);
+  if (unlinkat(fd_, name.c_str(), 0) != 0) {
     return Fail("unlinkat", path_ + name);
   }
-  if (unlinkat(fd_, name.c_str(), 0) != 0)
-    return Fail("unlinkat", path_ + name);
-  return true;
+  return Status();
 }
 
-bool HeldFolder::RemoveTree(const std::string& name) {
-  if (!IsPlainName(name)) {
-    errno = EINVAL;
-    return Fail("unlinkat", path_ + name);
-  }
-  if (unlinkat(fd_, name.c_str(), 0) == 0 || errno == ENOENT) return true;
+Status HeldFolder::RemoveTree(const std::string& name) {
+  if (!IsPlainName(name)) return Refuse("unlinkat", path_ + name);
+  if (unlinkat(fd_, name.c_str(), 0) == 0 || errno == ENOENT) return Status();
   if (errno != EISDIR && errno != EPERM) return Fail("unlinkat", path_ + name);
   int sub = OpenForRemoval(fd_, name.c_str());
   if (sub < 0) {
-    if (errno == ENOENT) return true;
+    if (errno == ENOENT) return Status();
     return Fail("openat", path_ + name);
   }
-  RemoveChildrenOf(sub);
+  Status emptied = RemoveChildrenOf(sub);
   close(sub);
   if (unlinkat(fd_, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
-    return Fail("unlinkat", path_ + name);
+    return emptied.ok() ? Fail("unlinkat", path_ + name) : emptied;
   }
-  return true;
+  return Status();
 }
 
-bool HeldFolder::RemoveChildren() { return RemoveChildrenOf(fd_); }
+Status HeldFolder::RemoveChildren() { return RemoveChildrenOf(fd_); }
 
-bool HeldFolder::RemoveEmptyFolder(const std::string& name) {
-  if (!IsPlainName(name)) {
-    errno = EINVAL;
-    return Fail("unlinkat", path_ + name);
-  }
+Status HeldFolder::RemoveEmptyFolder(const std::string& name) {
+  if (!IsPlainName(name)) return Refuse("unlinkat", path_ + name);
   if (unlinkat(fd_, name.c_str(), AT_REMOVEDIR) != 0) {
     return Fail("unlinkat", path_ + name);
   }
-  return true;
+  return Status();
 }
 
-bool HeldFolder::Rename(const std::string& name, const HeldFolder& to,
-                        const std::string& to_name, bool replace, bool* taken) {
+Status HeldFolder::Rename(const std::string& name, const HeldFolder& to,
+                          const std::string& to_name, bool replace,
+                          bool* taken) {
   if (taken != nullptr) *taken = false;
   if (!IsPlainName(name) || !IsPlainName(to_name)) {
-    errno = EINVAL;
-    return Fail("renameat", path_ + name);
+    return Refuse("renameat", path_ + name);
   }
+  const std::string what = path_ + name + " -> " + to.path_ + to_name;
   if (!replace) {
     if (renameat2(fd_, name.c_str(), to.fd_, to_name.c_str(),
                   RENAME_NOREPLACE) == 0) {
-      return true;
+      return Status();
     }
     if (errno == EEXIST) {
       if (taken != nullptr) *taken = true;
-      return Fail("renameat2", path_ + name + " -> " + to.path_ + to_name);
+      return Fail("renameat2", what);
     }
     // File systems without RENAME_NOREPLACE: a hard link fails on an
     // existing name just as well, and the old name goes after.
-    if (errno != EINVAL && errno != ENOSYS) {
-      return Fail("renameat2", path_ + name + " -> " + to.path_ + to_name);
-    }
+    if (errno != EINVAL && errno != ENOSYS) return Fail("renameat2", what);
     if (linkat(fd_, name.c_str(), to.fd_, to_name.c_str(), 0) != 0) {
       if (errno == EEXIST && taken != nullptr) *taken = true;
-      return Fail("linkat", path_ + name + " -> " + to.path_ + to_name);
+      return Fail("linkat", what);
     }
     unlinkat(fd_, name.c_str(), 0);
-    return true;
+    return Status();
   }
   if (renameat(fd_, name.c_str(), to.fd_, to_name.c_str()) != 0) {
-    return Fail("renameat", path_ + name + " -> " + to.path_ + to_name);
+    return Fail("renameat", what);
   }
-  return true;
+  return Status();
 }
 
-std::string HeldFolder::ChildPath() { return DescriptorChildPath(fd_, path_); }
+std::string HeldFolder::ChildPath() const {
+  return DescriptorChildPath(fd_, path_);
+}
+
+std::intptr_t HeldFolder::handle() const { return fd_; }
+
+void HeldFolder::StartChildHere(ChildSpec* spec) const {
+  spec->folder = fd_;
+  spec->folder_path.clear();
+}
 
 }  // namespace zavo

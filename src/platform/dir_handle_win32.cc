@@ -20,17 +20,16 @@ namespace zavo {
 
 namespace {
 
-thread_local std::string last_error;
-
-// The layer's file services have recorded the call and its error already.
-bool Fail(const char*, const std::string&) {
-  last_error = LastSystemError();
-  return false;
+Status FailErrno(const char* what, const std::string& name) {
+  int code = errno;
+  return Status::Error(
+      std::string(what) + "(" + name + "): " + std::strerror(code), code,
+      code == ENOENT);
 }
 
-bool FailErrno(const char* what, const std::string& name) {
-  last_error = std::string(what) + "(" + name + "): " + std::strerror(errno);
-  return false;
+Status Refuse(const char* what, const std::string& name,
+              const char* why = "not a plain name") {
+  return Status::Error(std::string(what) + "(" + name + "): " + why);
 }
 
 bool IsPlainName(const std::string& name) {
@@ -74,7 +73,9 @@ bool StaysBeneath(const std::string& top, const std::string& relative) {
     if (!IsPlainName(part)) return false;
     path += part;
     FileAttributes a;
-    if (GetFileAttributes(path, &a) && (a.bits & kAttrLink) != 0) return false;
+    if (GetFileAttributes(path, &a).ok() && (a.bits & kAttrLink) != 0) {
+      return false;
+    }
     path += '\\';
   }
   return true;
@@ -92,27 +93,27 @@ void StatusFromAttributes(const FileAttributes& a, EntryStatus* status) {
 
 bool RemovePath(const std::string& path) {
   FileAttributes a;
-  if (!GetFileAttributes(path, &a)) return true;
+  if (!GetFileAttributes(path, &a).ok()) return true;
   if ((a.bits & kAttrFolder) == 0) {
     MakeFileWritable(path);
-    return EraseFile(path) || !GetFileAttributes(path, &a);
+    return EraseFile(path).ok() || !GetFileAttributes(path, &a).ok();
   }
   MakeFileWritable(path);
   std::vector<DirEntry> entries;
-  if (auto listing = ListFolder(path + "\\*.*")) {
+  std::unique_ptr<DirectoryListing> listing;
+  if (ListFolder(path + "\\*.*", &listing).ok()) {
     DirEntry entry;
     while (listing->Next(&entry)) entries.push_back(entry);
   }
+  listing.reset();
   for (const DirEntry& entry : entries) {
     if (entry.attributes != kAttrVolume) RemovePath(path + "\\" + entry.name);
   }
   RemoveEmptyFolder(path);
-  return !GetFileAttributes(path, &a);
+  return !GetFileAttributes(path, &a).ok();
 }
 
 }  // namespace
-
-std::string LastHandleError() { return last_error; }
 
 void UseOpenat2(bool) {}
 
@@ -145,12 +146,32 @@ void HeldFile::Close() {
 long long HeldFile::Read(char* buffer, std::size_t size) {
   unsigned chunk =
       size > 0x40000000u ? 0x40000000u : static_cast<unsigned>(size);
-  int got = _read(fd_, buffer, chunk);
-  if (got < 0) FailErrno("read", path_);
-  return got;
+  return _read(fd_, buffer, chunk);
 }
 
-bool HeldFile::Write(const char* data, std::size_t size) {
+long long HeldFile::ReadAt(std::uint64_t offset, char* buffer,
+                           std::size_t size) const {
+  // The C runtime has no pread: a second descriptor of our own reads at the
+  // offset, so this one's position stays where it is.
+  int fd = _open(path_.c_str(), _O_RDONLY | _O_BINARY);
+  if (fd < 0) return -1;
+  long long done = -1;
+  if (_lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) >= 0) {
+    done = 0;
+    while (static_cast<std::size_t>(done) < size) {
+      std::size_t left = size - static_cast<std::size_t>(done);
+      unsigned chunk =
+          left > 0x40000000u ? 0x40000000u : static_cast<unsigned>(left);
+      int got = _read(fd, buffer + done, chunk);
+      if (got <= 0) break;
+      done += got;
+    }
+  }
+  _close(fd);
+  return done;
+}
+
+Status HeldFile::Write(const char* data, std::size_t size) {
   while (size > 0) {
     unsigned chunk =
         size > 0x40000000u ? 0x40000000u : static_cast<unsigned>(size);
@@ -159,41 +180,46 @@ bool HeldFile::Write(const char* data, std::size_t size) {
     data += put;
     size -= static_cast<std::size_t>(put);
   }
-  return true;
+  return Status();
 }
 
-bool HeldFile::Status(EntryStatus* status) const {
+Status HeldFile::Stat(EntryStatus* status) const {
   *status = EntryStatus();
   struct _stat64 st;
   if (_fstat64(fd_, &st) != 0) return FailErrno("fstat", path_);
   status->kind = (st.st_mode & _S_IFREG) != 0 ? EntryStatus::Kind::kFile
                                               : EntryStatus::Kind::kOther;
   status->size = st.st_size;
-  return true;
+  return Status();
 }
 
-bool HeldFile::Sync() {
-  if (_commit(fd_) == 0) return true;
+Status HeldFile::Time(FileTime* time) const {
+  return GetFileTime(path_, time);
+}
+
+Status HeldFile::Sync() {
+  if (_commit(fd_) == 0) return Status();
   // Windows flushes only through a handle that may write, and this one may
   // have been opened for reading (the packer wrote the file): flush through
   // a writable one.
   int fd = _open(path_.c_str(), _O_RDWR | _O_BINARY);
   if (fd < 0) return FailErrno("open", path_);
-  bool ok = _commit(fd) == 0;
-  if (!ok) FailErrno("commit", path_);
+  Status result = _commit(fd) == 0 ? Status() : FailErrno("commit", path_);
   _close(fd);
-  return ok;
+  return result;
 }
 
-bool HeldFile::SetMode(std::uint32_t) { return true; }
+Status HeldFile::SetMode(std::uint32_t) { return Status(); }
 
-bool HeldFile::SetOwner(std::uint32_t, std::uint32_t) { return true; }
+Status HeldFile::SetOwner(std::uint32_t, std::uint32_t) { return Status(); }
 
-bool HeldFile::SetTime(const FileTime& time) {
-  return SetFileTime(path_, time) || Fail("SetFileTime", path_);
+Status HeldFile::SetTime(const FileTime& time) {
+  return SetFileTime(path_, time);
 }
 
-std::string HeldFile::ChildPath() { return path_; }
+std::string HeldFile::ChildPath() const { return path_; }
+
+std::intptr_t HeldFile::handle() const { return -1; }
 
 // ---- HeldFolder --------------------------------------------------------
 
@@ -214,15 +240,13 @@ HeldFolder& HeldFolder::operator=(HeldFolder&& other) noexcept {
   return *this;
 }
 
-bool HeldFolder::Open(const std::string& path, HeldFolder* folder) {
+Status HeldFolder::Open(const std::string& path, HeldFolder* folder) {
   std::string bare = NoTrailingBackslash(path);
   if (bare.empty() || (bare.size() == 2 && bare[1] == ':')) bare += ".";
   FileAttributes a;
-  if (!GetFileAttributes(bare, &a)) return Fail("GetFileAttributes", path);
-  if ((a.bits & kAttrFolder) == 0) {
-    last_error = "open(" + path + "): not a folder";
-    return false;
-  }
+  Status looked = GetFileAttributes(bare, &a);
+  if (!looked.ok()) return looked;
+  if ((a.bits & kAttrFolder) == 0) return Refuse("open", path, "not a folder");
   folder->fd_ = 0;
   // Held by its full path, so that what the archivers are given and what
   // they print names the folder whatever their own current folder.
@@ -232,28 +256,37 @@ bool HeldFolder::Open(const std::string& path, HeldFolder* folder) {
   } else {
     folder->path_ = WithBackslash(path.empty() ? std::string(".") : path);
   }
-  return true;
+  return Status();
+}
+
+Status HeldFolder::Adopt(std::intptr_t, const std::string& path,
+                         HeldFolder* folder) {
+  return Open(path, folder);
+}
+
+Status HeldFolder::Duplicate(HeldFolder* folder) const {
+  folder->fd_ = fd_;
+  folder->path_ = path_;
+  return Status();
 }
 
 bool HeldFolder::is_open() const { return fd_ >= 0; }
 
 void HeldFolder::Close() { fd_ = -1; }
 
-bool HeldFolder::OpenFolder(const std::string& relative,
-                            HeldFolder* folder) const {
+Status HeldFolder::OpenFolder(const std::string& relative,
+                              HeldFolder* folder) const {
   if (!StaysBeneath(path_, relative)) {
-    last_error =
-        "open(" + JoinBeneath(path_, relative) + "): leads out of the folder";
-    return false;
+    return Refuse("open", JoinBeneath(path_, relative),
+                  "leads out of the folder");
   }
   return Open(JoinBeneath(path_, relative), folder);
 }
 
-bool HeldFolder::OpenFile(const std::string& relative, HeldFile* file) const {
+Status HeldFolder::OpenFile(const std::string& relative, HeldFile* file) const {
   if (!StaysBeneath(path_, relative)) {
-    last_error =
-        "open(" + JoinBeneath(path_, relative) + "): leads out of the folder";
-    return false;
+    return Refuse("open", JoinBeneath(path_, relative),
+                  "leads out of the folder");
   }
   std::string path = JoinBeneath(path_, relative);
   int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
@@ -261,12 +294,12 @@ bool HeldFolder::OpenFile(const std::string& relative, HeldFile* file) const {
   file->Close();
   file->fd_ = fd;
   file->path_ = path;
-  return true;
+  return Status();
 }
 
-bool HeldFolder::NewFile(const std::string& name, std::uint32_t,
-                         HeldFile* file) const {
-  if (!IsPlainName(name)) return FailErrno("open", path_ + name);
+Status HeldFolder::NewFile(const std::string& name, std::uint32_t,
+                           HeldFile* file) const {
+  if (!IsPlainName(name)) return Refuse("open", path_ + name);
   std::string path = path_ + name;
   int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
                  _S_IREAD | _S_IWRITE);
@@ -274,122 +307,129 @@ bool HeldFolder::NewFile(const std::string& name, std::uint32_t,
   file->Close();
   file->fd_ = fd;
   file->path_ = path;
-  return true;
+  return Status();
 }
 
-bool HeldFolder::NewFolder(const std::string& name, std::uint32_t,
-                           HeldFolder* folder, bool* exists) const {
+Status HeldFolder::NewFolder(const std::string& name, std::uint32_t,
+                             HeldFolder* folder, bool* exists) const {
   if (exists != nullptr) *exists = false;
-  if (!IsPlainName(name)) return FailErrno("CreateDirectory", path_ + name);
+  if (!IsPlainName(name)) return Refuse("CreateDirectory", path_ + name);
   std::string path = path_ + name;
   FileAttributes a;
-  if (GetFileAttributes(path, &a)) {
+  if (GetFileAttributes(path, &a).ok()) {
     if (exists != nullptr) *exists = true;
-    last_error = "CreateDirectory(" + path + "): the name exists";
-    return false;
+    return Refuse("CreateDirectory", path, "the name exists");
   }
-  if (!MakeFolder(path)) return Fail("CreateDirectory", path);
+  Status made = MakeFolder(path);
+  if (!made.ok()) return made;
   return Open(path, folder);
 }
 
-bool HeldFolder::MakeLink(const std::string& name, const std::string&) {
-  last_error = "link(" + path_ + name + "): not made on this platform";
-  return false;
+Status HeldFolder::MakeLink(const std::string& name, const std::string&) {
+  return Refuse("link", path_ + name, "not made on this platform");
 }
 
-bool HeldFolder::Status(const std::string& name, EntryStatus* status) const {
+Status HeldFolder::Stat(const std::string& name, EntryStatus* status) const {
   *status = EntryStatus();
   FileAttributes a;
-  if (!GetFileAttributes(path_ + name, &a)) return true;
-  StatusFromAttributes(a, status);
-  return true;
+  if (GetFileAttributes(path_ + name, &a).ok()) StatusFromAttributes(a, status);
+  return Status();
 }
 
-bool HeldFolder::ReadLink(const std::string& name, std::string* target) const {
+Status HeldFolder::ReadLink(const std::string& name,
+                            std::string* target) const {
   EntryStatus status;
-  if (!Status(name, &status) || status.kind != EntryStatus::Kind::kLink) {
-    return Fail("ReadLink", path_ + name);
+  if (!Stat(name, &status).ok() || status.kind != EntryStatus::Kind::kLink) {
+    return Refuse("ReadLink", path_ + name, "not a link");
   }
   target->clear();
-  return true;
+  return Status();
 }
 
-bool HeldFolder::SelfStatus(EntryStatus* status) const {
+Status HeldFolder::SelfStat(EntryStatus* status) const {
   *status = EntryStatus();
   FileAttributes a;
-  if (!GetFileAttributes(NoTrailingBackslash(path_), &a)) {
-    return Fail("GetFileAttributes", path_);
-  }
+  Status looked = GetFileAttributes(NoTrailingBackslash(path_), &a);
+  if (!looked.ok()) return looked;
   StatusFromAttributes(a, status);
-  return true;
+  return Status();
 }
 
-bool HeldFolder::SetMode(std::uint32_t) { return true; }
+Status HeldFolder::SetMode(std::uint32_t) { return Status(); }
 
-bool HeldFolder::Sync() { return true; }
+Status HeldFolder::Sync() { return Status(); }
 
 // Folders are held by path here: no claim outlives a name, and nothing
 // proves who made a folder, so a run that meets one only names it.
-bool HeldFolder::ClaimWork() { return false; }
+Status HeldFolder::ClaimWork() {
+  return Refuse("claim", path_, "not on this platform");
+}
 
 LeftoverCheck HeldFolder::CheckLeftover() { return LeftoverCheck::kUnproven; }
 
-bool HeldFolder::List(std::vector<DirEntry>* entries) const {
+Status HeldFolder::List(std::vector<DirEntry>* entries, bool) const {
   entries->clear();
-  auto listing = ListFolder(path_ + "*.*");
-  if (listing == nullptr) return Fail("FindFirstFile", path_);
+  std::unique_ptr<DirectoryListing> listing;
+  Status opened = ListFolder(path_ + "*.*", &listing);
+  if (!opened.ok()) return opened;
   DirEntry entry;
   while (listing->Next(&entry)) entries->push_back(entry);
-  return true;
+  return listing->error();
 }
 
-bool HeldFolder::Unlink(const std::string& name) {
-  if (!IsPlainName(name)) return FailErrno("DeleteFile", path_ + name);
+Status HeldFolder::Unlink(const std::string& name) {
+  if (!IsPlainName(name)) return Refuse("DeleteFile", path_ + name);
   MakeFileWritable(path_ + name);
-  return EraseFile(path_ + name) || Fail("DeleteFile", path_ + name);
+  return EraseFile(path_ + name);
 }
 
-bool HeldFolder::RemoveTree(const std::string& name) {
-  if (!IsPlainName(name)) return FailErrno("RemoveDirectory", path_ + name);
-  return RemovePath(path_ + name) || Fail("RemoveDirectory", path_ + name);
+Status HeldFolder::RemoveTree(const std::string& name) {
+  if (!IsPlainName(name)) return Refuse("RemoveDirectory", path_ + name);
+  if (RemovePath(path_ + name)) return Status();
+  return Refuse("RemoveDirectory", path_ + name, "some entries stayed");
 }
 
-bool HeldFolder::RemoveChildren() {
+Status HeldFolder::RemoveChildren() {
   std::vector<DirEntry> entries;
-  if (!List(&entries)) return false;
-  bool ok = true;
+  Status listed = List(&entries);
+  if (!listed.ok()) return listed;
+  Status result;
   for (const DirEntry& entry : entries) {
-    if (entry.attributes != kAttrVolume && !RemovePath(path_ + entry.name)) {
-      ok = false;
+    if (entry.attributes != kAttrVolume && !RemovePath(path_ + entry.name) &&
+        result.ok()) {
+      result = Refuse("RemoveDirectory", path_ + entry.name,
+                      "some entries stayed");
     }
   }
-  return ok;
+  return result;
 }
 
-bool HeldFolder::RemoveEmptyFolder(const std::string& name) {
-  if (!IsPlainName(name)) return FailErrno("RemoveDirectory", path_ + name);
-  return zavo::RemoveEmptyFolder(path_ + name) ||
-         Fail("RemoveDirectory", path_ + name);
+Status HeldFolder::RemoveEmptyFolder(const std::string& name) {
+  if (!IsPlainName(name)) return Refuse("RemoveDirectory", path_ + name);
+  return zavo::RemoveEmptyFolder(path_ + name);
 }
 
-bool HeldFolder::Rename(const std::string& name, const HeldFolder& to,
-                        const std::string& to_name, bool replace, bool* taken) {
+Status HeldFolder::Rename(const std::string& name, const HeldFolder& to,
+                          const std::string& to_name, bool replace,
+                          bool* taken) {
   if (taken != nullptr) *taken = false;
   std::string source = path_ + name;
   std::string destination = to.path_ + to_name;
   FileAttributes a;
-  if (!replace && GetFileAttributes(destination, &a)) {
+  if (!replace && GetFileAttributes(destination, &a).ok()) {
     if (taken != nullptr) *taken = true;
-    last_error = "MoveFileEx(" + source + " -> " + destination + "): exists";
-    return false;
+    return Refuse("MoveFileEx", source + " -> " + destination, "exists");
   }
-  bool cross_device = false;
-  if (!RenameFile(source, destination, &cross_device)) {
-    return Fail("MoveFileEx", source + " -> " + destination);
-  }
-  return true;
+  return RenameFile(source, destination);
 }
 
-std::string HeldFolder::ChildPath() { return NoTrailingBackslash(path_); }
+std::string HeldFolder::ChildPath() const { return NoTrailingBackslash(path_); }
+
+std::intptr_t HeldFolder::handle() const { return -1; }
+
+void HeldFolder::StartChildHere(ChildSpec* spec) const {
+  spec->folder = -1;
+  spec->folder_path = NoTrailingBackslash(path_);
+}
 
 }  // namespace zavo

@@ -21,10 +21,6 @@ enum class FileOpenMode {
 // stream with std::fclose.
 std::FILE* OpenFile(const std::string& path, FileOpenMode mode);
 
-// Whether path, following links, is a regular file: not a folder, a pipe
-// whose opening would block, or a device.
-bool IsRegularFile(const std::string& path);
-
 // Writes the stream's buffer out and asks the system to put the file's data
 // on the disk (fsync), so that a rename that publishes the file never
 // outlives its contents in a power loss. False when either fails.

@@ -7,22 +7,18 @@
 namespace zavo {
 
 std::FILE* OpenFile(const std::string& path, FileOpenMode mode) {
+  // "e": close-on-exec, so that no child ever inherits a file opened here.
   switch (mode) {
     case FileOpenMode::kRead:
-      return std::fopen(path.c_str(), "rb");
+      return std::fopen(path.c_str(), "rbe");
     case FileOpenMode::kCreate:
-      return std::fopen(path.c_str(), "wb");
+      return std::fopen(path.c_str(), "wbe");
     case FileOpenMode::kAppend:
-      return std::fopen(path.c_str(), "ab");
+      return std::fopen(path.c_str(), "abe");
     case FileOpenMode::kCreateNew:
-      return std::fopen(path.c_str(), "wbx");
+      return std::fopen(path.c_str(), "wbxe");
   }
   return nullptr;
-}
-
-bool IsRegularFile(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool FlushToDisk(std::FILE* file) {

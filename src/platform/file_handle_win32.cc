@@ -30,11 +30,6 @@ std::FILE* OpenFile(const std::string& path, FileOpenMode mode) {
   return nullptr;
 }
 
-bool IsRegularFile(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::is_regular_file(std::filesystem::path(path), error);
-}
-
 bool FlushToDisk(std::FILE* file) {
   if (std::fflush(file) != 0) return false;
   return _commit(_fileno(file)) == 0;

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "text/status.h"
+
 namespace zavo {
 
 // Attribute bits of a directory entry, as the converter tests them.
@@ -32,26 +34,21 @@ struct FileAttributes {
   std::uint32_t native = 0;
 };
 
-// Reads the attributes of path without following a final link. Returns
-// false when the entry does not exist or cannot be queried.
-bool GetFileAttributes(const std::string& path, FileAttributes* attributes);
+// Reads the attributes of path without following a final link. Fails
+// (missing() when there is no such entry) when it cannot be queried.
+Status GetFileAttributes(const std::string& path, FileAttributes* attributes);
 
 // Puts back attributes saved by GetFileAttributes. Never changes a link.
-bool RestoreFileAttributes(const std::string& path,
-                           const FileAttributes& attributes);
+Status RestoreFileAttributes(const std::string& path,
+                             const FileAttributes& attributes);
 
-// Makes a file writable and erasable: the design's "attributes none" or
-// "archive alone". Never changes a link.
-bool MakeFileWritable(const std::string& path);
+// Makes a file writable and erasable. Never changes a link.
+Status MakeFileWritable(const std::string& path);
 
 // Whether this process may replace the file at path with a new one written
 // beside it: the file is not read-only and is writable for this process,
 // and so is its folder. A missing file, a link and a folder are not.
 bool CanReplaceFile(const std::string& path);
-
-// The size in bytes of the file at path, a link itself not followed; -1
-// when it cannot be queried.
-std::int64_t FileByteSize(const std::string& path);
 
 // A file's modification time. On POSIX the exact time in seconds and
 // nanoseconds; on Win32 `seconds` holds the packed local DOS date-time
@@ -61,9 +58,9 @@ struct FileTime {
   std::int64_t nanoseconds = 0;
 };
 
-bool GetFileTime(const std::string& path, FileTime* time);
+Status GetFileTime(const std::string& path, FileTime* time);
 // Sets the modification time of path (of a link itself, never its target).
-bool SetFileTime(const std::string& path, const FileTime& time);
+Status SetFileTime(const std::string& path, const FileTime& time);
 
 // One entry of a folder listing.
 struct DirEntry {
@@ -82,18 +79,16 @@ class DirectoryListing {
   virtual ~DirectoryListing() = default;
   // Fills *entry with the next entry; false when the listing has ended.
   virtual bool Next(DirEntry* entry) = 0;
+  // Why the listing ended early, if it did.
+  virtual Status error() const { return Status(); }
 };
 
 // Opens a listing of pattern, a folder path followed by a mask (for example
-// "/arc/*.zip"). Returns null when the folder cannot be listed.
-std::unique_ptr<DirectoryListing> ListFolder(const std::string& pattern);
-
-// The same listing for callers that only tell folders, links and other
-// entries apart: only the kind bits (kAttrFolder, kAttrLink, kAttrVolume)
-// and kAttrHidden are sure, kAttrReadOnly and kAttrSystem may be missing.
-// On POSIX this spares a query of every entry where the folder itself tells
-// the kinds; an entry that vanishes meanwhile may then still be returned.
-std::unique_ptr<DirectoryListing> ListFolderKinds(const std::string& pattern);
+// "C:\arc\*.zip") into *listing. Fails when the folder cannot be listed.
+// Folders outside the tree a run converts are listed this way (AddFile
+// masks); the tree itself only through held folders.
+Status ListFolder(const std::string& pattern,
+                  std::unique_ptr<DirectoryListing>* listing);
 
 // Whether name matches mask: "*" any run, "?" one character, letter case
 // ignored, "*.*" everything.
@@ -102,25 +97,25 @@ bool MatchesMask(const std::string& mask, const std::string& name);
 // Whether a mask holds wildcards.
 bool HasWildcards(const std::string& text);
 
-// Creates one folder; false when it could not be made.
-bool MakeFolder(const std::string& path);
+// Creates one folder.
+Status MakeFolder(const std::string& path);
 // Removes one empty folder.
-bool RemoveEmptyFolder(const std::string& path);
+Status RemoveEmptyFolder(const std::string& path);
 // Removes one file or link, never a folder.
-bool EraseFile(const std::string& path);
+Status EraseFile(const std::string& path);
 // Renames source to destination, replacing destination atomically where the
-// platform can. *cross_device is set when the two are on different volumes.
-bool RenameFile(const std::string& source, const std::string& destination,
-                bool* cross_device);
+// platform can.
+Status RenameFile(const std::string& source, const std::string& destination);
 
 // Whether path names a root ("/" on POSIX, "C:\" or "\" on Win32).
 bool IsRootFolder(const std::string& path);
 
+// The process's current folder; empty when it cannot be told.
 std::string GetCurrentFolder();
-bool SetCurrentFolder(const std::string& path);
 
-// The text of the last failed call of this layer ("open(x): No such file").
-std::string LastSystemError();
+// Raises this process's soft limit of open descriptors to its hard limit
+// (POSIX): jobs and deep trees hold many. Nothing elsewhere.
+void RaiseDescriptorLimit();
 
 }  // namespace zavo
 

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,10 +21,11 @@ namespace zavo {
 
 namespace {
 
-thread_local std::string last_error;
-
-void Remember(const char* what, const std::string& path) {
-  last_error = std::string(what) + "(" + path + "): " + std::strerror(errno);
+Status Fail(const char* what, const std::string& path) {
+  int code = errno;
+  return Status::Error(
+      std::string(what) + "(" + path + "): " + std::strerror(code), code,
+      code == ENOENT);
 }
 
 std::uint32_t BitsFromStat(const struct stat& st, const std::string& name) {
@@ -42,34 +44,10 @@ std::uint32_t BitsFromStat(const struct stat& st, const std::string& name) {
   return bits;
 }
 
-// The kind bits of an entry as its folder tells them, without a query of
-// the entry; false when the file system does not say.
-bool BitsFromType(unsigned char type, const std::string& name,
-                  std::uint32_t* bits) {
-  switch (type) {
-    case DT_UNKNOWN:
-      return false;
-    case DT_LNK:
-      *bits = kAttrLink;
-      break;
-    case DT_DIR:
-      *bits = kAttrFolder;
-      break;
-    default:
-      *bits = kAttrArchive;
-      break;
-  }
-  if (!name.empty() && name[0] == '.') *bits |= kAttrHidden;
-  return true;
-}
-
 class PosixListing : public DirectoryListing {
  public:
-  PosixListing(DIR* dir, std::string folder, std::string mask, bool kinds_only)
-      : dir_(dir),
-        folder_(std::move(folder)),
-        mask_(std::move(mask)),
-        kinds_only_(kinds_only) {}
+  PosixListing(DIR* dir, std::string mask)
+      : dir_(dir), mask_(std::move(mask)) {}
   ~PosixListing() override { closedir(dir_); }
 
   bool Next(DirEntry* entry) override {
@@ -80,16 +58,12 @@ class PosixListing : public DirectoryListing {
       std::string name = d->d_name;
       if (name == "." || name == "..") continue;
       if (!MatchesMask(mask_, name)) continue;
-      std::uint32_t bits = 0;
-      if (!kinds_only_ || !BitsFromType(d->d_type, name, &bits)) {
-        struct stat st;
-        if (fstatat(dirfd(dir_), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-          continue;  // vanished since readdir
-        }
-        bits = BitsFromStat(st, name);
+      struct stat st;
+      if (fstatat(dirfd(dir_), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        continue;  // vanished since readdir
       }
       entry->name = name;
-      entry->attributes = bits;
+      entry->attributes = BitsFromStat(st, name);
       entry->inode = static_cast<std::uint64_t>(d->d_ino);
       return true;
     }
@@ -97,58 +71,36 @@ class PosixListing : public DirectoryListing {
 
  private:
   DIR* dir_;
-  std::string folder_;
   std::string mask_;
-  bool kinds_only_;
 };
-
-std::unique_ptr<DirectoryListing> OpenListing(const std::string& pattern,
-                                              bool kinds_only) {
-  std::string folder = PathFolder(pattern);
-  std::string mask = PathFileName(pattern);
-  if (folder.empty()) folder = ".";
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) {
-    Remember("opendir", folder);
-    return nullptr;
-  }
-  return std::unique_ptr<DirectoryListing>(
-      new PosixListing(dir, folder, mask, kinds_only));
-}
 
 }  // namespace
 
-bool GetFileAttributes(const std::string& path, FileAttributes* attributes) {
+Status GetFileAttributes(const std::string& path, FileAttributes* attributes) {
   struct stat st;
-  if (path.empty() || lstat(path.c_str(), &st) != 0) {
-    Remember("lstat", path);
-    return false;
+  if (path.empty()) {
+    errno = ENOENT;
+    return Fail("lstat", path);
   }
+  if (lstat(path.c_str(), &st) != 0) return Fail("lstat", path);
   attributes->bits = BitsFromStat(st, PathFileName(NoTrailingBackslash(path)));
   attributes->native = static_cast<std::uint32_t>(st.st_mode & 07777);
-  return true;
+  return Status();
 }
 
-bool RestoreFileAttributes(const std::string& path,
-                           const FileAttributes& attributes) {
+Status RestoreFileAttributes(const std::string& path,
+                             const FileAttributes& attributes) {
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) {
-    Remember("lstat", path);
-    return false;
+  if (lstat(path.c_str(), &st) != 0) return Fail("lstat", path);
+  if (S_ISLNK(st.st_mode)) {
+    errno = ELOOP;
+    return Fail("chmod", path);
   }
-  if (S_ISLNK(st.st_mode)) return false;
-  if ((st.st_mode & 07777) == attributes.native) return true;
+  if ((st.st_mode & 07777) == attributes.native) return Status();
   if (chmod(path.c_str(), static_cast<mode_t>(attributes.native)) != 0) {
-    Remember("chmod", path);
-    return false;
+    return Fail("chmod", path);
   }
-  return true;
-}
-
-std::int64_t FileByteSize(const std::string& path) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return -1;
-  return static_cast<std::int64_t>(st.st_size);
+  return Status();
 }
 
 bool CanReplaceFile(const std::string& path) {
@@ -168,94 +120,82 @@ bool CanReplaceFile(const std::string& path) {
          faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
-bool MakeFileWritable(const std::string& path) {
+Status MakeFileWritable(const std::string& path) {
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) {
-    Remember("lstat", path);
-    return false;
+  if (lstat(path.c_str(), &st) != 0) return Fail("lstat", path);
+  if (S_ISLNK(st.st_mode)) {
+    errno = ELOOP;
+    return Fail("chmod", path);
   }
-  if (S_ISLNK(st.st_mode)) return false;
   // A folder must also be listable and searchable to be emptied.
   mode_t wanted = S_ISDIR(st.st_mode) ? S_IRWXU : S_IWUSR;
-  if ((st.st_mode & wanted) == wanted) return true;
+  if ((st.st_mode & wanted) == wanted) return Status();
   if (chmod(path.c_str(), (st.st_mode & 07777) | wanted) != 0) {
-    Remember("chmod", path);
-    return false;
+    return Fail("chmod", path);
   }
-  return true;
+  return Status();
 }
 
-bool GetFileTime(const std::string& path, FileTime* time) {
+Status GetFileTime(const std::string& path, FileTime* time) {
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) {
-    Remember("lstat", path);
-    return false;
-  }
+  if (lstat(path.c_str(), &st) != 0) return Fail("lstat", path);
   time->seconds = st.st_mtim.tv_sec;
   time->nanoseconds = st.st_mtim.tv_nsec;
-  return true;
+  return Status();
 }
 
-bool SetFileTime(const std::string& path, const FileTime& time) {
+Status SetFileTime(const std::string& path, const FileTime& time) {
   struct timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;
   times[1].tv_sec = static_cast<time_t>(time.seconds);
   times[1].tv_nsec = static_cast<long>(time.nanoseconds);
   if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
-    Remember("utimensat", path);
-    return false;
+    return Fail("utimensat", path);
   }
-  return true;
+  return Status();
 }
 
-std::unique_ptr<DirectoryListing> ListFolder(const std::string& pattern) {
-  return OpenListing(pattern, false);
-}
-
-std::unique_ptr<DirectoryListing> ListFolderKinds(const std::string& pattern) {
-  return OpenListing(pattern, true);
-}
-
-bool MakeFolder(const std::string& path) {
-  if (mkdir(path.c_str(), 0777) != 0) {
-    Remember("mkdir", path);
-    return false;
+Status ListFolder(const std::string& pattern,
+                  std::unique_ptr<DirectoryListing>* listing) {
+  std::string folder = PathFolder(pattern);
+  if (folder.empty()) folder = ".";
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+  DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+  if (dir == nullptr) {
+    Status failed = Fail("opendir", folder);
+    if (fd >= 0) close(fd);
+    return failed;
   }
-  return true;
+  listing->reset(new PosixListing(dir, PathFileName(pattern)));
+  return Status();
 }
 
-bool RemoveEmptyFolder(const std::string& path) {
-  if (rmdir(path.c_str()) != 0) {
-    Remember("rmdir", path);
-    return false;
-  }
-  return true;
+Status MakeFolder(const std::string& path) {
+  if (mkdir(path.c_str(), 0777) != 0) return Fail("mkdir", path);
+  return Status();
 }
 
-bool EraseFile(const std::string& path) {
+Status RemoveEmptyFolder(const std::string& path) {
+  if (rmdir(path.c_str()) != 0) return Fail("rmdir", path);
+  return Status();
+}
+
+Status EraseFile(const std::string& path) {
   struct stat st;
   if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
     errno = EISDIR;
-    Remember("unlink", path);
-    return false;
+    return Fail("unlink", path);
   }
-  if (unlink(path.c_str()) != 0) {
-    Remember("unlink", path);
-    return false;
-  }
-  return true;
+  if (unlink(path.c_str()) != 0) return Fail("unlink", path);
+  return Status();
 }
 
-bool RenameFile(const std::string& source, const std::string& destination,
-                bool* cross_device) {
-  if (cross_device != nullptr) *cross_device = false;
+Status RenameFile(const std::string& source, const std::string& destination) {
   if (rename(source.c_str(), destination.c_str()) != 0) {
-    if (errno == EXDEV && cross_device != nullptr) *cross_device = true;
-    Remember("rename", source + " -> " + destination);
-    return false;
+    return Fail("rename", source + " -> " + destination);
   }
-  return true;
+  return Status();
 }
 
 bool IsRootFolder(const std::string& path) {
@@ -265,21 +205,16 @@ bool IsRootFolder(const std::string& path) {
 
 std::string GetCurrentFolder() {
   char buffer[PATH_MAX];
-  if (getcwd(buffer, sizeof(buffer)) == nullptr) {
-    Remember("getcwd", ".");
-    return std::string();
-  }
+  if (getcwd(buffer, sizeof(buffer)) == nullptr) return std::string();
   return buffer;
 }
 
-bool SetCurrentFolder(const std::string& path) {
-  if (chdir(path.c_str()) != 0) {
-    Remember("chdir", path);
-    return false;
+void RaiseDescriptorLimit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
   }
-  return true;
 }
-
-std::string LastSystemError() { return last_error; }
 
 }  // namespace zavo

@@ -23,13 +23,14 @@ namespace zavo {
 
 namespace {
 
-thread_local std::string last_error;
-
-// Records the failed call with the error code the platform left, which is
-// read before anything else can change it.
-void Remember(const char* what, const std::string& path) {
+// The failed call with the error code the platform left, which is read
+// before anything else can change it.
+Status Fail(const char* what, const std::string& path) {
   DWORD code = ::GetLastError();
-  last_error = std::string(what) + "(" + path + "): " + Win32ErrorText(code);
+  return Status::Error(
+      std::string(what) + "(" + path + "): " + Win32ErrorText(code),
+      static_cast<int>(code),
+      code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND);
 }
 
 // The attributes SetFileAttributesA accepts; the others describe what an
@@ -48,14 +49,13 @@ std::uint32_t BitsFromNative(DWORD native) {
   return bits;
 }
 
-bool SetNative(const std::string& path, DWORD native) {
+Status SetNative(const std::string& path, DWORD native) {
   native &= kSettableAttributes;
   if (native == 0) native = FILE_ATTRIBUTE_NORMAL;
   if (!::SetFileAttributesA(path.c_str(), native)) {
-    Remember("SetFileAttributes", path);
-    return false;
+    return Fail("SetFileAttributes", path);
   }
-  return true;
+  return Status();
 }
 
 // Opens an entry for its times only. Folders need backup semantics to be
@@ -103,7 +103,7 @@ class Win32Listing : public DirectoryListing {
     // ERROR_NO_MORE_FILES (18) is the normal end of a listing; anything
     // else is a failure worth a message.
     if (::GetLastError() != ERROR_NO_MORE_FILES) {
-      Remember("FindNextFile", folder_);
+      error_ = Fail("FindNextFile", folder_);
     }
   }
 
@@ -112,44 +112,46 @@ class Win32Listing : public DirectoryListing {
   bool have_data_;
   std::string folder_;
   std::string mask_;
+  Status error_;
+
+ public:
+  Status error() const override { return error_; }
 };
 
 }  // namespace
 
-bool GetFileAttributes(const std::string& path, FileAttributes* attributes) {
-  if (path.empty()) return false;
+Status GetFileAttributes(const std::string& path, FileAttributes* attributes) {
+  if (path.empty()) {
+    ::SetLastError(ERROR_FILE_NOT_FOUND);
+    return Fail("GetFileAttributes", path);
+  }
   DWORD native = ::GetFileAttributesA(path.c_str());
   if (native == INVALID_FILE_ATTRIBUTES) {
-    Remember("GetFileAttributes", path);
-    return false;
+    return Fail("GetFileAttributes", path);
   }
   attributes->bits = BitsFromNative(native);
   attributes->native = native;
-  return true;
+  return Status();
 }
 
-bool RestoreFileAttributes(const std::string& path,
-                           const FileAttributes& attributes) {
+// A reparse point (link, junction) is never changed through.
+Status RefuseLink(const std::string& path) {
+  ::SetLastError(ERROR_ACCESS_DENIED);
+  return Fail("SetFileAttributes", path);
+}
+
+Status RestoreFileAttributes(const std::string& path,
+                             const FileAttributes& attributes) {
   DWORD now = ::GetFileAttributesA(path.c_str());
   if (now == INVALID_FILE_ATTRIBUTES) {
-    Remember("GetFileAttributes", path);
-    return false;
+    return Fail("GetFileAttributes", path);
   }
-  if ((now & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
+  if ((now & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return RefuseLink(path);
   if ((now & kSettableAttributes) ==
       (attributes.native & kSettableAttributes)) {
-    return true;
+    return Status();
   }
   return SetNative(path, attributes.native);
-}
-
-std::int64_t FileByteSize(const std::string& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
-    return -1;
-  }
-  return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) |
-         data.nFileSizeLow;
 }
 
 bool CanReplaceFile(const std::string& path) {
@@ -161,56 +163,50 @@ bool CanReplaceFile(const std::string& path) {
   return now != INVALID_FILE_ATTRIBUTES && (now & kept) == 0;
 }
 
-bool MakeFileWritable(const std::string& path) {
+Status MakeFileWritable(const std::string& path) {
   DWORD now = ::GetFileAttributesA(path.c_str());
   if (now == INVALID_FILE_ATTRIBUTES) {
-    Remember("GetFileAttributes", path);
-    return false;
+    return Fail("GetFileAttributes", path);
   }
-  if ((now & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
+  if ((now & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return RefuseLink(path);
   if ((now & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     // A read-only folder cannot be removed; hidden and system do no harm.
-    if ((now & FILE_ATTRIBUTE_READONLY) == 0) return true;
+    if ((now & FILE_ATTRIBUTE_READONLY) == 0) return Status();
     return SetNative(path, now & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
   }
   // A hidden or system file is as hard to replace as a read-only one, so a
   // file to be erased or written over gets the archive bit alone.
   constexpr DWORD kInTheWay =
       FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-  if ((now & kInTheWay) == 0) return true;
+  if ((now & kInTheWay) == 0) return Status();
   return SetNative(path, FILE_ATTRIBUTE_ARCHIVE);
 }
 
-bool GetFileTime(const std::string& path, FileTime* time) {
+Status GetFileTime(const std::string& path, FileTime* time) {
   HANDLE h = OpenForTimes(path, FILE_READ_ATTRIBUTES);
-  if (h == INVALID_HANDLE_VALUE) {
-    Remember("CreateFile", path);
-    return false;
-  }
+  if (h == INVALID_HANDLE_VALUE) return Fail("CreateFile", path);
   FILETIME written;
   BOOL ok = ::GetFileTime(h, nullptr, nullptr, &written);
-  if (!ok) Remember("GetFileTime", path);
+  Status failed = ok ? Status() : Fail("GetFileTime", path);
   ::CloseHandle(h);
-  if (!ok) return false;
+  if (!ok) return failed;
   FILETIME local;
   WORD dos_date = 0;
   WORD dos_time = 0;
   if (!::FileTimeToLocalFileTime(&written, &local) ||
       !::FileTimeToDosDateTime(&local, &dos_date, &dos_time)) {
     // Times before 1980 or after 2107 have no packed form.
-    Remember("FileTimeToDosDateTime", path);
-    return false;
+    return Fail("FileTimeToDosDateTime", path);
   }
   time->seconds = (static_cast<std::int64_t>(dos_date) << 16) | dos_time;
   time->nanoseconds = 0;
-  return true;
+  return Status();
 }
 
-bool SetFileTime(const std::string& path, const FileTime& time) {
+Status SetFileTime(const std::string& path, const FileTime& time) {
   if (time.seconds < 0 || time.seconds > 0xFFFFFFFFll) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
-    Remember("SetFileTime", path);
-    return false;
+    return Fail("SetFileTime", path);
   }
   WORD dos_date = static_cast<WORD>((time.seconds >> 16) & 0xFFFF);
   WORD dos_time = static_cast<WORD>(time.seconds & 0xFFFF);
@@ -218,21 +214,18 @@ bool SetFileTime(const std::string& path, const FileTime& time) {
   FILETIME universal;
   if (!::DosDateTimeToFileTime(dos_date, dos_time, &local) ||
       !::LocalFileTimeToFileTime(&local, &universal)) {
-    Remember("DosDateTimeToFileTime", path);
-    return false;
+    return Fail("DosDateTimeToFileTime", path);
   }
   HANDLE h = OpenForTimes(path, FILE_WRITE_ATTRIBUTES);
-  if (h == INVALID_HANDLE_VALUE) {
-    Remember("CreateFile", path);
-    return false;
-  }
+  if (h == INVALID_HANDLE_VALUE) return Fail("CreateFile", path);
   BOOL ok = ::SetFileTime(h, nullptr, nullptr, &universal);
-  if (!ok) Remember("SetFileTime", path);
+  Status result = ok ? Status() : Fail("SetFileTime", path);
   ::CloseHandle(h);
-  return ok != FALSE;
+  return result;
 }
 
-std::unique_ptr<DirectoryListing> ListFolder(const std::string& pattern) {
+Status ListFolder(const std::string& pattern,
+                  std::unique_ptr<DirectoryListing>* listing) {
   std::string folder = PathFolder(pattern);
   std::string mask = PathFileName(pattern);
   // The whole folder is listed and the mask applied here, with the same
@@ -241,80 +234,55 @@ std::unique_ptr<DirectoryListing> ListFolder(const std::string& pattern) {
   std::string search = WithBackslash(folder) + "*";
   WIN32_FIND_DATAA first = {};
   HANDLE h = ::FindFirstFileA(search.c_str(), &first);
-  if (h == INVALID_HANDLE_VALUE) {
-    // A drive root has no "." or "..": empty, it lists nothing at all.
-    if (::GetLastError() == ERROR_FILE_NOT_FOUND) {
-      return std::unique_ptr<DirectoryListing>(
-          new Win32Listing(h, first, folder, mask));
-    }
-    Remember("FindFirstFile", search);
-    return nullptr;
+  // A drive root has no "." or "..": empty, it lists nothing at all.
+  if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
+    return Fail("FindFirstFile", search);
   }
-  return std::unique_ptr<DirectoryListing>(
-      new Win32Listing(h, first, folder, mask));
+  listing->reset(new Win32Listing(h, first, folder, mask));
+  return Status();
 }
 
-// The Win32 listing brings every entry's attributes at no extra cost.
-std::unique_ptr<DirectoryListing> ListFolderKinds(const std::string& pattern) {
-  return ListFolder(pattern);
-}
-
-bool MakeFolder(const std::string& path) {
+Status MakeFolder(const std::string& path) {
   if (!::CreateDirectoryA(path.c_str(), nullptr)) {
-    Remember("CreateDirectory", path);
-    return false;
+    return Fail("CreateDirectory", path);
   }
-  return true;
+  return Status();
 }
 
-bool RemoveEmptyFolder(const std::string& path) {
+Status RemoveEmptyFolder(const std::string& path) {
   if (!::RemoveDirectoryA(path.c_str())) {
-    Remember("RemoveDirectory", path);
-    return false;
+    return Fail("RemoveDirectory", path);
   }
-  return true;
+  return Status();
 }
 
-bool EraseFile(const std::string& path) {
+Status EraseFile(const std::string& path) {
   DWORD native = ::GetFileAttributesA(path.c_str());
   if (native != INVALID_FILE_ATTRIBUTES &&
       (native & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     if ((native & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
       ::SetLastError(ERROR_ACCESS_DENIED);
-      Remember("DeleteFile", path);
-      return false;
+      return Fail("DeleteFile", path);
     }
     // A junction or a link to a folder is removed as a folder entry; that
     // takes the link away and leaves its target alone.
     if (!::RemoveDirectoryA(path.c_str())) {
-      Remember("RemoveDirectory", path);
-      return false;
+      return Fail("RemoveDirectory", path);
     }
-    return true;
+    return Status();
   }
-  if (!::DeleteFileA(path.c_str())) {
-    Remember("DeleteFile", path);
-    return false;
-  }
-  return true;
+  if (!::DeleteFileA(path.c_str())) return Fail("DeleteFile", path);
+  return Status();
 }
 
-bool RenameFile(const std::string& source, const std::string& destination,
-                bool* cross_device) {
-  if (cross_device != nullptr) *cross_device = false;
+Status RenameFile(const std::string& source, const std::string& destination) {
   // Without MOVEFILE_COPY_ALLOWED a move to another volume fails instead of
-  // copying behind the caller's back: the caller copies and checks itself.
+  // copying behind the caller's back.
   if (!::MoveFileExA(source.c_str(), destination.c_str(),
                      MOVEFILE_REPLACE_EXISTING)) {
-    DWORD code = ::GetLastError();
-    if (code == ERROR_NOT_SAME_DEVICE && cross_device != nullptr) {
-      *cross_device = true;
-    }
-    ::SetLastError(code);
-    Remember("MoveFileEx", source + " -> " + destination);
-    return false;
+    return Fail("MoveFileEx", source + " -> " + destination);
   }
-  return true;
+  return Status();
 }
 
 bool IsRootFolder(const std::string& path) {
@@ -336,28 +304,15 @@ bool IsRootFolder(const std::string& path) {
 
 std::string GetCurrentFolder() {
   DWORD needed = ::GetCurrentDirectoryA(0, nullptr);
-  if (needed == 0) {
-    Remember("GetCurrentDirectory", ".");
-    return std::string();
-  }
+  if (needed == 0) return std::string();
   std::vector<char> buffer(needed + 1);
   DWORD n =
       ::GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
-  if (n == 0 || n >= buffer.size()) {
-    Remember("GetCurrentDirectory", ".");
-    return std::string();
-  }
+  if (n == 0 || n >= buffer.size()) return std::string();
   return std::string(buffer.data(), n);
 }
 
-bool SetCurrentFolder(const std::string& path) {
-  if (!::SetCurrentDirectoryA(path.c_str())) {
-    Remember("SetCurrentDirectory", path);
-    return false;
-  }
-  return true;
-}
-
-std::string LastSystemError() { return last_error; }
+// Win32 has no soft descriptor limit to raise.
+void RaiseDescriptorLimit() {}
 
 }  // namespace zavo

@@ -11,10 +11,16 @@ namespace {
 constexpr char kLockName[] = "zavo-lock.tmp";
 }  // namespace
 
-std::unique_ptr<FolderLock> FolderLock::Take(const std::string& folder,
-                                             Outcome* outcome,
-                                             std::string* error) {
-  std::string path = folder;
+bool MayWriteFolder(std::uint32_t, std::uint32_t, const std::string&,
+                    std::uint32_t, std::uint32_t, std::uint32_t) {
+  return true;
+}
+
+std::unique_ptr<FolderLock> FolderLock::Take(const HeldFolder& folder,
+                                             Outcome* outcome, Status* error,
+                                             std::string* note) {
+  note->clear();
+  std::string path = folder.path();
   if (path.empty() || path.back() != '\\') path += '\\';
   path += kLockName;
   HANDLE handle = CreateFileA(
@@ -25,14 +31,16 @@ std::unique_ptr<FolderLock> FolderLock::Take(const std::string& folder,
     *outcome = code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED
                    ? Outcome::kBusy
                    : Outcome::kError;
-    *error = Win32ErrorText(code);
+    *error = Status::Error(
+        "CreateFile(" + path + "): " + Win32ErrorText(code),
+        static_cast<int>(code));
     return nullptr;
   }
   *outcome = Outcome::kTaken;
   return std::unique_ptr<FolderLock>(
-      new FolderLock(reinterpret_cast<std::intptr_t>(handle)));
+      new FolderLock(reinterpret_cast<std::intptr_t>(handle), -1));
 }
 
-FolderLock::~FolderLock() { CloseHandle(reinterpret_cast<HANDLE>(handle_)); }
+FolderLock::~FolderLock() { CloseHandle(reinterpret_cast<HANDLE>(own_)); }
 
 }  // namespace zavo

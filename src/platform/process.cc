@@ -37,6 +37,18 @@ bool IsShellOwnWord(const std::string& word) {
 
 }  // namespace
 
+std::string ProcessResult::Describe() const {
+  switch (outcome) {
+    case Outcome::kExited:
+      return "exited with " + std::to_string(exit_code);
+    case Outcome::kSignaled:
+      return "killed by signal " + std::to_string(signal);
+    case Outcome::kNotStarted:
+      break;
+  }
+  return "could not start: " + error;
+}
+
 unsigned char ProcessResult::Code() const {
   switch (outcome) {
     case Outcome::kExited:

@@ -11,6 +11,8 @@
 
 namespace zavo {
 
+class SharedCount;
+
 // How a child process ended.
 struct ProcessResult {
   enum class Outcome { kNotStarted, kExited, kSignaled };
@@ -19,11 +21,81 @@ struct ProcessResult {
   int signal = 0;     // with kSignaled
   std::string error;  // with kNotStarted: why
 
-  // The 8-bit result the converter works with: the low 8 bits of the exit
-  // code; 128 + signal for a killed child and 127 for one that did not start,
-  // so that neither can read as success.
+  bool succeeded() const {
+    return outcome == Outcome::kExited && exit_code == 0;
+  }
+  // "exited with 3", "killed by signal 9", "could not start: <why>".
+  std::string Describe() const;
+
+  // The 8-bit result where a message needs one: the low 8 bits of the exit
+  // code; 128 + signal for a killed child and 127 for one that did not
+  // start, so that neither can read as success.
   unsigned char Code() const;
 };
+
+// Everything a child process gets, said explicitly: nothing reaches it
+// through state this process keeps for all its threads.
+struct ChildSpec {
+  // The program and its arguments (argv[0] is looked for on the child's
+  // PATH when it holds no separator) ...
+  std::vector<std::string> argv;
+  // ... or, when not empty, a command for the interpreter (argv is then
+  // unused). On POSIX a command the shell would only split into words and
+  // open files for starts its program directly (see ParsePlainCommand).
+  std::string command;
+  // Where the child starts: a held folder's handle (POSIX: the descriptor
+  // it changes into), else a path, else this process's current folder.
+  std::intptr_t folder = -1;
+  std::string folder_path;
+  // "NAME=value" texts put over this process's environment.
+  std::vector<std::string> environment;
+  // Handles the child keeps, under the numbers they have here. POSIX: no
+  // other descriptor of this process reaches it but 0 to 2 (everything this
+  // process opens is close-on-exec; the child clears the flag on these for
+  // itself). Win32 hands the standard handles and these.
+  std::vector<std::intptr_t> inherit;
+  // Where its standard output and error go; -1 for this process's own.
+  std::intptr_t output = -1;
+  std::intptr_t errors = -1;
+  // The largest file it may write, in bytes (-1: no limit of ours). A write
+  // past it fails, and kills a child that does not expect that (POSIX
+  // RLIMIT_FSIZE with the default SIGXFSZ).
+  std::int64_t max_file_size = -1;
+  // An archiver that unpacks what others made: it may not create device
+  // nodes, keep set-user or set-group-ID bits it was not entitled to, give
+  // files away or gain privileges by running a set-ID program (POSIX: those
+  // capabilities leave its bounding and inheritable sets, and no_new_privs
+  // is set). Nothing changes for a process that has none of them.
+  bool restricted = false;
+};
+
+// Runs the child that `spec` describes and waits for it. On POSIX the
+// interpreter is /bin/sh, run as `/bin/sh -c command` (COMSPEC is a Windows
+// name and means nothing there); on Win32 it is COMSPEC run with " /C " +
+// command. When a plain command's program cannot be started or one of its
+// files opened, the shell runs the command after all, so that what is said
+// and returned is the shell's own. Standard output is flushed first when the
+// child writes there, so that its lines follow ours.
+//
+// On POSIX every child's PATH keeps only its absolute entries (see
+// ChildSearchPath): an empty or relative entry would find programs in
+// whatever folder the child runs in, such as one an archive was just
+// unpacked into.
+ProcessResult RunChild(const ChildSpec& spec);
+
+// RunChild for `command` in `folder` (a path; our current folder when
+// empty) with `environment`.
+ProcessResult RunShellCommand(const std::string& command,
+                              const std::string& folder,
+                              const std::vector<std::string>& environment = {});
+
+// RunChild for the argument vector `argv` (argv[0] is the program's path),
+// with no interpreter in between; `shared`, when given, is handed on to this
+// child alone.
+ProcessResult RunProgram(const std::vector<std::string>& argv,
+                         const std::string& folder,
+                         const std::vector<std::string>& environment = {},
+                         const SharedCount* shared = nullptr);
 
 // A count shared by a run and the nested runs it starts, whichever process
 // adds to it: it bounds the work that one archive may cause however deep its
@@ -55,37 +127,6 @@ class SharedCount {
   explicit SharedCount(long handle) : handle_(handle) {}
   long handle_;
 };
-
-// Runs a command through the command interpreter and waits for it. On POSIX
-// the interpreter is /bin/sh, run as `/bin/sh -c command` (COMSPEC is a
-// Windows name and means nothing there); on Win32 it is COMSPEC run with
-// " /C " + command. The child inherits standard output and error and starts
-// in `folder` (the process's own current folder when empty), with
-// `environment` ("NAME=value" texts) on top of this process's environment.
-// Standard output is flushed first so that the child's lines follow ours.
-//
-// On POSIX a command that the shell would only split into words and open
-// files for (see ParsePlainCommand) starts its program directly, without
-// the shell in between; when a file cannot be opened or the program cannot
-// be started the shell runs the command after all, so that what is said
-// and returned is the shell's own.
-ProcessResult RunShellCommand(const std::string& command,
-                              const std::string& folder,
-                              const std::vector<std::string>& environment = {});
-
-// Runs a program with an argument vector (argv[0] is the program's path);
-// no interpreter parses it. Waits for it. `environment` holds "NAME=value"
-// texts that the child gets on top of this process's environment; `shared`,
-// when given, is handed on to this child alone.
-//
-// On POSIX every child's PATH keeps only its absolute entries (see
-// ChildSearchPath): an empty or relative entry would find programs in
-// whatever folder the child runs in, such as one an archive was just
-// unpacked into.
-ProcessResult RunProgram(const std::vector<std::string>& argv,
-                         const std::string& folder,
-                         const std::vector<std::string>& environment = {},
-                         const SharedCount* shared = nullptr);
 
 // Every child runs without a way to ask a person: on POSIX it starts in a
 // session of its own with no controlling terminal (opening /dev/tty fails),
@@ -141,12 +182,6 @@ struct PlainCommand {
 // the shell's own words (cd, exec, if, ...). False when the shell would do
 // more, or the command is empty.
 bool ParsePlainCommand(const std::string& command, PlainCommand* plain);
-
-// Where the children that the calling thread starts from now on write
-// their standard output and error: open descriptors (POSIX) or handles
-// (Win32) that the caller keeps open; -1 for this process's own. Jobs that
-// run at once use it to collect each archive's output apart.
-void SetChildOutput(std::intptr_t output, std::intptr_t errors);
 
 // Stops every child running now (its whole group gets SIGTERM; on Win32 it
 // is ended) and refuses every child asked for from now on, which then fails

@@ -1,8 +1,9 @@
 // POSIX child processes. The interpreter is /bin/sh, run as
 // `/bin/sh -c COMMAND`; a command it would only split into words (and open
 // files for) starts its program directly, with the shell as the way back when
-// that fails. Children get their folder through chdir in the child, so the
-// converter's own current folder never changes. Each child leads a session of
+// that fails. Children get their folder (fchdir into a held descriptor, or
+// chdir) and the descriptors they are handed in the child itself, so the
+// converter's own current folder and its descriptors' flags never change. Each child leads a session of
 // its own: no terminal to ask a person on, and a process group that an
 // interruption reaches as a whole.
 
@@ -10,9 +11,14 @@
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <linux/capability.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -32,22 +38,6 @@ namespace zavo {
 
 namespace {
 
-// Changes into `folder`. "/dev/fd/N" names a folder the parent holds open:
-// the child changes into that descriptor itself, so that no name is looked
-// up again between the parent's checks and the child's start.
-int ChangeFolder(const std::string& folder) {
-  static const char kHeld[] = "/dev/fd/";
-  if (folder.compare(0, sizeof(kHeld) - 1, kHeld) == 0) {
-    const char* digits = folder.c_str() + sizeof(kHeld) - 1;
-    char* end = nullptr;
-    long fd = std::strtol(digits, &end, 10);
-    if (end != digits && *end == '\0' && fd >= 0 && fd <= INT_MAX) {
-      return fchdir(static_cast<int>(fd));
-    }
-  }
-  return chdir(folder.c_str());
-}
-
 constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP};
 // How long a child may take to end after an interruption was passed on to
 // it before its group is killed: a nested run removes its own work folder
@@ -64,11 +54,6 @@ static_assert(std::atomic<pid_t>::is_always_lock_free,
               "the signal handlers read the slots");
 // Set by StopChildren: no child starts any more.
 std::atomic<bool> g_stopping{false};
-// Where the children that this thread starts write; -1 for the process's
-// own standard output and error.
-thread_local int t_child_output = -1;
-thread_local int t_child_errors = -1;
-
 int TakeChildSlot() {
   for (int i = 0; i < kChildSlots; ++i) {
     pid_t expected = 0;
@@ -155,9 +140,9 @@ struct ChildRedirection {
 // descriptors in order, so that a file that cannot be opened leaves them as
 // they were for the shell that runs the command after all. Only
 // async-signal-safe calls.
-bool ApplyRedirections(const std::vector<ChildRedirection>& redirections) {
+bool ApplyRedirections(const ChildRedirection* redirections,
+                       std::size_t count) {
   int opened[kMaxRedirections];
-  std::size_t count = redirections.size();
   for (std::size_t i = 0; i < count; ++i) {
     const ChildRedirection& r = redirections[i];
     opened[i] = r.from;
@@ -177,42 +162,113 @@ bool ApplyRedirections(const std::vector<ChildRedirection>& redirections) {
   return true;
 }
 
-// Exit status a child uses when exec fails, and the pipe that tells the
-// parent why: a failed start must not look like a command's own result.
+// The capabilities an unpacking archiver never needs: making device nodes,
+// keeping set-ID bits it was not entitled to, giving away its own ids or
+// file capabilities.
+constexpr int kRestrictedCapabilities[] = {
+    CAP_MKNOD, CAP_FSETID, CAP_SETUID, CAP_SETGID, CAP_SETFCAP, CAP_CHOWN,
+};
+
+// In the child: takes the restricted capabilities out of the sets that an
+// exec computes the new ones from, and forbids gaining any through a
+// set-ID program. Plain system calls only. A process without privileges
+// has none to lose: the calls then fail harmlessly.
+void Restrict() {
+  for (int capability : kRestrictedCapabilities) {
+    prctl(PR_CAPBSET_DROP, capability, 0, 0, 0);
+  }
+  prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
+  struct __user_cap_header_struct header;
+  struct __user_cap_data_struct data[2];
+  std::memset(&header, 0, sizeof(header));
+  std::memset(data, 0, sizeof(data));
+  header.version = _LINUX_CAPABILITY_VERSION_3;
+  if (syscall(SYS_capget, &header, data) == 0) {
+    for (int capability : kRestrictedCapabilities) {
+      data[capability / 32].inheritable &= ~(1u << (capability % 32));
+    }
+    syscall(SYS_capset, &header, data);
+  }
+  prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+}
+
+// The full path of `program` as the child's exec would find it on `path`
+// (a ':'-separated list): a name with a '/' stands for itself. Empty when
+// no entry holds an executable file of that name.
+std::string FindProgram(const std::string& program, const std::string& path) {
+  if (program.find('/') != std::string::npos) return program;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find(':', start);
+    if (end == std::string::npos) end = path.size();
+    std::string candidate =
+        path.substr(start, end - start) + "/" + program;
+    struct stat st;
+    if (end > start && stat(candidate.c_str(), &st) == 0 &&
+        S_ISREG(st.st_mode) && access(candidate.c_str(), X_OK) == 0) {
+      return candidate;
+    }
+    start = end + 1;
+  }
+  return std::string();
+}
+
+// What a child that could not start tells its parent through the pipe: the
+// step and the error number. The parent words it; the child may not.
+struct StartFailure {
+  int step;  // kStepChdir, kStepExec
+  int error;
+};
+constexpr int kStepChdir = 1;
+constexpr int kStepExec = 2;
+
+std::vector<char*> Pointers(const std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  pointers.reserve(texts.size() + 1);
+  for (const std::string& t : texts)
+    pointers.push_back(const_cast<char*>(t.c_str()));
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// Starts `argv` (argv[0] found already) as `spec` says and waits for it.
 // `fallback`, when not empty, is run instead when a redirection cannot be
 // applied or argv's program cannot be started.
 ProcessResult Spawn(const std::vector<std::string>& argv,
-                    const std::string& folder,
-                    const std::vector<std::string>& environment = {},
-                    int shared_descriptor = -1,
+                    const std::string& program, const ChildSpec& spec,
                     const std::vector<std::string>& fallback = {},
                     const std::vector<Redirection>& redirections = {}) {
   ProcessResult result;
-  if (argv.empty() || argv[0].empty()) {
-    result.error = "no program to run";
-    return result;
-  }
   // Every child gets a PATH that finds programs only in absolute folders.
-  std::vector<std::string> extra = environment;
+  std::vector<std::string> extra = spec.environment;
   const char* path = std::getenv("PATH");
   if (path != nullptr) extra.push_back("PATH=" + ChildSearchPath(path));
   std::vector<char*> child_environment = ChildEnvironment(extra);
-  int child_output = t_child_output, child_errors = t_child_errors;
-  if (child_output < 0) {
+  const int child_output = static_cast<int>(spec.output);
+  const int child_errors = static_cast<int>(spec.errors);
+  if (child_output < 0 || child_errors < 0) {
     std::cout.flush();
     std::fflush(stdout);
     std::fflush(stderr);
   }
 
-  std::vector<char*> args;
-  args.reserve(argv.size() + 1);
-  for (const std::string& a : argv)
-    args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  std::vector<char*> fallback_args;
-  for (const std::string& a : fallback)
-    fallback_args.push_back(const_cast<char*>(a.c_str()));
-  fallback_args.push_back(nullptr);
+  // Everything the child needs is made here: between fork and exec a
+  // threaded process may only make async-signal-safe calls.
+  std::vector<char*> args = Pointers(argv);
+  std::vector<char*> fallback_args = Pointers(fallback);
+  std::vector<int> inherit;
+  for (std::intptr_t handle : spec.inherit) {
+    if (handle > 2) inherit.push_back(static_cast<int>(handle));
+  }
+  const int folder_fd = static_cast<int>(spec.folder);
+  const char* folder_path =
+      spec.folder_path.empty() ? nullptr : spec.folder_path.c_str();
+  struct rlimit file_limit;
+  const bool limit_files = spec.max_file_size >= 0;
+  if (limit_files) {
+    file_limit.rlim_cur = file_limit.rlim_max =
+        static_cast<rlim_t>(spec.max_file_size);
+  }
   std::vector<ChildRedirection> child_redirections;
   for (const Redirection& r : redirections) {
     int flags = O_RDONLY;
@@ -230,15 +286,15 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
   // handler can pass them on; the child takes them only once it leads its
   // own group with the default actions.
   sigset_t blocked = InterruptionSet(), saved_mask;
-  sigprocmask(SIG_BLOCK, &blocked, &saved_mask);
+  pthread_sigmask(SIG_BLOCK, &blocked, &saved_mask);
   if (g_interruption != 0 || g_stopping) {
-    sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+    pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);
     result.error = g_stopping ? "stopped" : "interrupted";
     return result;
   }
   int slot = TakeChildSlot();
   if (slot < 0) {
-    sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+    pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);
     result.error = "too many children at once";
     return result;
   }
@@ -246,7 +302,7 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
   if (pipe2(report, O_CLOEXEC) != 0) {
     result.error = std::string("pipe: ") + std::strerror(errno);
     g_children[slot] = 0;
-    sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+    pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);
     return result;
   }
   pid_t pid = fork();
@@ -255,10 +311,12 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
     close(report[0]);
     close(report[1]);
     g_children[slot] = 0;
-    sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+    pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);
     return result;
   }
   if (pid == 0) {
+    // Only async-signal-safe calls from here on: other threads of the
+    // parent may have held locks at the fork.
     close(report[0]);
     // No controlling terminal: an archiver that opens /dev/tty to ask for a
     // passphrase fails instead of waiting for a person who may not be there.
@@ -269,47 +327,47 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
     signal(SIGALRM, SIG_DFL);
     // A parent shell may have ignored SIGPIPE, and the converter ignores
     // SIGXFSZ for itself; give the archiver the defaults, so that one that
-    // cannot write its whole output ends as it normally would.
+    // cannot write its whole output, or passes the size limit, ends as it
+    // normally would.
     signal(SIGPIPE, SIG_DFL);
     signal(SIGXFSZ, SIG_DFL);
     sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
-    if (shared_descriptor >= 0) fcntl(shared_descriptor, F_SETFD, 0);
-    // Only async-signal-safe calls here: other threads of the parent may
-    // have held locks at the fork.
+    if (spec.restricted) Restrict();
+    if (limit_files) setrlimit(RLIMIT_FSIZE, &file_limit);
     if (child_output >= 0) dup2(child_output, 1);
     if (child_errors >= 0) dup2(child_errors, 2);
-    int err = 0;
-    const char* step = "chdir";
-    if (!folder.empty() && ChangeFolder(folder) != 0) {
-      err = errno;
+    // This child's copies of the handed descriptors stay open across exec;
+    // the parent's keep their flags.
+    for (int fd : inherit) fcntl(fd, F_SETFD, 0);
+    StartFailure failure = {kStepChdir, 0};
+    if ((folder_fd >= 0 && fchdir(folder_fd) != 0) ||
+        (folder_fd < 0 && folder_path != nullptr && chdir(folder_path) != 0)) {
+      failure.error = errno;
     } else {
-      step = "exec";
-      // execvpe would search the parent's PATH; execvp after the switch
-      // searches the child's.
-      environ = child_environment.data();
-      if (ApplyRedirections(child_redirections)) execvp(args[0], args.data());
-      if (fallback_args[0] != nullptr) {
-        execv(fallback_args[0], fallback_args.data());
+      failure.step = kStepExec;
+      if (ApplyRedirections(child_redirections.data(),
+                            child_redirections.size()) &&
+          !program.empty()) {
+        execve(program.c_str(), args.data(), child_environment.data());
       }
-      err = errno;
+      failure.error = errno;
+      if (fallback_args[0] != nullptr) {
+        execve(fallback_args[0], fallback_args.data(),
+               child_environment.data());
+        failure.error = errno;
+      }
     }
-    char message[512];
-    int n = std::snprintf(message, sizeof(message), "%s(%s): %s", step,
-                          step[0] == 'c' ? folder.c_str() : args[0],
-                          std::strerror(err));
-    if (n > 0) {
-      ssize_t ignored = write(report[1], message, static_cast<size_t>(n));
-      (void)ignored;
-    }
+    ssize_t ignored = write(report[1], &failure, sizeof(failure));
+    (void)ignored;
     _exit(127);
   }
   g_children[slot] = pid;
-  sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+  pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);
   close(report[1]);
-  char message[512];
+  StartFailure failure = {0, 0};
   ssize_t got;
   do {
-    got = read(report[0], message, sizeof(message) - 1);
+    got = read(report[0], &failure, sizeof(failure));
   } while (got < 0 && errno == EINTR);
   close(report[0]);
 
@@ -320,10 +378,16 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
   } while (waited < 0 && errno == EINTR);
   g_children[slot] = 0;
 
-  if (got > 0) {
-    message[got] = '\0';
+  if (got == static_cast<ssize_t>(sizeof(failure))) {
     result.outcome = ProcessResult::Outcome::kNotStarted;
-    result.error = message;
+    result.error = failure.step == kStepChdir
+                       ? "chdir(" +
+                             (folder_fd >= 0 ? "/dev/fd/" +
+                                                   std::to_string(folder_fd)
+                                             : spec.folder_path) +
+                             "): " + std::strerror(failure.error)
+                       : "exec(" + argv[0] + "): " +
+                             std::strerror(failure.error);
     return result;
   }
   if (waited < 0) {
@@ -344,29 +408,58 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
 
 }  // namespace
 
-ProcessResult RunShellCommand(const std::string& command,
-                              const std::string& folder,
-                              const std::vector<std::string>& environment) {
+ProcessResult RunChild(const ChildSpec& spec) {
+  const char* path = std::getenv("PATH");
+  const std::string search = ChildSearchPath(path != nullptr ? path : "");
+  if (spec.command.empty()) {
+    ProcessResult result;
+    if (spec.argv.empty() || spec.argv[0].empty()) {
+      result.error = "no program to run";
+      return result;
+    }
+    std::string program = FindProgram(spec.argv[0], search);
+    if (program.empty()) {
+      result.error = "exec(" + spec.argv[0] + "): " + std::strerror(ENOENT);
+      return result;
+    }
+    return Spawn(spec.argv, program, spec);
+  }
   // COMSPEC names a Windows interpreter; a bash or fish named there would
   // read the command's quoting otherwise than it was written for.
-  std::vector<std::string> shell = {"/bin/sh", "-c", command};
+  std::vector<std::string> shell = {"/bin/sh", "-c", spec.command};
   // A command the shell would only split into words and open files for
   // skips the shell: one process start less for every archiver command.
   PlainCommand plain;
-  if (ParsePlainCommand(command, &plain) &&
+  if (ParsePlainCommand(spec.command, &plain) &&
       plain.redirections.size() <= kMaxRedirections) {
-    return Spawn(plain.words, folder, environment, -1, shell,
-                 plain.redirections);
+    std::string program = FindProgram(plain.words[0], search);
+    if (!program.empty()) {
+      return Spawn(plain.words, program, spec, shell, plain.redirections);
+    }
   }
-  return Spawn(shell, folder, environment);
+  return Spawn(shell, shell[0], spec);
+}
+
+ProcessResult RunShellCommand(const std::string& command,
+                              const std::string& folder,
+                              const std::vector<std::string>& environment) {
+  ChildSpec spec;
+  spec.command = command;
+  spec.folder_path = folder;
+  spec.environment = environment;
+  return RunChild(spec);
 }
 
 ProcessResult RunProgram(const std::vector<std::string>& argv,
                          const std::string& folder,
                          const std::vector<std::string>& environment,
                          const SharedCount* shared) {
-  return Spawn(argv, folder, environment,
-               shared != nullptr ? static_cast<int>(shared->handle()) : -1);
+  ChildSpec spec;
+  spec.argv = argv;
+  spec.folder_path = folder;
+  spec.environment = environment;
+  if (shared != nullptr) spec.inherit.push_back(shared->handle());
+  return RunChild(spec);
 }
 
 void CatchInterruptions() {
@@ -392,11 +485,6 @@ void CatchInterruptions() {
 }
 
 int InterruptionSignal() { return g_interruption; }
-
-void SetChildOutput(std::intptr_t output, std::intptr_t errors) {
-  t_child_output = static_cast<int>(output);
-  t_child_errors = static_cast<int>(errors);
-}
 
 void StopChildren() {
   g_stopping = true;

@@ -118,14 +118,16 @@ std::vector<char> ChildEnvironment(const std::vector<std::string>& extra) {
 
 // Set by StopChildren: running children are ended, none starts any more.
 std::atomic<bool> g_stopping{false};
-// Where the children that this thread starts write; null for the process's
-// own standard output and error.
-thread_local HANDLE t_child_output = nullptr;
-thread_local HANDLE t_child_errors = nullptr;
 
-ProcessResult Start(const std::string& command_line, const std::string& folder,
-                    const std::vector<std::string>& environment = {},
-                    HANDLE shared = nullptr) {
+ProcessResult Start(const std::string& command_line, const ChildSpec& spec) {
+  const std::string& folder = spec.folder_path;
+  const std::vector<std::string>& environment = spec.environment;
+  HANDLE child_output = spec.output == -1
+                            ? nullptr
+                            : reinterpret_cast<HANDLE>(spec.output);
+  HANDLE child_errors = spec.errors == -1
+                            ? nullptr
+                            : reinterpret_cast<HANDLE>(spec.errors);
   ProcessResult result;
   if (g_interruption != 0 || g_stopping) {
     result.error = g_stopping ? "stopped" : "interrupted";
@@ -133,7 +135,7 @@ ProcessResult Start(const std::string& command_line, const std::string& folder,
   }
   std::vector<char> child_environment;
   if (!environment.empty()) child_environment = ChildEnvironment(environment);
-  if (t_child_output == nullptr) {
+  if (child_output == nullptr || child_errors == nullptr) {
     std::cout.flush();
     std::fflush(stdout);
     std::fflush(stderr);
@@ -146,18 +148,25 @@ ProcessResult Start(const std::string& command_line, const std::string& folder,
   STARTUPINFOA startup;
   ::ZeroMemory(&startup, sizeof(startup));
   startup.cb = sizeof(startup);
-  if (t_child_output != nullptr) {
-    // The collecting handles are inheritable (SetChildOutput made them so).
+  if (child_output != nullptr || child_errors != nullptr) {
+    // Handles meant for children are made inheritable when they are made
+    // (CaptureFile); Win32 hands a child every inheritable handle.
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = t_child_output;
-    startup.hStdError = t_child_errors;
+    startup.hStdOutput = child_output != nullptr
+                             ? child_output
+                             : ::GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = child_errors != nullptr
+                            ? child_errors
+                            : ::GetStdHandle(STD_ERROR_HANDLE);
   }
   PROCESS_INFORMATION info;
   ::ZeroMemory(&info, sizeof(info));
-  // The shared count is inheritable only while this child starts.
-  if (shared != nullptr) {
-    ::SetHandleInformation(shared, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  // A handed handle (the shared count) is inheritable only while this
+  // child starts.
+  for (std::intptr_t h : spec.inherit) {
+    ::SetHandleInformation(reinterpret_cast<HANDLE>(h), HANDLE_FLAG_INHERIT,
+                           HANDLE_FLAG_INHERIT);
   }
   BOOL started = ::CreateProcessA(
       nullptr, line.data(), nullptr, nullptr,
@@ -165,7 +174,9 @@ ProcessResult Start(const std::string& command_line, const std::string& folder,
       child_environment.empty() ? nullptr : child_environment.data(),
       folder.empty() ? nullptr : folder.c_str(), &startup, &info);
   DWORD start_error = ::GetLastError();
-  if (shared != nullptr) ::SetHandleInformation(shared, HANDLE_FLAG_INHERIT, 0);
+  for (std::intptr_t h : spec.inherit) {
+    ::SetHandleInformation(reinterpret_cast<HANDLE>(h), HANDLE_FLAG_INHERIT, 0);
+  }
   if (!started) {
     DWORD code = start_error;
     result.error =
@@ -219,16 +230,11 @@ std::string Interpreter() {
 
 }  // namespace
 
-ProcessResult RunShellCommand(const std::string& command,
-                              const std::string& folder,
-                              const std::vector<std::string>& environment) {
-  return Start("\"" + Interpreter() + "\" /C " + command, folder, environment);
-}
-
-ProcessResult RunProgram(const std::vector<std::string>& argv,
-                         const std::string& folder,
-                         const std::vector<std::string>& environment,
-                         const SharedCount* shared) {
+ProcessResult RunChild(const ChildSpec& spec) {
+  if (!spec.command.empty()) {
+    return Start("\"" + Interpreter() + "\" /C " + spec.command, spec);
+  }
+  const std::vector<std::string>& argv = spec.argv;
   if (argv.empty() || argv[0].empty()) {
     ProcessResult result;
     result.error = "no program to run";
@@ -241,24 +247,34 @@ ProcessResult RunProgram(const std::vector<std::string>& argv,
     line += ' ';
     AppendQuoted(argv[i], &line);
   }
-  return Start(
-      line, folder, environment,
-      shared != nullptr ? reinterpret_cast<HANDLE>(shared->handle()) : nullptr);
+  return Start(line, spec);
+}
+
+ProcessResult RunShellCommand(const std::string& command,
+                              const std::string& folder,
+                              const std::vector<std::string>& environment) {
+  ChildSpec spec;
+  spec.command = command;
+  spec.folder_path = folder;
+  spec.environment = environment;
+  return RunChild(spec);
+}
+
+ProcessResult RunProgram(const std::vector<std::string>& argv,
+                         const std::string& folder,
+                         const std::vector<std::string>& environment,
+                         const SharedCount* shared) {
+  ChildSpec spec;
+  spec.argv = argv;
+  spec.folder_path = folder;
+  spec.environment = environment;
+  if (shared != nullptr) spec.inherit.push_back(shared->handle());
+  return RunChild(spec);
 }
 
 void CatchInterruptions() { ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 int InterruptionSignal() { return static_cast<int>(g_interruption); }
-
-void SetChildOutput(std::intptr_t output, std::intptr_t errors) {
-  t_child_output = output == -1 ? nullptr : reinterpret_cast<HANDLE>(output);
-  t_child_errors = errors == -1 ? nullptr : reinterpret_cast<HANDLE>(errors);
-  for (HANDLE h : {t_child_output, t_child_errors}) {
-    if (h != nullptr) {
-      ::SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    }
-  }
-}
 
 void StopChildren() { g_stopping = true; }
 

@@ -166,10 +166,6 @@ std::string NoTrailingBackslash(const std::string& text) {
   return text;
 }
 
-std::string ReverseText(const std::string& text) {
-  return std::string(text.rbegin(), text.rend());
-}
-
 namespace {
 
 bool IsSeparator(char c) {

@@ -52,7 +52,6 @@ long double RealPower(long double x, long double y);
 
 // The text less one final path separator.
 std::string NoTrailingBackslash(const std::string& text);
-std::string ReverseText(const std::string& text);
 
 // Path parts, with the platform's separator (and drive colon on Win32).
 // PathFileName: the text after the last separator; the whole path without one.

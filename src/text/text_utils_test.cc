@@ -90,12 +90,11 @@ TEST(CompareTest, OrdersBytesAndIgnoresCaseWhenAsked) {
   EXPECT_FALSE(EqualNoCase("a", "ab"));
 }
 
-TEST(TextTest, TrailingSeparatorAndReverse) {
+TEST(TextTest, TrailingSeparatorAndBlanks) {
   std::string sep(1, kPathSeparator);
   EXPECT_EQ("dir", NoTrailingBackslash("dir" + sep));
   EXPECT_EQ("dir" + sep, NoTrailingBackslash("dir" + sep + sep));
   EXPECT_EQ("", NoTrailingBackslash(""));
-  EXPECT_EQ("cba", ReverseText("abc"));
   EXPECT_EQ("a b", TrimBlanks(" \ta b\t "));
 }
 
