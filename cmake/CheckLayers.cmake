@@ -3,10 +3,11 @@
 #   cmake -DZAVO_SOURCE_DIR=<checkout> -P cmake/CheckLayers.cmake
 #
 # The layers, lowest first: platform/os.h (header only), text, platform, fs,
-# config, filelists, archivers, driver. testing/ holds test helpers: only
-# tests include it, and it includes nothing above platform/os.h.
+# config, filelists, archivers, conversion, run. testing/ holds test
+# helpers: only tests include it, and it includes nothing above
+# platform/os.h.
 
-set(layers text platform fs config filelists archivers driver)
+set(layers text platform fs config filelists archivers conversion run)
 
 function(rank_of header out)
   if(header STREQUAL "platform/os.h")
@@ -73,7 +74,7 @@ endif()
 set(unlisted 0)
 foreach(file ${files})
   if(NOT file MATCHES "\\.cc$" OR file MATCHES "^testing/" OR
-     file STREQUAL "driver/main.cc")
+     file STREQUAL "run/main.cc")
     continue()
   endif()
   get_filename_component(folder ${file} DIRECTORY)

@@ -170,6 +170,9 @@ class HeldFolder {
   Status SetMode(std::uint32_t mode);
   // Writes the folder's entries (names made or removed) through to disk.
   Status Sync();
+  // The space left on the folder's file system for this user: bytes, and
+  // entries (inodes; -1 where the system does not count them).
+  Status FreeSpace(std::int64_t* bytes, std::int64_t* entries) const;
 
   // Claims the held folder as a live run's work folder for as long as it
   // stays open here, and only then marks it as made by zavo for this very

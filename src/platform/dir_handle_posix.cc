@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -653,6 +654,16 @@ Status HeldFolder::SetMode(std::uint32_t mode) {
 }
 
 Status HeldFolder::Sync() { return SyncDescriptor(fd_, path_); }
+
+Status HeldFolder::FreeSpace(std::int64_t* bytes, std::int64_t* entries) const {
+  struct statvfs st;
+  if (fstatvfs(fd_, &st) != 0) return Fail("fstatvfs", path_);
+  *bytes = static_cast<std::int64_t>(st.f_bavail) *
+           static_cast<std::int64_t>(st.f_frsize);
+  // File systems that make inodes as they go (btrfs) tell none.
+  *entries = st.f_files == 0 ? -1 : static_cast<std::int64_t>(st.f_favail);
+  return Status();
+}
 
 Status HeldFolder::ClaimWork() {
   struct flock lock;

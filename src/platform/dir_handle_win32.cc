@@ -359,6 +359,11 @@ Status HeldFolder::SetMode(std::uint32_t) { return Status(); }
 
 Status HeldFolder::Sync() { return Status(); }
 
+Status HeldFolder::FreeSpace(std::int64_t* bytes, std::int64_t* entries) const {
+  *entries = -1;
+  return FreeSpaceAt(path_, bytes);
+}
+
 // Folders are held by path here: no claim outlives a name, and nothing
 // proves who made a folder, so a run that meets one only names it.
 Status HeldFolder::ClaimWork() {

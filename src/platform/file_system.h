@@ -110,6 +110,10 @@ Status RenameFile(const std::string& source, const std::string& destination);
 // Whether path names a root ("/" on POSIX, "C:\" or "\" on Win32).
 bool IsRootFolder(const std::string& path);
 
+// The bytes this user may still write on the file system of `path` (Win32;
+// POSIX asks a held folder instead).
+Status FreeSpaceAt(const std::string& path, std::int64_t* bytes);
+
 // The process's current folder; empty when it cannot be told.
 std::string GetCurrentFolder();
 

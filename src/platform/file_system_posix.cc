@@ -8,6 +8,7 @@
 #include <limits.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -207,6 +208,14 @@ std::string GetCurrentFolder() {
   char buffer[PATH_MAX];
   if (getcwd(buffer, sizeof(buffer)) == nullptr) return std::string();
   return buffer;
+}
+
+Status FreeSpaceAt(const std::string& path, std::int64_t* bytes) {
+  struct statvfs st;
+  if (statvfs(path.c_str(), &st) != 0) return Fail("statvfs", path);
+  *bytes = static_cast<std::int64_t>(st.f_bavail) *
+           static_cast<std::int64_t>(st.f_frsize);
+  return Status();
 }
 
 void RaiseDescriptorLimit() {

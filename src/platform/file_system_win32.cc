@@ -312,6 +312,15 @@ std::string GetCurrentFolder() {
   return std::string(buffer.data(), n);
 }
 
+Status FreeSpaceAt(const std::string& path, std::int64_t* bytes) {
+  ULARGE_INTEGER available;
+  if (!::GetDiskFreeSpaceExA(path.c_str(), &available, nullptr, nullptr)) {
+    return Fail("GetDiskFreeSpaceEx", path);
+  }
+  *bytes = static_cast<std::int64_t>(available.QuadPart);
+  return Status();
+}
+
 // Win32 has no soft descriptor limit to raise.
 void RaiseDescriptorLimit() {}
 

@@ -5,6 +5,7 @@
 #define ZAVO_PLATFORM_PROCESS_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +21,9 @@ struct ProcessResult {
   int exit_code = 0;  // with kExited: the full exit code
   int signal = 0;     // with kSignaled
   std::string error;  // with kNotStarted: why
+  // With kSignaled: the child was stopped because ChildSpec::keep_going
+  // said so.
+  bool stopped = false;
 
   bool succeeded() const {
     return outcome == Outcome::kExited && exit_code == 0;
@@ -67,6 +71,10 @@ struct ChildSpec {
   // capabilities leave its bounding and inheritable sets, and no_new_privs
   // is set). Nothing changes for a process that has none of them.
   bool restricted = false;
+  // Asked a few times a second while the child runs, when set: false stops
+  // the child with its group (SIGKILL on POSIX). Called on the thread that
+  // runs the child.
+  std::function<bool()> keep_going;
 };
 
 // Runs the child that `spec` describes and waits for it. On POSIX the

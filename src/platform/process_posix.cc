@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <linux/capability.h>
@@ -372,7 +373,23 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
   close(report[0]);
 
   int status = 0;
-  pid_t waited;
+  pid_t waited = -1;
+  bool stopped = false;
+  if (spec.keep_going && got == 0) {
+    // Woken when the child ends, and otherwise every tenth of a second to
+    // ask whether it may go on.
+    int watch = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    while (watch >= 0) {
+      struct pollfd ended = {watch, POLLIN, 0};
+      int ready = poll(&ended, 1, 100);
+      if (ready != 0) break;
+      if (!stopped && !spec.keep_going()) {
+        stopped = true;
+        SignalChild(pid, SIGKILL);
+      }
+    }
+    if (watch >= 0) close(watch);
+  }
   do {
     waited = waitpid(pid, &status, 0);
   } while (waited < 0 && errno == EINTR);
@@ -400,6 +417,7 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
   } else if (WIFSIGNALED(status)) {
     result.outcome = ProcessResult::Outcome::kSignaled;
     result.signal = WTERMSIG(status);
+    result.stopped = stopped;
   } else {
     result.error = "child ended in an unknown way";
   }

@@ -188,11 +188,16 @@ ProcessResult Start(const std::string& command_line, const ChildSpec& spec) {
   // An interrupted child gets some time to end by itself (it has the
   // console's Ctrl-C too); then it is ended.
   DWORD waited_after_interruption = 0;
+  bool stopped = false;
   DWORD wait;
   for (;;) {
     wait = ::WaitForSingleObject(info.hProcess, 100);
     if (wait != WAIT_TIMEOUT) break;
     if (g_stopping) ::TerminateProcess(info.hProcess, 128 + 15);
+    if (spec.keep_going && !stopped && !spec.keep_going()) {
+      stopped = true;
+      ::TerminateProcess(info.hProcess, 128 + 9);
+    }
     if (g_interruption == 0) continue;
     waited_after_interruption += 100;
     if (waited_after_interruption >= kGraceMilliseconds) {
@@ -212,6 +217,10 @@ ProcessResult Start(const std::string& command_line, const ChildSpec& spec) {
   if ((exit_code & kErrorStatus) == kErrorStatus) {
     result.outcome = ProcessResult::Outcome::kSignaled;
     result.signal = static_cast<int>(exit_code);
+  } else if (stopped) {
+    result.outcome = ProcessResult::Outcome::kSignaled;
+    result.signal = 9;
+    result.stopped = true;
   } else {
     result.outcome = ProcessResult::Outcome::kExited;
   }

@@ -1,0 +1,124 @@
+#include "run/nesting_limits.h"
+
+#include <utility>
+#include <vector>
+
+#include "platform/os.h"
+#include "text/text_utils.h"
+
+namespace zavo {
+
+namespace {
+
+// How a nested run learns its depth and finds the count of nested
+// conversions; set for the nested runs a conversion starts.
+constexpr char kDepthVariable[] = "ZAVO_NESTING_DEPTH";
+constexpr char kCountVariable[] = "ZAVO_NESTED_COUNT";
+
+}  // namespace
+
+int NestingDepthFromText(const std::string& text) {
+  return !text.empty() && text.size() < 6 &&
+                 text.find_first_not_of("0123456789") == std::string::npos
+             ? static_cast<int>(TextToInt(text))
+             : 0;
+}
+
+int NestingLimits::DepthFromEnvironment() {
+  return NestingDepthFromText(GetEnvironment(kDepthVariable));
+}
+
+void NestingLimits::Start() {
+  count_.reset();
+  if (options_.nesting_depth > 0) {
+    count_ = SharedCount::Open(GetEnvironment(kCountVariable));
+    // Without the top run's count, this run still counts its own.
+    if (count_ == nullptr) count_ = SharedCount::Create();
+  }
+}
+
+std::string NestingLimits::LimitLine(const std::string& path) const {
+  if (options_.nesting_depth == 0) return std::string();
+  std::string name = PathFileName(path);
+  if (options_.nesting_depth > options_.max_nesting) {
+    return "[" + name + "] nested too deep, left as it is!";
+  }
+  long count = count_ != nullptr ? count_->Add() : -1;
+  if (count < 0 || count > options_.max_nested_archives) {
+    return "[" + name + "] too many nested archives, left as it is!";
+  }
+  return std::string();
+}
+
+bool NestingLimits::LeavesAsItIs(const std::string& path, OutputSink* sink,
+                                 ConversionResult* result) const {
+  std::string line = LimitLine(path);
+  if (line.empty()) return false;
+  sink->Line(line);
+  result->status = ConversionStatus::kOverLimits;
+  result->line = line;
+  return true;
+}
+
+std::unique_ptr<NestedRun> NestingLimits::MakeNestedRun(
+    CommandRunner* runner, ReportWriter* report) const {
+  if (!options_.conversion.nested) return nullptr;
+  std::unique_ptr<NestedRun> run(
+      new NestedRun(options_, runner, count_.get(), report));
+  // Each archive of the top run starts its own count of nested conversions;
+  // nested runs hand the one they were given on.
+  if (options_.nesting_depth == 0) {
+    run->own_count_ = SharedCount::Create();
+    run->count_ = run->own_count_.get();
+  }
+  return run;
+}
+
+NestedOutcome NestedRun::Run(const HeldFolder& unpacked,
+                             const std::string& shown,
+                             const std::string& archive, ChildSpec spec) {
+  std::vector<std::string> argv = options_.nested_command;
+  std::int64_t mark = -1;
+  if (report_ != nullptr) {
+    // The nested run's lines name this archive, and its totals line tells
+    // this record how it went.
+    argv.push_back("--report-parent");
+    argv.push_back(archive);
+    if (report_->handle() >= 0) {
+      argv.push_back("--report-handle");
+      argv.push_back(std::to_string(report_->handle()));
+      spec.inherit.push_back(report_->handle());
+    }
+    mark = report_->Mark();
+  }
+  // The unpacked folder is handed on open: the nested run never looks its
+  // path up, and starts where this run was started, so that its relative
+  // masks mean what they mean here. Its mask names the work folder, for
+  // the lines it prints.
+  std::string mask = shown;
+  if (unpacked.handle() >= 0) {
+    argv.push_back("--mask-folder");
+    argv.push_back(std::to_string(unpacked.handle()));
+    spec.inherit.push_back(unpacked.handle());
+  } else {
+    mask = unpacked.path();
+  }
+  argv.push_back(mask + "*.*");
+  spec.argv = std::move(argv);
+  spec.environment.push_back(std::string(kDepthVariable) + "=" +
+                             std::to_string(options_.nesting_depth + 1));
+  if (count_ != nullptr) {
+    spec.environment.push_back(std::string(kCountVariable) + "=" +
+                               count_->Name());
+    spec.inherit.push_back(count_->handle());
+  }
+  NestedOutcome outcome;
+  outcome.process = runner_->Run(spec);
+  if (report_ != nullptr) {
+    report_->FindNestedTotals(mark, archive, &outcome.archives,
+                              &outcome.failed);
+  }
+  return outcome;
+}
+
+}  // namespace zavo

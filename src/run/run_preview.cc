@@ -1,0 +1,43 @@
+#include "run/run_preview.h"
+
+#include <algorithm>
+
+#include "run/folder_scan.h"
+
+namespace zavo {
+
+void ShowConversion(const ArchiveConversion& conversion, OutputSink* sink) {
+  const std::string what = "[" + conversion.path() + "] (" +
+                           conversion.KindName() + ") -> [" +
+                           conversion.NewName() + "]";
+  // As the run would find it now.
+  bool may_replace = false;
+  if (conversion.NameTaken(nullptr, &may_replace) && !may_replace) {
+    sink->Line("would leave " + what + " exists, not replaced");
+  } else {
+    sink->Line("would convert " + what);
+  }
+}
+
+ArchiveCount CountArchives(const HeldFolder& top, const std::string& top_path,
+                           const std::string& pattern, bool recurse,
+                           const ArchiverList& archivers, std::size_t target) {
+  ArchiveCount count;
+  ScanCalls calls;
+  calls.file = [&](const ScannedFolder& folder, const std::string& name) {
+    HeldFile file;
+    if (!folder.held->OpenFile(name, &file).ok()) return true;
+    std::int32_t kind = archivers.Recognise(name, &file);
+    EntryStatus status;
+    if (kind >= 0 && static_cast<std::size_t>(kind) != target &&
+        file.Stat(&status).ok()) {
+      ++count.archives;
+      count.bytes += std::max<std::int64_t>(status.size, 0);
+    }
+    return true;
+  };
+  ScanTree(top, top_path, pattern, recurse, calls);
+  return count;
+}
+
+}  // namespace zavo

@@ -1,0 +1,73 @@
+#include "run/run_progress.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+#include "platform/os.h"
+
+namespace zavo {
+namespace {
+
+TEST(RunProgressTest, HumanUnits) {
+  EXPECT_EQ("0 B", HumanBytes(-5));
+  EXPECT_EQ("1023 B", HumanBytes(1023));
+  EXPECT_EQ("1.0 KB", HumanBytes(1024));
+  EXPECT_EQ("1.5 MB", HumanBytes(3 << 19));
+  EXPECT_EQ("2048.0 TB", HumanBytes(std::int64_t{1} << 51));
+  EXPECT_EQ("0:00", HumanTime(-1));
+  EXPECT_EQ("1:05", HumanTime(64.6));
+  EXPECT_EQ("1:00:00", HumanTime(3600));
+}
+
+TEST(RunProgressTest, StatusLineEstimatesFromTheBytesDone) {
+  // The status line names the archive by its last part, split where this
+  // system splits paths.
+  const std::string arc =
+      std::string(1, kPathSeparator) + "arc" + kPathSeparator;
+  double now = 100;
+  std::ostringstream err;
+  RunProgress progress(err, true, [&now] { return now; });
+  progress.SetTotal(3, 3000);
+  progress.Begin(arc + "a.zip", 1000);
+  EXPECT_EQ("0/3 archives, 0 B of 2.9 KB, 0:00: a.zip", progress.StatusLine());
+  now = 110;
+  progress.Converted(1000, 600);
+  now = 120;
+  // A third of the bytes in 20 seconds: 40 more.
+  progress.Begin(arc + std::string(100, 'n') + ".zip", 2000);
+  std::string line = progress.StatusLine();
+  EXPECT_EQ(79u, line.size());
+  EXPECT_EQ("1/3 archives, 1000 B of 2.9 KB, 0:20, about 0:40 left: ...",
+            line.substr(0, 58));
+  EXPECT_EQ("n.zip", line.substr(74));
+  progress.Failed();
+  // More archives than counted: the total follows.
+  progress.Begin(arc + "c.zip", -1);
+  progress.Left();
+  progress.Begin(arc + "d.zip", 0);
+  EXPECT_EQ("3/4 archives", progress.StatusLine().substr(0, 12));
+  EXPECT_EQ(
+      "summary: 1 converted, 1 failed, 1 left alone; 1000 bytes before, 600 "
+      "after; 20.0 s",
+      progress.Summary());
+
+  // Erasing writes blanks over the whole line and goes back to its start.
+  err.str("");
+  progress.Hide();
+  EXPECT_EQ("\r" + std::string(progress.StatusLine().size(), ' ') + "\r",
+            err.str());
+}
+
+TEST(RunProgressTest, NothingDrawnWhenNotLive) {
+  std::ostringstream err;
+  RunProgress progress(err, false);
+  progress.Begin("/a.zip", 1);
+  progress.Converted(1, 1);
+  progress.Hide();
+  EXPECT_EQ("", err.str());
+}
+
+}  // namespace
+}  // namespace zavo
