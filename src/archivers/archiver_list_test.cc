@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "archivers/archiver_commands.h"
 #include "archivers/command_runner.h"
 #include "config/shell_quote.h"
 #include "platform/file_system.h"
@@ -21,8 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Keeps every command with its folder and answers with the codes it was
-// given, then 0.
+// Keeps every command with where it runs and answers with the exit codes
+// it was given, then 0.
 class RecordingRunner : public CommandRunner {
  public:
   struct Call {
@@ -30,30 +31,27 @@ class RecordingRunner : public CommandRunner {
     std::string folder;
   };
 
-  unsigned char RunCommand(const std::string& command,
-                           const std::string& folder) override {
-    calls.push_back({command, folder});
-    return NextCode();
-  }
-  unsigned char RunProgram(const std::vector<std::string>& argv,
-                           const std::string& folder) override {
-    std::string joined;
-    for (const std::string& a : argv) joined += a + " ";
-    calls.push_back({joined, folder});
-    return NextCode();
+  ProcessResult Run(const ChildSpec& spec) override {
+    calls.push_back({spec.command, spec.folder_path});
+    ProcessResult result;
+    result.outcome = ProcessResult::Outcome::kExited;
+    if (!codes.empty()) {
+      result.exit_code = codes.front();
+      codes.erase(codes.begin());
+    }
+    return result;
   }
 
   std::vector<Call> calls;
-  std::vector<unsigned char> codes;
-
- private:
-  unsigned char NextCode() {
-    if (codes.empty()) return 0;
-    unsigned char code = codes.front();
-    codes.erase(codes.begin());
-    return code;
-  }
+  std::vector<int> codes;
 };
+
+// Where a command runs.
+ChildSpec In(const std::string& folder) {
+  ChildSpec spec;
+  spec.folder_path = folder;
+  return spec;
+}
 
 // A value as it lands in a command after the text `before`.
 std::string Quoted(const std::string& before, const std::string& value) {
@@ -85,7 +83,7 @@ TEST_F(ArchiverCommandTest, DefinitionsComeFromTheFileWhichIsNormalised) {
   std::ofstream(dir_ / "archivers.ini", std::ios::binary)
       << "[7z]\r\nextension = 7z\r\nadd=pk a @ArcName\r\n[zip]\r\n"
          "ident=0,504B\r\nextract=unpk x @ArcName\r\ntest=unpk t @ArcName\r\n";
-  ArchiverList list(&runner_);
+  ArchiverList list;
   EXPECT_TRUE(list.AddDefinitionsFromFile(path).empty());
   EXPECT_TRUE(list.AddDefinitionsFromFile(folder_ + "missing.ini").empty());
 
@@ -105,7 +103,7 @@ TEST_F(ArchiverCommandTest, DefinitionsComeFromTheFileWhichIsNormalised) {
   // Without write-back the file stays as it is.
   const std::string untidy = "[7z]\nextension = 7z\n";
   std::ofstream(dir_ / "archivers.ini", std::ios::binary) << untidy;
-  ArchiverList read_only(&runner_);
+  ArchiverList read_only;
   read_only.AddDefinitionsFromFile(path, false);
   ASSERT_EQ(1u, read_only.size());
   std::ifstream again(dir_ / "archivers.ini", std::ios::binary);
@@ -113,162 +111,94 @@ TEST_F(ArchiverCommandTest, DefinitionsComeFromTheFileWhichIsNormalised) {
                                 std::istreambuf_iterator<char>()));
 }
 
-TEST_F(ArchiverCommandTest, ExtractRunsInTheWorkFolderItMakes) {
-  ArchiverList list(&runner_);
-  list.AddDefinition("rar", "", "", "", "");
-  list.AddDefinition("arj", "", "unpk x @ArcName", "", "");
+// Each operation puts the archive and the file name of its own into its
+// template, runs where it is told, and says how the command ended.
+TEST_F(ArchiverCommandTest, OperationsFillTheirTemplatesAndRunWhereTold) {
+  ArchiverDefinition definition("arj", "", "unpk x @ArcName @FileName",
+                                "pk a @ArcName @FileName",
+                                "tst @arcname @FileName");
   const std::string archive = Write("OLD.ARJ");
-  const std::string current = GetCurrentFolder();
-  list.SetArchiveName(archive);
-  runner_.codes = {7};
-
-  EXPECT_EQ(7, list.Extract(work_));
-  ASSERT_EQ(1u, runner_.calls.size());
-  EXPECT_EQ("unpk x " + Quoted("unpk x ", archive), runner_.calls[0].command);
-  EXPECT_EQ(NoTrailingBackslash(work_), runner_.calls[0].folder);
-  EXPECT_TRUE(fs::is_directory(work_));
-  EXPECT_EQ(1, list.current());
-  EXPECT_EQ(current, GetCurrentFolder());
+  runner_.codes = {7, 0, 2};
+  CommandOutcome extracted =
+      ExtractArchive(definition, archive, In(work_), &runner_);
+  CommandOutcome packed = PackArchive(definition, "new.7z", In(work_), &runner_);
+  CommandOutcome tested = TestArchive(definition, "new.7z", In(""), &runner_);
+  EXPECT_EQ(7, extracted.process.exit_code);
+  EXPECT_FALSE(extracted.succeeded());
+  EXPECT_TRUE(packed.succeeded());
+  EXPECT_EQ("exited with 2", tested.Describe());
+  ASSERT_EQ(3u, runner_.calls.size());
+  const std::string x = "unpk x " + Quoted("unpk x ", archive) + " ";
+  EXPECT_EQ(x + Quoted(x, kExtractFileName), runner_.calls[0].command);
+  EXPECT_EQ(work_, runner_.calls[0].folder);
+  const std::string a = "pk a " + Quoted("pk a ", "new.7z") + " ";
+  EXPECT_EQ(a + Quoted(a, kPackFileName), runner_.calls[1].command);
+  // The test has no file name: the macro stays as written.
+  EXPECT_EQ("tst " + Quoted("tst ", "new.7z") + " @FileName",
+            runner_.calls[2].command);
 }
 
-TEST_F(ArchiverCommandTest, PackNamesTheNewArchiveWithTheTargetExtension) {
-  ArchiverList list(&runner_);
-  list.AddDefinition("rar", "", "", "pk a @ArcName @FileName", "");
-  list.AddDefinition("zip", "", "", "", "");
-  list.SetArchiveName(Write("OLD.ZIP"));
-  ASSERT_EQ(1, list.Identify());
-
-  EXPECT_EQ(0, list.Pack(work_));
-  const std::string name = PathFileName(list.archive_name());
-  ASSERT_EQ(12u, name.size());
-  EXPECT_EQ(std::string::npos,
-            name.substr(0, 8).find_first_not_of("0123456789abcdef"));
-  EXPECT_EQ(".rar", name.substr(8));
-  EXPECT_EQ(work_ + name, list.archive_name());
-  EXPECT_EQ(list.archive_name(), list.definition(0).archive_name());
-  EXPECT_EQ(1, list.current());
-
-  ASSERT_EQ(1u, runner_.calls.size());
-  const std::string before = "pk a " + Quoted("pk a ", name) + " ";
-  EXPECT_EQ(before + Quoted(before, kPackFileName), runner_.calls[0].command);
-  EXPECT_EQ(NoTrailingBackslash(work_), runner_.calls[0].folder);
+TEST_F(ArchiverCommandTest, WhatIsNotRunSaysWhy) {
+  struct Case {
+    std::string test_template;
+    std::string name;
+    CommandOutcome::Kind kind;
+  };
+  std::string longest(MaxCommandLength() - 2, 'a');
+  while (2 + Quoted("t ", longest).size() > MaxCommandLength()) {
+    longest.pop_back();
+  }
+  const Case cases[] = {
+      {"", "a.7z", CommandOutcome::Kind::kNoTemplate},
+      {"t @ArcName", longest, CommandOutcome::Kind::kRan},
+      {"t @ArcName", longest + "a", CommandOutcome::Kind::kTooLong},
+      // A "|" that a function would take for its own separator.
+      {"t @PAD{LEFT|.|30|@ArcName}", "a|b.zip", CommandOutcome::Kind::kUnsafe},
+  };
+  for (const Case& c : cases) {
+    ArchiverDefinition definition("", "", "", "", c.test_template);
+    runner_.calls.clear();
+    CommandOutcome outcome = TestArchive(definition, c.name, In(""), &runner_);
+    EXPECT_EQ(c.kind, outcome.kind) << c.test_template;
+    EXPECT_EQ(c.kind == CommandOutcome::Kind::kRan ? 1u : 0u,
+              runner_.calls.size());
+  }
+  ASSERT_TRUE(runner_.calls.size() <= 1);
 }
 
-TEST_F(ArchiverCommandTest, TestRunsInTheCurrentFolderWithoutFileName) {
-  ArchiverList list(&runner_);
-  list.AddDefinition("7z", "", "", "", "tst @arcname @FileName");
-  const std::string archive = Write("new.7z");
-  list.SetArchiveName(archive);
-  runner_.codes = {2};
-
-  EXPECT_EQ(2, list.Test());
-  ASSERT_EQ(1u, runner_.calls.size());
-  EXPECT_EQ("tst " + Quoted("tst ", archive) + " @FileName",
-            runner_.calls[0].command);
-  EXPECT_EQ("", runner_.calls[0].folder);
-}
-
-TEST_F(ArchiverCommandTest, MacroNamesMatchInAnyLetterCase) {
-  ArchiverDefinition definition("", "", "", "", "t @ARCNAME|@arcName");
-  definition.SetArchiveName("a.7z");
-  EXPECT_EQ(0, definition.Test(&runner_));
-  ASSERT_EQ(1u, runner_.calls.size());
+TEST_F(ArchiverCommandTest, MacrosAndFunctionsExpandAsWritten) {
+  struct Case {
+    std::string test_template;
+    std::string name;
+    std::string command;  // empty: not run
+  };
   const std::string first = "t " + Quoted("t ", "a.7z") + "|";
-  EXPECT_EQ(first + Quoted(first, "a.7z"), runner_.calls[0].command);
-}
-
-TEST_F(ArchiverCommandTest, NothingToRunGivesNotRun) {
-  ArchiverDefinition empty("zip", "", "", "", "");
-  empty.SetArchiveName(Write("a.zip"));
-  EXPECT_EQ(kNotRun, empty.Extract(work_, &runner_));
-  EXPECT_EQ(kNotRun, empty.Pack(work_, &runner_));
-  EXPECT_EQ(kNotRun, empty.Test(&runner_));
-
-  ArchiverDefinition unnamed("zip", "", "x", "a", "t");
-  EXPECT_EQ(kNotRun, unnamed.Extract(work_, &runner_));
-  EXPECT_EQ(kNotRun, unnamed.Test(&runner_));
-
-  // A file where the work folder should be.
-  ArchiverDefinition blocked("zip", "", "x @ArcName", "", "");
-  blocked.SetArchiveName(Write("b.zip"));
-  Write("taken");
-  EXPECT_EQ(kNotRun,
-            blocked.Extract(folder_ + "taken" + kPathSeparator, &runner_));
-  EXPECT_TRUE(runner_.calls.empty());
-}
-
-TEST_F(ArchiverCommandTest, NoNameOrNoRecognitionGivesNoArchiver) {
-  ArchiverList list(&runner_);
-  EXPECT_EQ(kNoArchiver, list.Extract(work_));
-  EXPECT_EQ(kNoArchiver, list.Pack(work_));
-  list.SetArchiveName(Write("a.zip"));
-  EXPECT_EQ(kNoArchiver, list.Pack(work_));  // no definitions
-  list.AddDefinition("rar", "", "x", "a", "t");
-  EXPECT_EQ(kNoArchiver, list.Extract(work_));
-  EXPECT_EQ(kNoArchiver, list.Test());
-  EXPECT_TRUE(runner_.calls.empty());
-  EXPECT_FALSE(fs::exists(work_));
-}
-
-TEST_F(ArchiverCommandTest, RelativeArchiveNameIsMadeAbsoluteForExtract) {
-  ArchiverDefinition definition("zip", "", "x @ArcName", "", "");
-  definition.SetArchiveName("rel.zip");
-  EXPECT_EQ(0, definition.Extract(work_, &runner_));
-  ASSERT_EQ(1u, runner_.calls.size());
-  const std::string absolute = WithBackslash(GetCurrentFolder()) + "rel.zip";
-  EXPECT_EQ("x " + Quoted("x ", absolute), runner_.calls[0].command);
-}
-
-TEST_F(ArchiverCommandTest, CommandLongerThanTheInterpreterTakesIsNotRun) {
-  ArchiverDefinition definition("", "", "", "", "t @ArcName");
-  // The longest name that still fits, then one character more.
-  std::string name(MaxCommandLength() - 2, 'a');
-  while (2 + Quoted("t ", name).size() > MaxCommandLength()) name.pop_back();
-  definition.SetArchiveName(name);
-  EXPECT_EQ(0, definition.Test(&runner_));
-  ASSERT_EQ(1u, runner_.calls.size());
-  EXPECT_EQ(MaxCommandLength(), runner_.calls[0].command.size());
-
-  definition.SetArchiveName(name + "a");
-  EXPECT_EQ(kCommandTooLong, definition.Test(&runner_));
-  EXPECT_EQ(1u, runner_.calls.size());
-}
-
-TEST_F(ArchiverCommandTest, TemplateFunctionsStillWork) {
-  ArchiverDefinition definition("", "", "", "",
-                                "t @PAD{RIGHT|-|3|abcdef} @NUM{,|1234}");
-  definition.SetArchiveName("a.7z");
-  EXPECT_EQ(0, definition.Test(&runner_));
-  ASSERT_EQ(1u, runner_.calls.size());
-  EXPECT_EQ("t abc 1,234", runner_.calls[0].command);
-}
-
-TEST_F(ArchiverCommandTest, NameHoldingAMacroNameGoesInAsItIs) {
-  // An inserted value is never substituted into again.
-  ArchiverDefinition definition("", "", "", "", "t @ArcName");
-  definition.SetArchiveName("/arc/x@ARCNAME@FileName.zip");
-  EXPECT_EQ(0, definition.Test(&runner_));
-  ASSERT_EQ(1u, runner_.calls.size());
-  EXPECT_EQ("t " + Quoted("t ", "/arc/x@ARCNAME@FileName.zip"),
-            runner_.calls[0].command);
-  // A "|" that a function would take for its own separator is refused.
-  ArchiverDefinition padded("", "", "", "", "t @PAD{LEFT|.|30|@ArcName}");
-  padded.SetArchiveName("a|b.zip");
-  EXPECT_EQ(kCommandUnsafe, padded.Test(&runner_));
-  EXPECT_EQ(1u, runner_.calls.size());
-}
-
-TEST_F(ArchiverCommandTest, FunctionsNeverRunOverNamesTheShellWouldRead) {
-  if (!kQuotesForShell) GTEST_SKIP() << "names are quoted for a shell only";
-  // A text function may cut a quoted name apart; only names that need no
-  // quoting may meet one.
-  ArchiverDefinition definition("", "", "", "", "t @PAD{LEFT|.|9|@ArcName}");
-  definition.SetArchiveName("it's;x.7z");
-  EXPECT_EQ(kCommandUnsafe, definition.Test(&runner_));
-  EXPECT_TRUE(runner_.calls.empty());
-  definition.SetArchiveName("/arc/plain-name_1.7z");
-  EXPECT_EQ(0, definition.Test(&runner_));
-  EXPECT_EQ(1u, runner_.calls.size());
+  const Case cases[] = {
+      // Macro names match in any letter case.
+      {"t @ARCNAME|@arcName", "a.7z", first + Quoted(first, "a.7z")},
+      {"t @PAD{RIGHT|-|3|abcdef} @NUM{,|1234}", "a.7z", "t abc 1,234"},
+      // An inserted value is never substituted into again.
+      {"t @ArcName", "/arc/x@ARCNAME@FileName.zip",
+       "t " + Quoted("t ", "/arc/x@ARCNAME@FileName.zip")},
+      // A text function may cut a quoted name apart; only names that need
+      // no quoting may meet one.
+      {"t @PAD{LEFT|.|9|@ArcName}", "it's;x.7z",
+       kQuotesForShell ? "" : "t it's;x.7z"},
+      {"t @PAD{LEFT|.|24|@ArcName}", "/arc/plain-name_1.7z",
+       kQuotesForShell ? "t ..'/arc/plain-name_1.7z'"
+                       : "t ..../arc/plain-name_1.7z"},
+  };
+  for (const Case& c : cases) {
+    ArchiverDefinition definition("", "", "", "", c.test_template);
+    runner_.calls.clear();
+    TestArchive(definition, c.name, In(""), &runner_);
+    if (c.command.empty()) {
+      EXPECT_TRUE(runner_.calls.empty()) << c.test_template;
+    } else {
+      ASSERT_EQ(1u, runner_.calls.size()) << c.test_template;
+      EXPECT_EQ(c.command, runner_.calls[0].command);
+    }
+  }
 }
 
 }  // namespace

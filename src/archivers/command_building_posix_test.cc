@@ -2,10 +2,12 @@
 // the names every command finds in its environment.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
 
+#include "archivers/archiver_commands.h"
 #include "archivers/archiver_definition.h"
 #include "archivers/archiver_list.h"
 #include "archivers/command_runner.h"
@@ -16,17 +18,20 @@ namespace {
 
 class Recorder : public CommandRunner {
  public:
-  unsigned char RunCommand(const std::string& command,
-                           const std::string&) override {
-    commands.push_back(command);
-    return 0;
-  }
-  unsigned char RunProgram(const std::vector<std::string>&,
-                           const std::string&) override {
-    return 0;
+  ProcessResult Run(const ChildSpec& spec) override {
+    commands.push_back(spec.command);
+    ProcessResult result;
+    result.outcome = ProcessResult::Outcome::kExited;
+    return result;
   }
   std::vector<std::string> commands;
 };
+
+ChildSpec In(const std::string& folder) {
+  ChildSpec spec;
+  spec.folder_path = folder;
+  return spec;
+}
 
 TEST(CommandBuildingTest, RefusedTemplatesAreNamedAtLoadAndNeverRun) {
   ScopedTempDir dir;
@@ -38,7 +43,7 @@ TEST(CommandBuildingTest, RefusedTemplatesAreNamedAtLoadAndNeverRun) {
             "test=unpk t \"$@ArcName\"\n");
   WriteFile(dir / "a.zip", "z");
   Recorder runner;
-  ArchiverList list(&runner);
+  ArchiverList list;
   const std::vector<ArchiverList::RefusedTemplate> refused =
       list.AddDefinitionsFromFile(file);
   ASSERT_EQ(3u, refused.size());
@@ -46,16 +51,20 @@ TEST(CommandBuildingTest, RefusedTemplatesAreNamedAtLoadAndNeverRun) {
   EXPECT_EQ("zip/extract", refused[1].section + "/" + refused[1].key);
   EXPECT_EQ("zip/test", refused[2].section + "/" + refused[2].key);
 
+  const auto kRefused = CommandOutcome::Kind::kRefused;
   for (const char* name : {"a.zip", "plain"}) {
-    list.definition(0).SetArchiveName(dir / name);
-    list.definition(1).SetArchiveName(dir / name);
-    EXPECT_EQ(kCommandRefused, list.definition(1).Extract(dir / "w", &runner));
-    EXPECT_EQ(kCommandRefused, list.definition(1).Test(&runner));
-    EXPECT_EQ(kCommandRefused, list.definition(0).Pack(dir / "w", &runner));
+    EXPECT_EQ(kRefused, ExtractArchive(list.definition(1), dir / name,
+                                       In(dir / "w"), &runner)
+                            .kind);
+    EXPECT_EQ(kRefused,
+              TestArchive(list.definition(1), dir / name, In(""), &runner).kind);
+    EXPECT_EQ(kRefused, PackArchive(list.definition(0), dir / name,
+                                    In(dir / "w"), &runner)
+                            .kind);
   }
   EXPECT_TRUE(runner.commands.empty());
   std::string command;
-  EXPECT_EQ(kCommandRefused,
+  EXPECT_EQ(BuildOutcome::kRefused,
             BuildCommand("scan $(echo @Folder)", {{"@Folder", "f"}}, &command));
 }
 
@@ -69,21 +78,21 @@ TEST(CommandBuildingTest, EveryCommandCarriesTheNamesAsTheyAre) {
       "zip", "", std::string(kShow) + " >names",
       std::string(kShow) + " >packed",
       std::string(kShow) + " >" + (dir / "tested") + "; : @ArcName");
-  definition.SetArchiveName(archive);
   SystemCommandRunner runner;
   setenv("ZAVO_FOLDER", "stale", 1);
-  EXPECT_EQ(0, definition.Extract(dir / "w", &runner));
+  ASSERT_EQ(0, mkdir((dir / "w").c_str(), 0700));
+  EXPECT_TRUE(
+      ExtractArchive(definition, archive, In(dir / "w"), &runner).succeeded());
   EXPECT_EQ(archive + "|*|", ReadFile(dir / "w/names"));
-  EXPECT_EQ(0, definition.Test(&runner));
+  EXPECT_TRUE(TestArchive(definition, archive, In(""), &runner).succeeded());
   EXPECT_EQ(archive + "||", ReadFile(dir / "tested"));
   unsetenv("ZAVO_FOLDER");
 
   // The way README shows to hand a name to a second shell.
-  std::string scan;
-  ASSERT_EQ(0, BuildCommand(
-                   "sh -c 'printf %s \"$ZAVO_FOLDER\" >\"$ZAVO_FOLDER/out\"'",
-                   {{"@Folder", dir / "w"}}, &scan));
-  EXPECT_EQ(0, runner.RunNamedCommand(scan, "", {"", "", dir / "w"}));
+  EXPECT_TRUE(
+      RunTemplate("sh -c 'printf %s \"$ZAVO_FOLDER\" >\"$ZAVO_FOLDER/out\"'",
+                  {{"@Folder", dir / "w"}}, In(""), &runner)
+          .succeeded());
   EXPECT_EQ(dir / "w", ReadFile(dir / "w/out"));
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "archivers/archiver_commands.h"
 #include "archivers/archiver_list.h"
 #include "archivers/command_runner.h"
 #include "testing/temp_dir.h"
@@ -53,6 +54,19 @@ class CommandTest : public ::testing::Test {
     EXPECT_TRUE(fs::exists(dir_ / "w" / "x"));
   }
 
+  // The 8-bit code of `command` run in `folder`.
+  int Code(const std::string& command, const std::string& folder = "") {
+    ChildSpec spec;
+    spec.command = command;
+    spec.folder_path = folder;
+    return runner_.Run(spec).Code();
+  }
+  int Code(const std::vector<std::string>& argv) {
+    ChildSpec spec;
+    spec.argv = argv;
+    return runner_.Run(spec).Code();
+  }
+
   ScopedTempDir temp_;
   fs::path dir_{temp_.path()};
   SystemCommandRunner runner_;
@@ -70,16 +84,17 @@ TEST_F(CommandTest, ExitCodesAndFailures) {
       {"exit 256", 0},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(c.code, runner_.RunCommand(c.command, "")) << c.command;
+    EXPECT_EQ(c.code, Code(c.command)) << c.command;
   }
-  EXPECT_NE(0, runner_.RunCommand("kill -9 $$", ""));
-  EXPECT_EQ(7, runner_.RunProgram({"/bin/sh", "-c", "exit 7"}, ""));
-  EXPECT_NE(0, runner_.RunProgram({(dir_ / "no-such-program").string()}, ""));
+  EXPECT_NE(0, Code("kill -9 $$"));
+  EXPECT_EQ(7, Code(std::vector<std::string>{"/bin/sh", "-c", "exit 7"}));
+  EXPECT_NE(0, Code(std::vector<std::string>{
+                   (dir_ / "no-such-program").string()}));
 }
 
 TEST_F(CommandTest, ChildRunsInTheGivenFolder) {
   const std::string folder = (dir_ / "w").string();
-  EXPECT_EQ(0, runner_.RunCommand("pwd > here", folder));
+  EXPECT_EQ(0, Code("pwd > here", folder));
   std::ifstream in(dir_ / "w" / "here");
   std::string line;
   std::getline(in, line);
@@ -88,9 +103,10 @@ TEST_F(CommandTest, ChildRunsInTheGivenFolder) {
 
 TEST(CommandLengthTest, LongestSingleArgumentIsAccepted) {
   SystemCommandRunner runner;
-  std::string command = "exit 5 #";
-  command.resize(MaxCommandLength(), 'x');
-  EXPECT_EQ(5, runner.RunCommand(command, ""));
+  ChildSpec spec;
+  spec.command = "exit 5 #";
+  spec.command.resize(MaxCommandLength(), 'x');
+  EXPECT_EQ(5, runner.Run(spec).Code());
 }
 
 const char* const kHostileNames[] = {
@@ -125,8 +141,8 @@ TEST_F(CommandTest, HostileNamesReachTheArchiverExactly) {
     ArchiverDefinition definition("", "", "", "", t.text);
     for (const char* name : kHostileNames) {
       SCOPED_TRACE(t.text + " with " + name);
-      definition.SetArchiveName(name);
-      EXPECT_EQ(0, definition.Test(&runner_));
+      EXPECT_TRUE(
+          TestArchive(definition, name, ChildSpec(), &runner_).succeeded());
       EXPECT_EQ((std::vector<std::string>{"t", t.before + name + t.after}),
                 RecordedArguments());
       ExpectNothingExecuted();
@@ -136,25 +152,25 @@ TEST_F(CommandTest, HostileNamesReachTheArchiverExactly) {
 
 TEST_F(CommandTest, HostileArchiveIsExtractedAndPackedByItsName) {
   const std::string fake = (dir_ / "fake.sh").string();
-  ArchiverList list(&runner_);
-  list.AddDefinition("7z", "", "", "sh " + fake + " a @ArcName @FileName", "");
-  list.AddDefinition("zip", "", "sh " + fake + " x @ArcName @FileName", "", "");
+  ArchiverDefinition packer("7z", "", "", "sh " + fake + " a @ArcName @FileName",
+                            "");
+  ArchiverDefinition extractor("zip", "", "sh " + fake + " x @ArcName @FileName",
+                               "", "");
   const std::string name = "$(touch pwned); `touch pwned` 'q\".zip";
   std::ofstream(dir_ / name) << "PK";
   const std::string archive = WithBackslash(dir_.string()) + name;
-  const std::string work =
-      WithBackslash((dir_ / "w").string()) + "1f0c33a7.tmp" + kPathSeparator;
+  fs::create_directory(dir_ / "w" / "1f0c33a7.tmp");
+  ChildSpec spec;
+  spec.folder_path = (dir_ / "w" / "1f0c33a7.tmp").string();
 
-  list.SetArchiveName(archive);
-  EXPECT_EQ(0, list.Extract(work));
+  EXPECT_TRUE(ExtractArchive(extractor, archive, spec, &runner_).succeeded());
   EXPECT_EQ((std::vector<std::string>{"x", archive, kExtractFileName}),
             RecordedArguments());
-  EXPECT_EQ(0, list.Pack(work));
-  EXPECT_EQ((std::vector<std::string>{"a", PathFileName(list.archive_name()),
-                                      kPackFileName}),
+  EXPECT_TRUE(PackArchive(packer, name, spec, &runner_).succeeded());
+  EXPECT_EQ((std::vector<std::string>{"a", name, kPackFileName}),
             RecordedArguments());
   ExpectNothingExecuted();
-  EXPECT_FALSE(fs::exists(fs::path(work) / "pwned"));
+  EXPECT_FALSE(fs::exists(dir_ / "w" / "1f0c33a7.tmp" / "pwned"));
 }
 
 }  // namespace

@@ -18,7 +18,8 @@ class SectionedFileTest : public ::testing::Test {
   // Loads `data` and expects the file to exist.
   void Load(const std::string& data) {
     WriteFile(path_, data);
-    ASSERT_FALSE(file_.Load(path_)) << file_.error();
+    Status loaded = file_.Load(path_);
+    ASSERT_TRUE(loaded) << loaded.message();
   }
 
   std::vector<std::string> SectionNames() {
@@ -140,8 +141,9 @@ TEST_F(SectionedFileTest, LeavesFilesItCannotCarryAsTheyAre) {
   for (const char* text : kTexts) {
     Load(text);
     EXPECT_FALSE(file_.complete()) << text;
-    EXPECT_TRUE(file_.SaveAs(path_)) << text;
-    EXPECT_NE(std::string::npos, file_.error().find(path_));
+    Status saved = file_.SaveAs(path_);
+    EXPECT_FALSE(saved) << text;
+    EXPECT_NE(std::string::npos, saved.message().find(path_));
     EXPECT_EQ(text, ReadFile(path_));
   }
   Load("[A]\nk=v\n[a]\n");  // a repeated header loses nothing
@@ -150,25 +152,27 @@ TEST_F(SectionedFileTest, LeavesFilesItCannotCarryAsTheyAre) {
 
 TEST_F(SectionedFileTest, SavesTheNormalisedText) {
   Load("[ARJ]\nextension = arj\n\n; c\n[ARJ]\nadd=x");
-  EXPECT_FALSE(file_.SaveAs(path_));
+  EXPECT_TRUE(file_.SaveAs(path_));
   EXPECT_EQ(Written("[ARJ]\nextension=arj\n\n; c\nadd=x\n"), ReadFile(path_));
 
   std::string other = dir_ / "sub/other.ini";
-  EXPECT_TRUE(file_.SaveAs(other));  // no such folder
-  EXPECT_NE(std::string::npos, file_.error().find(other));
+  Status saved = file_.SaveAs(other);  // no such folder
+  EXPECT_FALSE(saved);
+  EXPECT_NE(std::string::npos, saved.message().find(other));
   EXPECT_EQ(other, file_.file_name());
 }
 
 TEST_F(SectionedFileTest, MissingFileLoadsEmptyAndIsNotCreated) {
-  EXPECT_TRUE(file_.Load(path_));
-  EXPECT_NE(std::string::npos, file_.error().find(path_));
+  Status loaded = file_.Load(path_);
+  EXPECT_FALSE(loaded);
+  EXPECT_NE(std::string::npos, loaded.message().find(path_));
   EXPECT_TRUE(SectionNames().empty());
   EXPECT_EQ("", file_.ReadString("", "x"));
-  EXPECT_FALSE(file_.SaveAs(path_));
+  EXPECT_TRUE(file_.SaveAs(path_));
   EXPECT_FALSE(std::filesystem::exists(path_));
 
   file_.Put("New", "k", "v");
-  EXPECT_FALSE(file_.SaveAs(path_));
+  EXPECT_TRUE(file_.SaveAs(path_));
   EXPECT_EQ(Written("[New]\nk=v\n"), ReadFile(path_));
 }
 
@@ -185,7 +189,7 @@ TEST_F(SectionedFileTest, PutMergesKeysButNotCommentsOrBlankLines) {
 
 TEST_F(SectionedFileTest, PutValuesThatWouldNotReadBackAreNotSaved) {
   file_.Put("A", "k", "line\nbreak");
-  EXPECT_TRUE(file_.SaveAs(path_));
+  EXPECT_FALSE(file_.SaveAs(path_));
   EXPECT_FALSE(std::filesystem::exists(path_));
 }
 
@@ -223,7 +227,7 @@ TEST_F(SectionedFileCacheTest, ReadsEachFileOnceAndWritesItBack) {
     cache.NextSection(false, path_, &section);
   }
   EXPECT_EQ((Strings{"rar", "zip"}), extensions);
-  EXPECT_FALSE(cache.Release());
+  EXPECT_TRUE(cache.Release());
   EXPECT_EQ(Written("[RAR]\nextension=rar\n[ZIP]\nextension=zip\n"),
             ReadFile(path_));
 }
@@ -248,7 +252,7 @@ TEST_F(SectionedFileCacheTest, LeavesNormalFilesUntouched) {
     std::filesystem::last_write_time(path_, old_time);
     SectionedFileCache cache;
     EXPECT_EQ("v", cache.ReadString(path_, "A", "k"));
-    EXPECT_FALSE(cache.Release());
+    EXPECT_TRUE(cache.Release());
     EXPECT_EQ(old_time, std::filesystem::last_write_time(path_)) << text;
     EXPECT_EQ(text, ReadFile(path_));
   }
@@ -261,9 +265,10 @@ TEST_F(SectionedFileCacheTest, ReportsFilesLeftUnwritten) {
   SectionedFileCache cache;
   EXPECT_EQ("v", cache.ReadString(path_, "A", "k"));
   EXPECT_EQ("v", cache.ReadString(other, "B", "k"));
-  EXPECT_TRUE(cache.Release());
-  EXPECT_NE(std::string::npos, cache.error().find(path_));
-  EXPECT_EQ(std::string::npos, cache.error().find(other));
+  Status released = cache.Release();
+  EXPECT_FALSE(released);
+  EXPECT_NE(std::string::npos, released.message().find(path_));
+  EXPECT_EQ(std::string::npos, released.message().find(other));
   EXPECT_EQ("[A]x\nk=v\n", ReadFile(path_));
   EXPECT_EQ(Written("[B]\nk=v\n"), ReadFile(other));
 }
@@ -274,7 +279,7 @@ TEST_F(SectionedFileCacheTest, MissingFileGivesNothing) {
   EXPECT_FALSE(cache.NextSection(true, path_, &section));
   EXPECT_TRUE(cache.at_end());
   EXPECT_EQ("", cache.ReadString(path_, "A", "k"));
-  EXPECT_FALSE(cache.Release());
+  EXPECT_TRUE(cache.Release());
   EXPECT_FALSE(std::filesystem::exists(path_));
 }
 

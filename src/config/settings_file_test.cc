@@ -27,7 +27,8 @@ class SettingsFileTest : public ::testing::Test {
   // Loads `data` as the settings file and expects success.
   void Load(const std::string& data) {
     WriteFile(path_, data);
-    ASSERT_FALSE(settings_.Load(path_)) << settings_.error();
+    Status loaded = settings_.Load(path_);
+    ASSERT_TRUE(loaded) << loaded.message();
   }
 
   std::vector<std::string> Values(int key) const {
@@ -91,7 +92,7 @@ TEST_F(SettingsFileTest, ReadsOneLine) {
     SettingsFile settings;
     for (const char* key : kKeys) settings.AddKey(key);
     WriteFile(path_, c.line);
-    ASSERT_FALSE(settings.Load(path_));
+    ASSERT_TRUE(settings.Load(path_));
     for (int key = 1; key <= 10; ++key) {
       EXPECT_EQ(key == c.key ? 1 : 0, settings.ValueCount(key)) << key;
     }
@@ -177,12 +178,14 @@ TEST_F(SettingsFileTest, LinesThatWouldBeCutAreBad) {
 TEST_F(SettingsFileTest, LoadFailsWithoutKeysOrFile) {
   SettingsFile no_keys;
   WriteFile(path_, "Recurse yes\n");
-  EXPECT_TRUE(no_keys.Load(path_));
-  EXPECT_NE(std::string::npos, no_keys.error().find("no keys"));
+  Status loaded = no_keys.Load(path_);
+  EXPECT_FALSE(loaded);
+  EXPECT_NE(std::string::npos, loaded.message().find("no keys"));
 
-  EXPECT_TRUE(settings_.Load(dir_ / "missing.ctl"));
-  EXPECT_NE(std::string::npos, settings_.error().find("missing.ctl"));
-  EXPECT_TRUE(settings_.Load(dir_.path()));  // a folder is not a file
+  loaded = settings_.Load(dir_ / "missing.ctl");
+  EXPECT_TRUE(loaded.missing());
+  EXPECT_NE(std::string::npos, loaded.message().find("missing.ctl"));
+  EXPECT_FALSE(settings_.Load(dir_.path()));  // a folder is not a file
   EXPECT_EQ(0, settings_.ValueCount(kRecurse));
 }
 
@@ -191,7 +194,6 @@ TEST_F(SettingsFileTest, SecondLoadAppendsValuesAndForgetsBadLines) {
   Load("AddFile two\n");
   EXPECT_EQ((Strings{"one", "two"}), Values(kAddFile));
   EXPECT_EQ(0, settings_.BadLineCount());
-  EXPECT_TRUE(settings_.error().empty());
 }
 
 TEST_F(SettingsFileTest, OnlyTheFirstOfTwoEqualKeysGetsValues) {

@@ -179,7 +179,7 @@ TEST(ShellQuoteTest, HostileNamesReadBackExactlyUnderDashAndBash) {
     }
     for (const char* shell : {"/bin/dash", "/bin/bash"}) {
       for (std::size_t i = 0; i < count; ++i) {
-        RemoveFile(dir / ("args" + std::to_string(i)));
+        EraseFile(dir / ("args" + std::to_string(i)));
       }
       const ProcessResult result =
           RunProgram({shell, "-c", script}, dir.path());

@@ -1,10 +1,12 @@
+#include "conversion/archive_conversion.h"
+
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <map>
 #include <string>
 #include <vector>
 
-#include "conversion/archive_conversion.h"
 #include "fs/file_tree.h"
 #include "testing/temp_dir.h"
 
@@ -12,33 +14,68 @@ namespace zavo {
 namespace {
 
 // "x" extracts a member, "a" writes the archive; each verb exits with the
-// code set for it.
+// code set for it. It runs in the test's process, so a held folder's
+// "/dev/fd/N" leads where it leads a child.
 class FakeRunner : public CommandRunner {
  public:
-  unsigned char RunCommand(const std::string& command,
-                           const std::string& folder) override {
+  ProcessResult Run(const ChildSpec& spec) override {
+    const std::string folder = "/dev/fd/" + std::to_string(spec.folder);
+    const std::string& command = spec.command;
     std::string verb = command.substr(0, command.find(' '));
     if (verb == "x") WriteFile(folder + "/member.txt", "m");
     if (verb == "a") {
       std::string name = command.substr(3, command.find('\'', 3) - 3);
       WriteFile(folder + "/" + name, "packed");
     }
-    return codes[verb];
+    ProcessResult result;
+    result.outcome = ProcessResult::Outcome::kExited;
+    result.exit_code = codes[verb];
+    return result;
   }
-  unsigned char RunProgram(const std::vector<std::string>&,
-                           const std::string&) override {
-    return 0;
-  }
-  std::map<std::string, unsigned char> codes;
+  std::map<std::string, int> codes;
 };
 
 class CollectingSink : public OutputSink {
  public:
   void Line(const std::string& text) override { lines.push_back(text); }
+  void Note(const std::string& text) override { notes.push_back(text); }
   std::vector<std::string> lines;
+  std::vector<std::string> notes;
 };
 
-TEST(ArchiveConversionTest, ResultNamesTheFailedStep) {
+class ArchiveConversionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    archivers_.AddDefinition("7z", "", "", "a @ArcName", "t @ArcName");
+    archivers_.AddDefinition("zip", "", "x @ArcName", "", "");
+  }
+  // The conversion of the zip archive `name` in the test's folder.
+  std::unique_ptr<ArchiveConversion> Convert(const std::string& name) {
+    ArchiveSource source;
+    EXPECT_TRUE(HeldFolder::Open(dir_.path(), &source.folder));
+    EXPECT_TRUE(source.folder.OpenFile(name, &source.file));
+    EXPECT_TRUE(source.file.Stat(&source.status));
+    source.name = name;
+    source.path = dir_ / name;
+    source.kind = 1;
+    return std::unique_ptr<ArchiveConversion>(new ArchiveConversion(
+        settings_, archivers_, &runner_, std::move(source), -1, -1));
+  }
+  // Prepares and commits; the result of the step that ended it.
+  ConversionResult Run(ArchiveConversion* conversion) {
+    ConversionResult result;
+    if (!conversion->Prepare(&out_, nullptr, nullptr, &result)) return result;
+    return conversion->Commit(&out_, nullptr, nullptr, nullptr);
+  }
+
+  ScopedTempDir dir_;
+  FakeRunner runner_;
+  ArchiverList archivers_;
+  ConversionSettings settings_;
+  CollectingSink out_;
+};
+
+TEST_F(ArchiveConversionTest, ResultNamesTheFailedStep) {
   struct Case {
     const char* verb;
     bool stop_on_error;
@@ -49,68 +86,96 @@ TEST(ArchiveConversionTest, ResultNamesTheFailedStep) {
       {"t", true, ConversionStep::kTest},
   };
   for (const Case& c : cases) {
-    ScopedTempDir dir;
-    FakeRunner runner;
-    runner.codes[c.verb] = 1;
-    ArchiverList archivers(&runner);
-    archivers.AddDefinition("7z", "", "", "a @ArcName", "t @ArcName");
-    archivers.AddDefinition("zip", "", "x @ArcName", "", "");
-    RunOptions options;
-    options.stop_on_error = c.stop_on_error;
-    CollectingSink out;
-    WriteFile(dir / "a.zip", "old");
-    ArchiveConversion conversion(options, &archivers, &runner, &out,
-                                 dir / "a.zip");
-    ASSERT_TRUE(conversion.Recognise());
-    ConversionResult r = conversion.Run(nullptr);
+    runner_.codes.clear();
+    runner_.codes[c.verb] = 1;
+    settings_.stop_on_error = c.stop_on_error;
+    out_.lines.clear();
+    WriteFile(dir_ / "a.zip", "old");
+    ConversionResult r = Run(Convert("a.zip").get());
     EXPECT_EQ(ConversionStatus::kFailed, r.status) << c.verb;
     EXPECT_EQ(c.step, r.step) << c.verb;
     std::string message =
-        std::string(StepName(c.step)) + " mistake on [" + dir / "a.zip].";
+        std::string(StepName(c.step)) + " mistake on [" + dir_ / "a.zip].";
     EXPECT_EQ(message, r.message);
     // With StopOnError the caller prints the message as the fatal stop.
     EXPECT_EQ(c.stop_on_error
                   ? std::vector<std::string>()
                   : std::vector<std::string>{message + " next archive!"},
-              out.lines);
-    EXPECT_EQ("old", ReadFile(dir / "a.zip"));
-    EXPECT_FALSE(FileExists(dir / "a.7z"));
+              out_.lines);
+    EXPECT_EQ("old", ReadFile(dir_ / "a.zip"));
+    EXPECT_FALSE(FileExists(dir_ / "a.7z"));
   }
 }
 
-TEST(ArchiveConversionTest, DoneAndTakenNames) {
-  ScopedTempDir dir;
-  FakeRunner runner;
-  ArchiverList archivers(&runner);
-  archivers.AddDefinition("7z", "", "", "a @ArcName", "");
-  archivers.AddDefinition("zip", "", "x @ArcName", "", "");
-  RunOptions options;
-  CollectingSink out;
-  WriteFile(dir / "a.zip", "old");
-  WriteFile(dir / "b.zip", "old");
-  WriteFile(dir / "b.7z", "other");
-
-  ArchiveConversion a(options, &archivers, &runner, &out, dir / "a.zip");
-  ASSERT_TRUE(a.Recognise());
-  ConversionResult r = a.Run(nullptr);
+// A prepared archive waits, its work folder held, until it is committed or
+// discarded; what the name is taken by decides only then.
+TEST_F(ArchiveConversionTest, PreparedArchivesGoInPlaceOrAreDiscarded) {
+  WriteFile(dir_ / "a.zip", "old");
+  WriteFile(dir_ / "b.zip", "old");
+  WriteFile(dir_ / "c.zip", "old");
+  auto a = Convert("a.zip");
+  auto b = Convert("b.zip");
+  auto c = Convert("c.zip");
+  ConversionResult r;
+  ASSERT_TRUE(a->Prepare(&out_, nullptr, nullptr, &r));
+  ASSERT_TRUE(b->Prepare(&out_, nullptr, nullptr, &r));
+  ASSERT_TRUE(c->Prepare(&out_, nullptr, nullptr, &r));
+  // Taken while b waited.
+  WriteFile(dir_ / "b.7z", "other");
+  r = a->Commit(&out_, nullptr, nullptr, nullptr);
   EXPECT_EQ(ConversionStatus::kDone, r.status);
-  EXPECT_EQ(ConversionStep::kNone, r.step);
-  EXPECT_EQ(dir / "a.7z", r.final_name);
-
-  ArchiveConversion b(options, &archivers, &runner, &out, dir / "b.zip");
-  ASSERT_TRUE(b.Recognise());
-  r = b.Run(nullptr);
+  EXPECT_EQ(dir_ / "a.7z", r.final_name);
+  r = b->Commit(&out_, nullptr, nullptr, nullptr);
   EXPECT_EQ(ConversionStatus::kNameTaken, r.status);
   EXPECT_EQ(ConversionStep::kPutInPlace, r.step);
+  c->Discard();
   EXPECT_EQ(
       (std::vector<std::string>{"[a.zip] -> [a.7z] done!",
                                 "[b.zip] -> [b.7z] exists, not replaced!"}),
-      out.lines);
-  EXPECT_EQ("other", ReadFile(dir / "b.7z"));
+      out_.lines);
+  EXPECT_EQ("other", ReadFile(dir_ / "b.7z"));
+  EXPECT_EQ("old", ReadFile(dir_ / "b.zip"));
+  EXPECT_EQ("old", ReadFile(dir_ / "c.zip"));
+  EXPECT_FALSE(FileExists(dir_ / "c.7z"));
+  EXPECT_FALSE(FileExists(dir_ / "a.zip"));
+}
 
-  // Not an archive of a kind to convert: the target kind and other files.
-  ArchiveConversion target(options, &archivers, &runner, &out, dir / "b.7z");
-  EXPECT_FALSE(target.Recognise());
+// KillExist replaces a name only where the file there could be the old
+// archive's owner's own: never a folder, a read-only file, one of this
+// run's own products, or (in an upload folder) another user's file.
+TEST_F(ArchiveConversionTest, KillExistReplacesOnlyWhatItMay) {
+  settings_.kill_exist = true;
+  WriteFile(dir_ / "a.zip", "old");
+  WriteFile(dir_ / "a.7z", "mine");
+  WriteFile(dir_ / "r.zip", "old");
+  WriteFile(dir_ / "r.7z", "read-only");
+  chmod((dir_ / "r.7z").c_str(), 0444);
+  WriteFile(dir_ / "p.zip", "old");
+  WriteFile(dir_ / "p.7z", "made by this run");
+  SortedTextList made;
+  made.Insert(dir_ / "p.7z");
+  struct Case {
+    const char* name;
+    const SortedTextList* made;
+    bool replaced;
+  } cases[] = {{"a.zip", nullptr, true},
+               {"r.zip", nullptr, false},
+               {"p.zip", &made, false}};
+  for (const Case& c : cases) {
+    auto conversion = Convert(c.name);
+    bool may = false;
+    EXPECT_TRUE(conversion->NameTaken(c.made, &may)) << c.name;
+    EXPECT_EQ(c.replaced, may) << c.name;
+  }
+  if (geteuid() == 0) {
+    // Another user's file of that name stays, KillExist or not.
+    WriteFile(dir_ / "o.zip", "old");
+    WriteFile(dir_ / "o.7z", "theirs");
+    ASSERT_EQ(0, chown((dir_ / "o.7z").c_str(), 4242, 4242));
+    bool may = true;
+    EXPECT_TRUE(Convert("o.zip")->NameTaken(nullptr, &may));
+    EXPECT_FALSE(may);
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <map>
 #include <string>
 
 #include "platform/dir_handle.h"
@@ -179,17 +180,20 @@ TEST(HeldFolderTest, ChildrenUseTheHeldFileAndFolderNotTheNames) {
   WriteFile(dir / "a.zip", "swapped");
   ASSERT_EQ(0, rename((dir / "w").c_str(), (dir / "w2").c_str()));
   mkdir((dir / "w").c_str(), 0700);
-  ProcessResult r =
-      RunShellCommand("cat " + file.ChildPath() + " > out", work.ChildPath());
+  ChildSpec spec;
+  spec.command = "cat " + file.ChildPath() + " > out";
+  work.StartChildHere(&spec);
+  spec.inherit = {file.handle()};
+  ProcessResult r = RunChild(spec);
   EXPECT_EQ(0, r.Code()) << r.error;
   EXPECT_EQ("listed", ReadText(dir / "w2/out"));
   EXPECT_FALSE(Exists(dir / "w/out"));
   EntryStatus status;
-  ASSERT_TRUE(file.Status(&status));
+  ASSERT_TRUE(file.Stat(&status));
   EntryStatus now;
-  ASSERT_TRUE(top.Status("b.zip", &now));
+  ASSERT_TRUE(top.Stat("b.zip", &now));
   EXPECT_TRUE(status.identity == now.identity);
-  ASSERT_TRUE(top.Status("a.zip", &now));
+  ASSERT_TRUE(top.Stat("a.zip", &now));
   EXPECT_FALSE(status.identity == now.identity);
 }
 
@@ -237,6 +241,37 @@ TEST(WorkClaimTest, TellsLiveWorkFromProvenLeftovers) {
   EXPECT_EQ(LeftoverCheck::kLive, seen.CheckLeftover());
   unmarked.Close();
   EXPECT_EQ(LeftoverCheck::kUnproven, seen.CheckLeftover());
+}
+
+// The kinds come from the folder's own entries here, not from a query of
+// each entry: a link to a folder must still read as a link, or the scan
+// would descend through it.
+TEST(ListingKindsTest, TellsFilesFoldersAndLinksApart) {
+  ScopedTempDir dir;
+  WriteFile(dir / "a.zip", "x");
+  WriteFile(dir / ".hidden.zip", "x");
+  mkdir((dir / "sub.zip").c_str(), 0777);
+  symlink((dir / "sub.zip").c_str(), (dir / "to-folder.zip").c_str());
+  symlink((dir / "a.zip").c_str(), (dir / "to-file.zip").c_str());
+  symlink((dir / "none").c_str(), (dir / "dangling.zip").c_str());
+  mkfifo((dir / "pipe.zip").c_str(), 0666);
+  HeldFolder folder;
+  ASSERT_TRUE(HeldFolder::Open(dir.path(), &folder));
+  for (bool kinds_only : {true, false}) {
+    std::vector<DirEntry> entries;
+    ASSERT_TRUE(folder.List(&entries, kinds_only));
+    std::map<std::string, std::uint32_t> seen;
+    for (const DirEntry& e : entries) seen[e.name] = e.attributes;
+    ASSERT_EQ(7u, seen.size());
+    const std::uint32_t kKinds = kAttrFolder | kAttrLink | kAttrArchive;
+    EXPECT_EQ(kAttrArchive, seen["a.zip"] & kKinds);
+    EXPECT_EQ(kAttrArchive | kAttrHidden, seen[".hidden.zip"]);
+    EXPECT_EQ(kAttrFolder, seen["sub.zip"]);
+    EXPECT_EQ(kAttrLink, seen["to-folder.zip"]);
+    EXPECT_EQ(kAttrLink, seen["to-file.zip"]);
+    EXPECT_EQ(kAttrLink, seen["dangling.zip"]);
+    EXPECT_EQ(kAttrArchive, seen["pipe.zip"] & kKinds);
+  }
 }
 
 }  // namespace

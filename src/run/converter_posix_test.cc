@@ -20,7 +20,9 @@ namespace {
 
 // Plays the archivers: records every command, and makes the files a real
 // archiver would (an extracted file, a packed archive) so that the
-// pipeline's later steps have something to work on.
+// pipeline's later steps have something to work on. It runs in the test's
+// own process, so the held folders' "/dev/fd/N" names lead where they lead
+// the children.
 class FakeArchivers : public CommandRunner {
  public:
   struct Call {
@@ -32,8 +34,22 @@ class FakeArchivers : public CommandRunner {
     std::string archive;
   };
 
-  unsigned char RunCommand(const std::string& command,
-                           const std::string& folder) override {
+  ProcessResult Run(const ChildSpec& spec) override {
+    const std::string folder = spec.folder >= 0
+                                   ? "/dev/fd/" + std::to_string(spec.folder)
+                                   : spec.folder_path;
+    ProcessResult result;
+    result.outcome = ProcessResult::Outcome::kExited;
+    if (spec.command.empty()) {
+      programs.push_back(spec.argv);
+      program_folders.push_back(folder);
+      return result;
+    }
+    result.exit_code = Command(spec.command, folder);
+    return result;
+  }
+
+  virtual int Command(const std::string& command, const std::string& folder) {
     std::string verb = command.substr(0, command.find(' '));
     std::string arg = Unquote(command.substr(command.find(' ') + 1));
     char resolved[PATH_MAX];
@@ -54,13 +70,6 @@ class FakeArchivers : public CommandRunner {
     return code == codes.end() ? 0 : code->second;
   }
 
-  unsigned char RunProgram(const std::vector<std::string>& argv,
-                           const std::string& folder) override {
-    programs.push_back(argv);
-    program_folders.push_back(folder);
-    return 0;
-  }
-
   // Drops the single quotes the shell quoting puts around values.
   static std::string Unquote(const std::string& text) {
     std::string out;
@@ -73,7 +82,7 @@ class FakeArchivers : public CommandRunner {
   std::vector<Call> calls;
   std::vector<std::vector<std::string>> programs;
   std::vector<std::string> program_folders;
-  std::map<std::string, unsigned char> codes;
+  std::map<std::string, int> codes;
   std::map<std::string, std::string> extract_files;
   bool pack_writes = true;
 };
@@ -95,7 +104,7 @@ class ConverterTest : public ::testing::Test {
   // Starts a converter with these parameters; returns its exit code.
   int RunZavo(std::vector<std::string> params) {
     params.insert(params.begin(), program_dir_ / "zavo");
-    converter_.reset(new Converter(params, &fake_, out_));
+    converter_.reset(new Converter(params, &fake_, out_, err_));
     converter_->set_pause([this](int ms) { paused_ms_ += ms; });
     converter_->set_start_folder(arc_.path());
     return converter_->Execute();
@@ -117,9 +126,10 @@ class ConverterTest : public ::testing::Test {
 
   int WorkFolders() const {
     int n = 0;
-    auto listing = ListFolder(arc_ / "*.tmp");
+    std::unique_ptr<DirectoryListing> listing;
+    if (!ListFolder(arc_ / "*.tmp", &listing)) return 0;
     DirEntry e;
-    while (listing && listing->Next(&e)) ++n;
+    while (listing->Next(&e)) ++n;
     return n;
   }
 
@@ -127,6 +137,7 @@ class ConverterTest : public ::testing::Test {
   ScopedTempDir arc_;
   FakeArchivers fake_;
   std::ostringstream out_;
+  std::ostringstream err_;
   std::unique_ptr<Converter> converter_;
   int paused_ms_ = 0;
 };
@@ -152,26 +163,27 @@ TEST_F(ConverterTest, ConvertsAnArchiveAndKeepsItsTime) {
   EXPECT_EQ(0, WorkFolders());
 
   ASSERT_EQ(3u, fake_.calls.size());
-  // The extractor reads the archive that was opened, in the work folder
-  // that was made, both reached through held descriptors.
+  // The extractor reads the archive that was opened, into the folder x of
+  // the private work folder that was made, all reached through held
+  // descriptors; the packer and the tester run there too.
   EXPECT_EQ(0u, fake_.calls[0].command.find("x '/dev/fd/"));
   EXPECT_EQ("zip data", fake_.calls[0].archive);
   std::string work = fake_.calls[0].folder;
   EXPECT_EQ(0u, work.find("/dev/fd/"));
   std::string resolved = fake_.calls[0].resolved;
   EXPECT_EQ(arc_.path() + "/", resolved.substr(0, arc_.path().size() + 1));
-  EXPECT_EQ(".tmp", resolved.substr(resolved.size() - 4));
+  EXPECT_EQ(".tmp/x", resolved.substr(resolved.size() - 6));
   EXPECT_EQ(work, fake_.calls[1].folder);
   EXPECT_EQ(0u, fake_.calls[1].command.find("a '"));
   EXPECT_NE(std::string::npos, fake_.calls[1].command.find(".7z' '.'"));
-  EXPECT_NE(std::string::npos, fake_.calls[2].command.find(work + "/"));
+  EXPECT_EQ(work, fake_.calls[2].folder);
 }
 
 TEST_F(ConverterTest, FailedStepsKeepTheOldArchive) {
   Settings("");
   struct Case {
     const char* verb;
-    unsigned char code;
+    int code;
     const char* message;
   } cases[] = {
       {"x", 2, "extraction"},
@@ -248,8 +260,8 @@ TEST_F(ConverterTest, TesterExiting66FailsButNoTesterPasses) {
 }
 
 TEST_F(ConverterTest, PackerThatWritesNothingFailsTheArchive) {
-  // No "test" template: the new archive is recognised afresh before the
-  // test, and a missing one is recognised as nothing.
+  // No "test" template: a packer that says it packed but left no archive
+  // fails its own step.
   WriteFile(program_dir_ / "archivers.ini",
             "[7z]\nextension=7z\nadd=a @ArcName\n[zip]\nextension=zip\n"
             "extract=x @ArcName\n");
@@ -257,7 +269,7 @@ TEST_F(ConverterTest, PackerThatWritesNothingFailsTheArchive) {
   fake_.pack_writes = false;
   WriteFile(arc_ / "a.zip", "z");
   EXPECT_EQ(kExitSomeFailed, RunZavo({"*.zip"}));
-  EXPECT_EQ("testing mistake on [" + arc_.path() + "/a.zip]. next archive!",
+  EXPECT_EQ("packing mistake on [" + arc_.path() + "/a.zip]. next archive!",
             Output().back());
   EXPECT_EQ("z", ReadFile(arc_ / "a.zip"));
 }
@@ -320,16 +332,21 @@ TEST_F(ConverterTest, NestedRunGetsTheSwitchesAndTheWorkFolder) {
   EXPECT_EQ(kExitDone, RunZavo({"/r", "/n", "*.zip"}));
   ASSERT_EQ(1u, fake_.programs.size());
   const std::vector<std::string>& argv = fake_.programs[0];
-  // The nested run is told this run's number of jobs.
-  ASSERT_EQ(6u, argv.size());
+  // The nested run is told this run's number of jobs; it is handed the
+  // unpacked folder open, and its mask names the work folder for its lines.
+  ASSERT_EQ(8u, argv.size());
   EXPECT_EQ(program_dir_ / "zavo", argv[0]);
   EXPECT_EQ("/r", argv[1]);
   EXPECT_EQ("/n", argv[2]);
   EXPECT_EQ("-j", argv[3]);
   EXPECT_EQ("1", argv[4]);
-  // It starts in the held work folder, where its mask leads.
-  EXPECT_EQ("*.*", argv[5]);
-  EXPECT_EQ(fake_.calls[0].folder, fake_.program_folders[0]);
+  EXPECT_EQ("--mask-folder", argv[5]);
+  EXPECT_EQ(fake_.calls[0].folder, "/dev/fd/" + argv[6]);
+  EXPECT_EQ(arc_.path() + "/", argv[7].substr(0, arc_.path().size() + 1));
+  EXPECT_EQ(".tmp/*.*", argv[7].substr(argv[7].size() - 8));
+  // It starts where this run started, so that relative masks mean there
+  // what they mean here.
+  EXPECT_EQ("", fake_.program_folders[0]);
 }
 
 TEST_F(ConverterTest, DeletesScansAndAdds) {
@@ -350,10 +367,10 @@ TEST_F(ConverterTest, DeletesScansAndAdds) {
   struct Packer : FakeArchivers {
     std::vector<std::string>* seen;
     std::string outside;
-    unsigned char RunCommand(const std::string& command,
-                             const std::string& folder) override {
+    int Command(const std::string& command,
+                const std::string& folder) override {
       if (command[0] == 'x') {
-        unsigned char r = FakeArchivers::RunCommand(command, folder);
+        int r = FakeArchivers::Command(command, folder);
         symlink(outside.c_str(), (folder + "/out").c_str());
         return r;
       }
@@ -363,14 +380,14 @@ TEST_F(ConverterTest, DeletesScansAndAdds) {
           if (FileExists(folder + "/" + name)) seen->push_back(name);
         }
       }
-      return FakeArchivers::RunCommand(command, folder);
+      return FakeArchivers::Command(command, folder);
     }
   } packer;
   packer.seen = &seen;
   packer.outside = outside.path();
   packer.extract_files = fake_.extract_files;
   std::vector<std::string> params = {program_dir_ / "zavo", "*.zip"};
-  Converter converter(params, &packer, out_);
+  Converter converter(params, &packer, out_, err_);
   converter.set_start_folder(arc_.path());
   EXPECT_EQ(kExitDone, converter.Execute());
   EXPECT_EQ(std::vector<std::string>(
@@ -437,7 +454,7 @@ TEST_F(ConverterTest, CommandLine) {
   std::vector<std::string> lines = Lines();
   EXPECT_EQ(
       std::vector<std::string>(
-          {"", "Orlo's archive converter v0.2", "",
+          {"", kBannerTitle, "",
            "usage: zavo [/r] [/n] [/k] [-j N] [--shard K/N] [--report FILE] "
            "<filemask>",
            "", "       /r - recursive scan (with subfolders)",
@@ -457,7 +474,7 @@ TEST_F(ConverterTest, CommandLine) {
   EXPECT_NE(std::string::npos, Output()[0].find("quote the mask"));
 
   EXPECT_EQ(kExitDone, RunZavo({"/K", "-r", "*.zip"}));
-  EXPECT_FALSE(converter_->options().keep_time);
+  EXPECT_FALSE(converter_->options().conversion.keep_time);
   EXPECT_TRUE(converter_->options().recurse);
   EXPECT_EQ(arc_ / "*.zip", converter_->options().file_mask);
   // A folder that is not there is named, not passed over in silence.

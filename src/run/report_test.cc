@@ -238,24 +238,5 @@ TEST(ReportWriterTest, FindsTheTotalsOfItsOwnNestedRun) {
       outer.FindNestedTotals(mark, "/arc/outer?.zip", &count, &failed));
 }
 
-TEST(CountUnpackedTest, CountsFilesFoldersAndLinksWithoutEnteringLinks) {
-  ScopedTempDir dir;
-  std::filesystem::create_directories(dir / "a/b/c");
-  std::filesystem::create_directories(dir / "empty");
-  WriteFile(dir / "top.txt", "1");
-  WriteFile(dir / ".dot", "2");
-  WriteFile(dir / "a/b/c/deep", "3");
-  ReportRecord r;
-  if (!kIsWin32) {
-    // A link to a folder counts once and is not entered.
-    std::filesystem::create_directory_symlink(dir / "a", dir / "to_a");
-    std::filesystem::create_symlink("top.txt", dir / "to_top");
-  }
-  CountUnpacked(dir.path(), &r);
-  EXPECT_EQ(3, r.files);
-  EXPECT_EQ(4, r.folders);
-  EXPECT_EQ(kIsWin32 ? 0 : 2, r.links);
-}
-
 }  // namespace
 }  // namespace zavo

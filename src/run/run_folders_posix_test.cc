@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <sstream>
@@ -14,43 +15,71 @@ TEST(RunFoldersTest, ShardsSplitTheTreeBelowTheMasksFolder) {
   RunOptions options;
   options.shard_count = 3;
   RunFolders folders(options);
-  folders.set_top("/top/");
   for (const char* folder : {"", "a", "a/b", "c/d/e"}) {
-    std::string path =
-        "/top/" + std::string(folder) + (*folder ? "/" : "") + "x.zip";
     for (int shard = 1; shard <= 3; ++shard) {
       options.shard_index = shard;
-      EXPECT_EQ(ShardOfFolder(folder, 3) == shard, folders.InShard(path))
-          << path << " shard " << shard;
+      EXPECT_EQ(ShardOfFolder(folder, 3) == shard, folders.InShard(folder))
+          << folder << " shard " << shard;
     }
   }
 }
 
-TEST(RunFoldersTest, FolderHeldByAnotherRunIsNamedOnceAndLeft) {
+TEST(RunFoldersTest, FolderHeldByAnotherRunIsNamedAndLeft) {
   ScopedTempDir dir;
-  const std::string held = dir / "held";
-  const std::string idle = dir / "idle";
-  std::filesystem::create_directory(held);
-  std::filesystem::create_directory(idle);
+  std::filesystem::create_directory(dir / "held");
+  std::filesystem::create_directory(dir / "idle");
+  HeldFolder held, idle;
+  ASSERT_TRUE(HeldFolder::Open(dir / "held", &held));
+  ASSERT_TRUE(HeldFolder::Open(dir / "idle", &idle));
+  std::ostringstream out, err;
+  StreamSink sink(out, err);
   std::unique_ptr<FolderLock> other;
-  ASSERT_TRUE(RunFolders::TakeLock(held + "/x", &other));
+  ASSERT_TRUE(RunFolders::TakeLock(held, dir / "held/", &sink, &other));
 
   RunOptions options;
   RunFolders folders(options);
-  std::ostringstream out;
-  StreamSink sink(out);
   folders.Start(&sink);
-  EXPECT_FALSE(folders.Enter(held + "/a.zip"));
-  EXPECT_FALSE(folders.Enter(held + "/b.zip"));
-  EXPECT_TRUE(folders.Enter(idle + "/a.zip"));
+  std::unique_ptr<FolderLock> lock;
+  bool ours = RunFolders::TakeLock(held, dir / "held/", &sink, &lock);
+  EXPECT_FALSE(ours);
+  folders.Enter(std::move(held), dir / "held/", std::move(lock), ours);
+  ours = RunFolders::TakeLock(idle, dir / "idle/", &sink, &lock);
+  EXPECT_TRUE(ours);
+  HeldFolder idle_again;
+  ASSERT_TRUE(idle.Duplicate(&idle_again));
+  folders.Enter(std::move(idle_again), dir / "idle/", std::move(lock), ours);
   EXPECT_TRUE(folders.left_undone());
-  EXPECT_EQ("processing folder [" + held + "]\n" + "folder [" + held +
-                "] is being converted by another run\n" +
-                "processing folder [" + idle + "]\n",
+  EXPECT_EQ("processing folder [" + dir / "held" + "]\n" + "folder [" +
+                dir / "held" + "] is being converted by another run\n" +
+                "processing folder [" + dir / "idle" + "]\n",
             out.str());
+  EXPECT_EQ("", err.str());
   // Held by this run now: another cannot take it.
   std::unique_ptr<FolderLock> again;
-  EXPECT_FALSE(RunFolders::TakeLock(idle + "/x", &again));
+  EXPECT_FALSE(RunFolders::TakeLock(idle, dir / "idle/", &sink, &again));
+}
+
+// Who may write in a folder, as the folder lock asks it of a lock's holder:
+// a lock held by someone who could never convert there does not count.
+TEST(RunFoldersTest, OnlyAHolderThatMayWriteInTheFolderCounts) {
+  struct Case {
+    std::uint32_t uid, gid;
+    const char* groups;
+    std::uint32_t mode;
+    bool may;
+  } cases[] = {
+      {0, 0, "", 0755, true},            // root
+      {100, 100, "", 0755, true},        // the owner
+      {200, 200, "", 0755, false},       // a stranger
+      {200, 200, "", 01777, true},       // anyone may write: sticky or not
+      {200, 300, "", 0775, true},        // the folder's group
+      {200, 200, "7 300 9", 0775, true},  // a member of the folder's group
+      {200, 200, "7 9", 0775, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.may, MayWriteFolder(c.uid, c.gid, c.groups, 100, 300, c.mode))
+        << c.uid << "/" << c.gid << " " << c.groups << " " << c.mode;
+  }
 }
 
 }  // namespace

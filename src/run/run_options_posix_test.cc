@@ -17,6 +17,7 @@ using Strings = std::vector<std::string>;
 class NullSink : public OutputSink {
  public:
   void Line(const std::string&) override {}
+  void Note(const std::string&) override {}
 };
 
 TEST(SettingsPlacesTest, BesideTheProgramThenTheUserThenTheSystem) {

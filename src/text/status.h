@@ -29,6 +29,8 @@ class Status {
   }
 
   bool ok() const { return !failed_; }
+  // The same: true on success.
+  explicit operator bool() const { return ok(); }
   // What failed and why; empty on success.
   const std::string& message() const { return message_; }
   int code() const { return code_; }
