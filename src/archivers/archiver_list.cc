@@ -95,4 +95,23 @@ std::int32_t ArchiverList::Recognise(const std::string& name,
   return found;
 }
 
+bool ArchiverList::NamesAnArchive(const std::string& name,
+                                  std::size_t target) const {
+  for (std::size_t i = 0; i < definitions_.size(); ++i) {
+    const ArchiverDefinition& definition = *definitions_[i];
+    if (i == target || !definition.ident_bytes().empty() ||
+        definition.extension().empty()) {
+      continue;
+    }
+    const std::string& extension = definition.extension();
+    const std::string base = PathFileName(name);
+    if (base.size() > extension.size() + 1 &&
+        base[base.size() - extension.size() - 1] == '.' &&
+        EqualNoCase(base.substr(base.size() - extension.size()), extension)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace zavo

@@ -56,6 +56,11 @@ class ArchiverList {
   // or when the list is empty. 0 is the target kind: nothing to convert.
   std::int32_t Recognise(const std::string& name, HeldFile* file) const;
 
+  // Whether a definition other than `target` that goes by names alone
+  // recognises the name `name`: a file of that name was meant to be an
+  // archive, whatever it is when it is opened.
+  bool NamesAnArchive(const std::string& name, std::size_t target) const;
+
   std::size_t size() const { return definitions_.size(); }
   // i must be below size().
   const ArchiverDefinition& definition(std::size_t i) const {

@@ -70,7 +70,8 @@ bool ScannerDidNotRun(const ProcessResult& process) {
 // What an archiver's end says beyond its step's own line: why zavo stopped
 // it, or which limit it met.
 std::string Stopped(const CommandOutcome& outcome, const UnpackLimits& limits) {
-  if (outcome.kind != CommandOutcome::Kind::kRan) return outcome.Describe();
+  // A refused template was named when the archivers file was read.
+  if (outcome.kind != CommandOutcome::Kind::kRan) return std::string();
   if (outcome.process.stopped) {
     return "stopped: it would have left less than " +
            std::to_string(limits.keep_free) +
@@ -155,28 +156,32 @@ std::string ArchiveConversion::NewName() const {
                    archivers_.definition(settings_.target).extension());
 }
 
-bool ArchiveConversion::NameTaken(const SortedTextList* own_products,
-                                  bool* may_replace) const {
-  *may_replace = false;
+ArchiveConversion::Taken ArchiveConversion::NameTaken(
+    const SortedTextList* own_products) const {
   const std::string final_base = NewName();
   EntryStatus existing;
   if (source_.folder.Stat(final_base, &existing).ok() &&
       existing.kind == EntryStatus::Kind::kMissing) {
-    return false;
+    return Taken::kFree;
   }
   // KillExist replaces what was there before the run, never an archive this
   // run made a moment ago from another one of the same name (a.zip and
-  // a.tgz both become a.7z), nor a folder or a read-only file, nor, where
-  // others may write in the folder, someone else's file: in an upload
-  // folder one user's archive must not replace another's.
-  const bool own =
-      own_products != nullptr &&
-      own_products->Contains(WithBackslash(source_.folder.path()) + final_base);
-  *may_replace = settings_.kill_exist && !own &&
-                 existing.kind == EntryStatus::Kind::kFile &&
-                 (kIsWin32 || ((existing.mode & kOwnerWrite) != 0 &&
-                               existing.owner == source_.status.owner));
-  return true;
+  // a.tgz both become a.7z), nor, where others may write in the folder,
+  // someone else's file: in an upload folder one user's archive must not
+  // replace another's. A folder or a read-only file it cannot replace.
+  if (!settings_.kill_exist ||
+      (own_products != nullptr &&
+       own_products->Contains(source_.folder.path() + final_base)) ||
+      (!kIsWin32 && existing.owner != source_.status.owner)) {
+    return Taken::kKept;
+  }
+  // A link under the name is replaced as a link, never written through.
+  if (existing.kind == EntryStatus::Kind::kLink) return Taken::kReplaceable;
+  if (existing.kind != EntryStatus::Kind::kFile ||
+      (!kIsWin32 && (existing.mode & kOwnerWrite) == 0)) {
+    return Taken::kBlocked;
+  }
+  return Taken::kReplaceable;
 }
 
 std::string ArchiveConversion::DigestOld(ReportRecord* record) const {
@@ -705,15 +710,15 @@ ConversionResult ArchiveConversion::Commit(OutputSink* out, ListKeeper* lists,
                                            ReportRecord* record) {
   const std::string old_name = source_.name;
   const std::string new_name = NewName();
-  bool may_replace = false;
-  bool taken = NameTaken(own_products, &may_replace);
-  if (taken && !may_replace) return Taken(out);
+  const Taken taken = NameTaken(own_products);
+  if (taken == Taken::kKept) return Kept(out);
+  if (taken == Taken::kBlocked) return Fail(out, ConversionStep::kPutInPlace);
   bool clash = false;
-  Status placed = PutInPlace(new_name, taken, &clash);
+  Status placed = PutInPlace(new_name, taken == Taken::kReplaceable, &clash);
   if (!placed.ok()) {
     // The name was free when asked and taken at the rename: someone else's
     // file came first, and it stays.
-    if (clash) return Taken(out);
+    if (clash) return Kept(out);
     return Fail(out, ConversionStep::kPutInPlace);
   }
   ConversionResult result;
@@ -797,7 +802,7 @@ ConversionResult ArchiveConversion::Interrupted() {
   return result;
 }
 
-ConversionResult ArchiveConversion::Taken(OutputSink* out) {
+ConversionResult ArchiveConversion::Kept(OutputSink* out) {
   // The old archive stays and the other file keeps its data, time and list
   // entry; the new archive goes with the work folder.
   RemoveWorkFolder();

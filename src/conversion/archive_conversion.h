@@ -156,10 +156,18 @@ class ArchiveConversion {
   const std::string& path() const { return source_.path; }
   const std::string& KindName() const;
   std::string NewName() const;
-  // The name of the file in the archive's folder the new archive would
-  // replace, and whether it may (KillExist, the same owner, not a folder or
-  // read-only, not one of `own_products`). Read from the folder now.
-  bool NameTaken(const SortedTextList* own_products, bool* may_replace) const;
+  // What stands under the new archive's name in the archive's folder, read
+  // from the folder now.
+  enum class Taken {
+    kFree,
+    kReplaceable,  // a file KillExist may replace: of the old archive's
+                   // owner, writable, not one of `own_products`
+    kKept,         // a file that stays: KillExist is off, or it is another
+                   // owner's or this run's own
+    kBlocked,      // KillExist, but a folder or a read-only file is there:
+                   // the replacing step fails
+  };
+  Taken NameTaken(const SortedTextList* own_products) const;
 
   // Runs every step up to a new archive that is packed, tested and
   // verified, with the conversion's lines in `out`, and fills what it
@@ -196,7 +204,8 @@ class ArchiveConversion {
   ConversionResult Fail(OutputSink* out, ConversionStep step,
                         const std::string& detail = "");
   ConversionResult Interrupted();
-  ConversionResult Taken(OutputSink* out);
+  // The new name is taken by a file that stays: "exists, not replaced!".
+  ConversionResult Kept(OutputSink* out);
   // Makes a new private folder in `parent`, named as a work folder when
   // `name` is empty, and holds it.
   Status MakePrivateFolder(const HeldFolder& parent, HeldFolder* folder,

@@ -1,6 +1,7 @@
 #include "conversion/archive_conversion.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <map>
@@ -154,27 +155,28 @@ TEST_F(ArchiveConversionTest, KillExistReplacesOnlyWhatItMay) {
   WriteFile(dir_ / "p.7z", "made by this run");
   SortedTextList made;
   made.Insert(dir_ / "p.7z");
+  WriteFile(dir_ / "f.zip", "old");
+  mkdir((dir_ / "f.7z").c_str(), 0755);
+  WriteFile(dir_ / "n.zip", "old");
+  using Taken = ArchiveConversion::Taken;
   struct Case {
     const char* name;
     const SortedTextList* made;
-    bool replaced;
-  } cases[] = {{"a.zip", nullptr, true},
-               {"r.zip", nullptr, false},
-               {"p.zip", &made, false}};
+    Taken taken;
+  } cases[] = {{"a.zip", nullptr, Taken::kReplaceable},
+               {"r.zip", nullptr, Taken::kBlocked},
+               {"f.zip", nullptr, Taken::kBlocked},
+               {"p.zip", &made, Taken::kKept},
+               {"n.zip", nullptr, Taken::kFree}};
   for (const Case& c : cases) {
-    auto conversion = Convert(c.name);
-    bool may = false;
-    EXPECT_TRUE(conversion->NameTaken(c.made, &may)) << c.name;
-    EXPECT_EQ(c.replaced, may) << c.name;
+    EXPECT_EQ(c.taken, Convert(c.name)->NameTaken(c.made)) << c.name;
   }
   if (geteuid() == 0) {
     // Another user's file of that name stays, KillExist or not.
     WriteFile(dir_ / "o.zip", "old");
     WriteFile(dir_ / "o.7z", "theirs");
     ASSERT_EQ(0, chown((dir_ / "o.7z").c_str(), 4242, 4242));
-    bool may = true;
-    EXPECT_TRUE(Convert("o.zip")->NameTaken(nullptr, &may));
-    EXPECT_FALSE(may);
+    EXPECT_EQ(Taken::kKept, Convert("o.zip")->NameTaken(nullptr));
   }
 }
 

@@ -371,7 +371,27 @@ bool Converter::ScanFile(const ScannedFolder& folder, const std::string& name) {
   }
   item->conversion = Recognise(folder, name, item->output->handle(),
                                item->errors->handle());
-  if (item->conversion == nullptr) return !scan_stopped_;
+  if (item->conversion == nullptr) {
+    // Listed as a file, it could not be opened as one: someone swapped it
+    // for a link, a pipe or a folder since. Named when its name was meant
+    // to be an archive's; a name that is gone now is passed over.
+    EntryStatus now;
+    if (archivers_->NamesAnArchive(name, options_.conversion.target) &&
+        folder.held->Stat(name, &now).ok() &&
+        now.kind != EntryStatus::Kind::kMissing &&
+        now.kind != EntryStatus::Kind::kFile) {
+      const std::string line =
+          "extraction mistake on [" + folder.path + name + "]. next archive!";
+      item.reset(new Item);
+      item->action = [this, line]() {
+        sink_->Line(line);
+        ++failed_archives_;
+      };
+      AddItem(std::move(item));
+      if (!ApplyReady(false)) scan_stopped_ = true;
+    }
+    return !scan_stopped_;
+  }
   // No more archives wait or run at once than the plan holds: their work
   // folders and scratch files are what the run holds.
   const int most = options_.jobs + options_.jobs * kParkedPerJob;

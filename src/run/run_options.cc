@@ -497,7 +497,12 @@ OptionsResult LoadRunOptions(const std::vector<std::string>& given,
   if (!report.empty()) options->report_file = report;
   if (!options->report_file.empty()) {
     options->report_file = FullPath(options->report_file, start_folder);
+  }
+  if (!options->report_file.empty() || options->report_handle >= 0) {
     options->report_parent = report_parent;
+  }
+  if (options->report_handle >= 0 && options->report_file.empty()) {
+    options->report_file = "/dev/fd/" + report_handle;
   }
   // A nested run gets the switches; its mask is the work folder's. It
   // converts an unpacked archive whole, whatever the shard, with this run's

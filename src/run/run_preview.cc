@@ -11,8 +11,9 @@ void ShowConversion(const ArchiveConversion& conversion, OutputSink* sink) {
                            conversion.KindName() + ") -> [" +
                            conversion.NewName() + "]";
   // As the run would find it now.
-  bool may_replace = false;
-  if (conversion.NameTaken(nullptr, &may_replace) && !may_replace) {
+  ArchiveConversion::Taken taken = conversion.NameTaken(nullptr);
+  if (taken == ArchiveConversion::Taken::kKept ||
+      taken == ArchiveConversion::Taken::kBlocked) {
     sink->Line("would leave " + what + " exists, not replaced");
   } else {
     sink->Line("would convert " + what);
