@@ -140,8 +140,8 @@ CommandOutcome RunTemplate(const std::string& command_template,
 }
 
 CommandOutcome ExtractArchive(const ArchiverDefinition& definition,
-                              const std::string& archive,
-                              const ChildSpec& spec, CommandRunner* runner) {
+                              const std::string& archive, const ChildSpec& spec,
+                              CommandRunner* runner) {
   return RunTemplate(definition.extract_command(),
                      {{"@ArcName", archive}, {"@FileName", kExtractFileName}},
                      spec, runner);

@@ -90,8 +90,8 @@ CommandOutcome RunTemplate(const std::string& command_template,
 // `archive` (the name the child reads it by) and "@FileName" for
 // kExtractFileName; the child unpacks into the folder `spec` starts it in.
 CommandOutcome ExtractArchive(const ArchiverDefinition& definition,
-                              const std::string& archive,
-                              const ChildSpec& spec, CommandRunner* runner);
+                              const std::string& archive, const ChildSpec& spec,
+                              CommandRunner* runner);
 
 // The "add" template: "@ArcName" is `archive`, the new archive's name as
 // the child reaches it from the folder `spec` starts it in (whose files it

@@ -121,7 +121,8 @@ TEST_F(ArchiverCommandTest, OperationsFillTheirTemplatesAndRunWhereTold) {
   runner_.codes = {7, 0, 2};
   CommandOutcome extracted =
       ExtractArchive(definition, archive, In(work_), &runner_);
-  CommandOutcome packed = PackArchive(definition, "new.7z", In(work_), &runner_);
+  CommandOutcome packed =
+      PackArchive(definition, "new.7z", In(work_), &runner_);
   CommandOutcome tested = TestArchive(definition, "new.7z", In(""), &runner_);
   EXPECT_EQ(7, extracted.process.exit_code);
   EXPECT_FALSE(extracted.succeeded());

@@ -56,8 +56,9 @@ TEST(CommandBuildingTest, RefusedTemplatesAreNamedAtLoadAndNeverRun) {
     EXPECT_EQ(kRefused, ExtractArchive(list.definition(1), dir / name,
                                        In(dir / "w"), &runner)
                             .kind);
-    EXPECT_EQ(kRefused,
-              TestArchive(list.definition(1), dir / name, In(""), &runner).kind);
+    EXPECT_EQ(
+        kRefused,
+        TestArchive(list.definition(1), dir / name, In(""), &runner).kind);
     EXPECT_EQ(kRefused, PackArchive(list.definition(0), dir / name,
                                     In(dir / "w"), &runner)
                             .kind);

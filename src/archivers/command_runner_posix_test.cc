@@ -88,8 +88,8 @@ TEST_F(CommandTest, ExitCodesAndFailures) {
   }
   EXPECT_NE(0, Code("kill -9 $$"));
   EXPECT_EQ(7, Code(std::vector<std::string>{"/bin/sh", "-c", "exit 7"}));
-  EXPECT_NE(0, Code(std::vector<std::string>{
-                   (dir_ / "no-such-program").string()}));
+  EXPECT_NE(
+      0, Code(std::vector<std::string>{(dir_ / "no-such-program").string()}));
 }
 
 TEST_F(CommandTest, ChildRunsInTheGivenFolder) {
@@ -152,10 +152,10 @@ TEST_F(CommandTest, HostileNamesReachTheArchiverExactly) {
 
 TEST_F(CommandTest, HostileArchiveIsExtractedAndPackedByItsName) {
   const std::string fake = (dir_ / "fake.sh").string();
-  ArchiverDefinition packer("7z", "", "", "sh " + fake + " a @ArcName @FileName",
-                            "");
-  ArchiverDefinition extractor("zip", "", "sh " + fake + " x @ArcName @FileName",
-                               "", "");
+  ArchiverDefinition packer("7z", "", "",
+                            "sh " + fake + " a @ArcName @FileName", "");
+  ArchiverDefinition extractor("zip", "",
+                               "sh " + fake + " x @ArcName @FileName", "", "");
   const std::string name = "$(touch pwned); `touch pwned` 'q\".zip";
   std::ofstream(dir_ / name) << "PK";
   const std::string archive = WithBackslash(dir_.string()) + name;

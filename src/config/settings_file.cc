@@ -66,8 +66,7 @@ Status SettingsFile::Load(const std::string& path) {
     return Status::Error("load settings [" + path + "]: no keys registered");
   }
   if (!FileExists(path)) {
-    return Status::Error("load settings [" + path + "]: no such file", 0,
-                         true);
+    return Status::Error("load settings [" + path + "]: no such file", 0, true);
   }
   // Settings read only in part could switch off what the rest switches on,
   // so a file that cannot be read to its end is not used at all.

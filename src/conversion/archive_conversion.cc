@@ -64,7 +64,8 @@ bool ScannerDidNotRun(const ProcessResult& process) {
   constexpr int kLastSignal = 64;
   if (process.outcome != ProcessResult::Outcome::kExited) return true;
   const int code = process.exit_code & 0xFF;
-  return code == 126 || code == 127 || (code > 128 && code <= 128 + kLastSignal);
+  return code == 126 || code == 127 ||
+         (code > 128 && code <= 128 + kLastSignal);
 }
 
 // What an archiver's end says beyond its step's own line: why zavo stopped
@@ -77,8 +78,8 @@ std::string Stopped(const CommandOutcome& outcome, const UnpackLimits& limits) {
            std::to_string(limits.keep_free) +
            " bytes free on the file system (KeepFree)";
   }
-  if (!kIsWin32 && outcome.process.outcome ==
-                       ProcessResult::Outcome::kSignaled &&
+  if (!kIsWin32 &&
+      outcome.process.outcome == ProcessResult::Outcome::kSignaled &&
       outcome.process.signal == 25) {  // SIGXFSZ
     return "a file would have been larger than " +
            std::to_string(limits.max_file_size) + " bytes (MaxFileSize)";
@@ -188,8 +189,8 @@ std::string ArchiveConversion::DigestOld(ReportRecord* record) const {
   Status digest =
       Sha256OfFile(source_.file, &record->old_sha256, &record->old_size);
   if (digest.ok()) return std::string();
-  return "can't read [" + source_.path + "] for its checksum: " +
-         digest.Reason();
+  return "can't read [" + source_.path +
+         "] for its checksum: " + digest.Reason();
 }
 
 Status ArchiveConversion::MakePrivateFolder(const HeldFolder& parent,
@@ -439,10 +440,10 @@ Status ArchiveConversion::CheckUnpacked(ReportRecord* record) {
                                std::to_string(limits.max_depth) +
                                " (MaxDepth)");
         }
-        pending.push_back(
-            {here.relative.empty() ? entry.name
-                                   : here.relative + kPathSeparator + entry.name,
-             here.depth + 1});
+        pending.push_back({here.relative.empty()
+                               ? entry.name
+                               : here.relative + kPathSeparator + entry.name,
+                           here.depth + 1});
       } else if ((entry.attributes & kAttrVolume) == 0) {
         ++record->files;
       }
@@ -688,9 +689,9 @@ Status ArchiveConversion::Verify() {
     return Status::Error("no folder to unpack the new archive into: " +
                          made.message());
   }
-  const std::string archive =
-      kIsWin32 ? packed_.ChildPath()
-               : unpacked_.ChildPath() + "/" + packed_name_;
+  const std::string archive = kIsWin32
+                                  ? packed_.ChildPath()
+                                  : unpacked_.ChildPath() + "/" + packed_name_;
   CommandOutcome outcome =
       ExtractArchive(target, archive, ArchiverSpec(again), runner_);
   Status same;
@@ -724,7 +725,8 @@ ConversionResult ArchiveConversion::Commit(OutputSink* out, ListKeeper* lists,
   ConversionResult result;
   // The lists follow at once, before the clean-up: a run killed from here
   // on leaves the entry under the archive's new name.
-  if (lists != nullptr) lists->Renamed(old_name, new_name, &result.unsaved_lists);
+  if (lists != nullptr)
+    lists->Renamed(old_name, new_name, &result.unsaved_lists);
   if (record != nullptr) {
     Status digest =
         Sha256OfFile(packed_, &record->new_sha256, &record->new_size);
@@ -759,8 +761,7 @@ Status ArchiveConversion::PutInPlace(const std::string& final_base,
   // time once the old archive, the only record of it, is gone.
   if (have_time_ && !packed_.SetTime(old_time_).ok()) {
     left_undone_.push_back("can't keep the file time of [" + source_.path +
-                           "] on [" + source_.folder.path() + final_base +
-                           "]");
+                           "] on [" + source_.folder.path() + final_base + "]");
   }
   step = packed_.Sync();
   if (step.ok()) {
@@ -771,9 +772,9 @@ Status ArchiveConversion::PutInPlace(const std::string& final_base,
   // power loss the folder then holds the new archive, or both.
   if (step.ok()) step = source_.folder.Sync();
   if (!step.ok()) return step;
-  const bool same_name =
-      kNamesIgnoreCase ? EqualNoCase(final_base, source_.name)
-                       : final_base == source_.name;
+  const bool same_name = kNamesIgnoreCase
+                             ? EqualNoCase(final_base, source_.name)
+                             : final_base == source_.name;
   const bool read_only = !kIsWin32 && (source_.status.mode & kOwnerWrite) == 0;
   if (same_name || read_only) return Status();
   // The old name goes only while it still names the file that was

@@ -92,11 +92,11 @@ const char* ReportStepName(ConversionStep step);
 
 // The archive as the scan found it: its folder and the file itself, held.
 struct ArchiveSource {
-  HeldFolder folder;  // the archive's folder, a hold of its own
-  HeldFile file;      // the archive, opened without following a link
-  EntryStatus status;  // the open file's status: a regular file
-  std::string name;    // its name in the folder
-  std::string path;    // folder path and name, for messages
+  HeldFolder folder;       // the archive's folder, a hold of its own
+  HeldFile file;           // the archive, opened without following a link
+  EntryStatus status;      // the open file's status: a regular file
+  std::string name;        // its name in the folder
+  std::string path;        // folder path and name, for messages
   std::int32_t kind = -1;  // the definition that recognised it
 };
 
@@ -221,8 +221,7 @@ class ArchiveConversion {
   ChildSpec ArchiverSpec(const HeldFolder& folder);
   Status Extract(std::string* detail);
   Status CheckUnpacked(ReportRecord* record);
-  Status RunNested(OutputSink* out, NestedRunner* nested,
-                   ReportRecord* record);
+  Status RunNested(OutputSink* out, NestedRunner* nested, ReportRecord* record);
   // Deletes the files the DeleteFile masks match. Fails, naming the file,
   // when a matched file stays: it would go into the new archive.
   Status DeleteUnwantedFiles();

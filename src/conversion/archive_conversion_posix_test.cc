@@ -1,5 +1,3 @@
-#include "conversion/archive_conversion.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "conversion/archive_conversion.h"
 #include "fs/file_tree.h"
 #include "testing/temp_dir.h"
 

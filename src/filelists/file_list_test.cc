@@ -163,7 +163,8 @@ TEST_F(FileListTest, RenameOfAnAbsentNameChangesNothing) {
 }
 
 TEST_F(FileListTest, RenamedEntriesKeepTheListSearchable) {
-  FileList list = Parse("b.zip 1\r\nc.zip 2\r\nd.zip 3\r\ne.zip 4\r\nf.zip 5\r\n");
+  FileList list =
+      Parse("b.zip 1\r\nc.zip 2\r\nd.zip 3\r\ne.zip 4\r\nf.zip 5\r\n");
   ASSERT_TRUE(RenameEntry(&list, "d.zip", "a.rar"));
   // Each of these is found only when the list is still in order.
   for (const char* name : {"b", "c", "e", "f"}) {

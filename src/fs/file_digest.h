@@ -15,8 +15,7 @@ namespace zavo {
 // position, and puts its digest into *hex and its length into *size. Only
 // a regular file is read: anything else (a device that never ends, a pipe)
 // fails. Fails, with *hex and *size unchanged, when a read fails.
-Status Sha256OfFile(const HeldFile& file, std::string* hex,
-                    std::int64_t* size);
+Status Sha256OfFile(const HeldFile& file, std::string* hex, std::int64_t* size);
 
 }  // namespace zavo
 

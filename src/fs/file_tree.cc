@@ -48,8 +48,7 @@ std::FILE* CreateExclusive(std::string* name, const std::string& beside) {
 
 Status ErrnoError(const std::string& what) {
   int code = errno;
-  return Status::Error(what + ": " + std::strerror(code), code,
-                       code == ENOENT);
+  return Status::Error(what + ": " + std::strerror(code), code, code == ENOENT);
 }
 
 bool IsReadOnlyFile(const std::string& path) {

@@ -202,8 +202,7 @@ class TreeComparison {
     // The open files are checked, not the names again: a file swapped for
     // a pipe meanwhile is opened without blocking and refused here.
     if (!want_folder.OpenFile(name, &want).ok() ||
-        !want.Stat(&want_status).ok() ||
-        want_status.kind != Kind::kFile) {
+        !want.Stat(&want_status).ok() || want_status.kind != Kind::kFile) {
       return Differ(rel, "cannot be read in the work folder");
     }
     if (!got_folder.OpenFile(name, &got).ok() || !got.Stat(&got_status).ok() ||

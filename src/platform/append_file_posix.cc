@@ -33,8 +33,8 @@ bool AppendFile::Open(const std::string& path) {
   // (a report in a folder others write could be made to lead anywhere),
   // and a pipe never waited for.
   readable_ = true;
-  int flags = O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW |
-              O_NONBLOCK;
+  int flags =
+      O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
   do {
     fd_ = open(path.c_str(), O_RDWR | flags, 0666);
   } while (fd_ < 0 && errno == EINTR);

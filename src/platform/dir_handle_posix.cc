@@ -32,9 +32,9 @@ std::atomic<bool> use_openat2{true};
 
 Status Fail(const char* what, const std::string& name) {
   int code = errno;
-  return Status::Error(std::string(what) + "(" + name + "): " +
-                           std::strerror(code),
-                       code, code == ENOENT);
+  return Status::Error(
+      std::string(what) + "(" + name + "): " + std::strerror(code), code,
+      code == ENOENT);
 }
 
 void CloseKeepingErrno(int fd) {
@@ -213,8 +213,7 @@ Status RemoveChildrenOf(int top) {
         level->folders.push_back(entry.first);
         continue;
       }
-      if (unlinkat(level->fd, entry.first.c_str(), 0) == 0 ||
-          errno == ENOENT) {
+      if (unlinkat(level->fd, entry.first.c_str(), 0) == 0 || errno == ENOENT) {
         continue;
       }
       // Listed as a file, now a folder: it was swapped meanwhile.
@@ -712,8 +711,7 @@ LeftoverCheck HeldFolder::CheckLeftover() {
   return LeftoverCheck::kProven;
 }
 
-Status HeldFolder::List(std::vector<DirEntry>* entries,
-                        bool kinds_only) const {
+Status HeldFolder::List(std::vector<DirEntry>* entries, bool kinds_only) const {
   entries->clear();
   int list_fd = openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (list_fd < 0) return Fail("openat", path_);

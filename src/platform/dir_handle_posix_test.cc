@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
 #include <map>
+#include <sstream>
 #include <string>
 
 #include "platform/dir_handle.h"

@@ -193,9 +193,7 @@ Status HeldFile::Stat(EntryStatus* status) const {
   return Status();
 }
 
-Status HeldFile::Time(FileTime* time) const {
-  return GetFileTime(path_, time);
-}
+Status HeldFile::Time(FileTime* time) const { return GetFileTime(path_, time); }
 
 Status HeldFile::Sync() {
   if (_commit(fd_) == 0) return Status();
@@ -402,8 +400,8 @@ Status HeldFolder::RemoveChildren() {
   for (const DirEntry& entry : entries) {
     if (entry.attributes != kAttrVolume && !RemovePath(path_ + entry.name) &&
         result.ok()) {
-      result = Refuse("RemoveDirectory", path_ + entry.name,
-                      "some entries stayed");
+      result =
+          Refuse("RemoveDirectory", path_ + entry.name, "some entries stayed");
     }
   }
   return result;

@@ -161,7 +161,8 @@ Status ListFolder(const std::string& pattern,
                   std::unique_ptr<DirectoryListing>* listing) {
   std::string folder = PathFolder(pattern);
   if (folder.empty()) folder = ".";
-  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+  int fd =
+      open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
   DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
   if (dir == nullptr) {
     Status failed = Fail("opendir", folder);
@@ -220,7 +221,8 @@ Status FreeSpaceAt(const std::string& path, std::int64_t* bytes) {
 
 void RaiseDescriptorLimit() {
   struct rlimit limit;
-  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 &&
+      limit.rlim_cur < limit.rlim_max) {
     limit.rlim_cur = limit.rlim_max;
     setrlimit(RLIMIT_NOFILE, &limit);
   }

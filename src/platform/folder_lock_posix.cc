@@ -36,10 +36,9 @@ bool TryFlock(int fd) {
 // a folder of this user's that nobody else may enter.
 int OwnLockFolder(Status* error) {
   const char* runtime = getenv("XDG_RUNTIME_DIR");
-  std::string folder =
-      runtime != nullptr && runtime[0] == '/'
-          ? std::string(runtime) + "/zavo-locks"
-          : "/tmp/zavo-locks-" + std::to_string(geteuid());
+  std::string folder = runtime != nullptr && runtime[0] == '/'
+                           ? std::string(runtime) + "/zavo-locks"
+                           : "/tmp/zavo-locks-" + std::to_string(geteuid());
   if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
     *error = Fail("mkdir", folder);
     return -1;
@@ -140,9 +139,9 @@ std::unique_ptr<FolderLock> FolderLock::Take(const HeldFolder& folder,
   std::snprintf(name, sizeof(name), "%llx-%llx",
                 static_cast<unsigned long long>(st.st_dev),
                 static_cast<unsigned long long>(st.st_ino));
-  int own = openat(own_folder, name,
-                   O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
-                   0600);
+  int own =
+      openat(own_folder, name,
+             O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
   close(own_folder);
   if (own < 0) {
     *error = Fail("openat", name);

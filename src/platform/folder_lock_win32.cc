@@ -31,9 +31,8 @@ std::unique_ptr<FolderLock> FolderLock::Take(const HeldFolder& folder,
     *outcome = code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED
                    ? Outcome::kBusy
                    : Outcome::kError;
-    *error = Status::Error(
-        "CreateFile(" + path + "): " + Win32ErrorText(code),
-        static_cast<int>(code));
+    *error = Status::Error("CreateFile(" + path + "): " + Win32ErrorText(code),
+                           static_cast<int>(code));
     return nullptr;
   }
   *outcome = Outcome::kTaken;

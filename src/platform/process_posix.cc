@@ -3,17 +3,17 @@
 // files for) starts its program directly, with the shell as the way back when
 // that fails. Children get their folder (fchdir into a held descriptor, or
 // chdir) and the descriptors they are handed in the child itself, so the
-// converter's own current folder and its descriptors' flags never change. Each child leads a session of
-// its own: no terminal to ask a person on, and a process group that an
-// interruption reaches as a whole.
+// converter's own current folder and its descriptors' flags never change. Each
+// child leads a session of its own: no terminal to ask a person on, and a
+// process group that an interruption reaches as a whole.
 
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/capability.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <linux/capability.h>
-#include <pthread.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -202,8 +202,7 @@ std::string FindProgram(const std::string& program, const std::string& path) {
   while (start <= path.size()) {
     std::size_t end = path.find(':', start);
     if (end == std::string::npos) end = path.size();
-    std::string candidate =
-        path.substr(start, end - start) + "/" + program;
+    std::string candidate = path.substr(start, end - start) + "/" + program;
     struct stat st;
     if (end > start && stat(candidate.c_str(), &st) == 0 &&
         S_ISREG(st.st_mode) && access(candidate.c_str(), X_OK) == 0) {
@@ -397,14 +396,13 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
 
   if (got == static_cast<ssize_t>(sizeof(failure))) {
     result.outcome = ProcessResult::Outcome::kNotStarted;
-    result.error = failure.step == kStepChdir
-                       ? "chdir(" +
-                             (folder_fd >= 0 ? "/dev/fd/" +
-                                                   std::to_string(folder_fd)
-                                             : spec.folder_path) +
-                             "): " + std::strerror(failure.error)
-                       : "exec(" + argv[0] + "): " +
-                             std::strerror(failure.error);
+    result.error =
+        failure.step == kStepChdir
+            ? "chdir(" +
+                  (folder_fd >= 0 ? "/dev/fd/" + std::to_string(folder_fd)
+                                  : spec.folder_path) +
+                  "): " + std::strerror(failure.error)
+            : "exec(" + argv[0] + "): " + std::strerror(failure.error);
     return result;
   }
   if (waited < 0) {

@@ -122,12 +122,10 @@ std::atomic<bool> g_stopping{false};
 ProcessResult Start(const std::string& command_line, const ChildSpec& spec) {
   const std::string& folder = spec.folder_path;
   const std::vector<std::string>& environment = spec.environment;
-  HANDLE child_output = spec.output == -1
-                            ? nullptr
-                            : reinterpret_cast<HANDLE>(spec.output);
-  HANDLE child_errors = spec.errors == -1
-                            ? nullptr
-                            : reinterpret_cast<HANDLE>(spec.errors);
+  HANDLE child_output =
+      spec.output == -1 ? nullptr : reinterpret_cast<HANDLE>(spec.output);
+  HANDLE child_errors =
+      spec.errors == -1 ? nullptr : reinterpret_cast<HANDLE>(spec.errors);
   ProcessResult result;
   if (g_interruption != 0 || g_stopping) {
     result.error = g_stopping ? "stopped" : "interrupted";

@@ -229,10 +229,9 @@ bool Converter::Run() {
   // The mask's folder is opened once, as the user named it (or taken as the
   // parent run handed it on); everything below is reached from it.
   HeldFolder top;
-  Status opened =
-      options_.mask_handle >= 0
-          ? HeldFolder::Adopt(options_.mask_handle, top_path, &top)
-          : HeldFolder::Open(top_path, &top);
+  Status opened = options_.mask_handle >= 0
+                      ? HeldFolder::Adopt(options_.mask_handle, top_path, &top)
+                      : HeldFolder::Open(top_path, &top);
   if (!opened.ok()) {
     sink_->Line("can't read folder [" + NoTrailingBackslash(top_path) +
                 "]: " + opened.Reason());
@@ -369,8 +368,8 @@ bool Converter::ScanFile(const ScannedFolder& folder, const std::string& name) {
     ++failed_archives_;
     return !scan_stopped_;
   }
-  item->conversion = Recognise(folder, name, item->output->handle(),
-                               item->errors->handle());
+  item->conversion =
+      Recognise(folder, name, item->output->handle(), item->errors->handle());
   if (item->conversion == nullptr) {
     // Listed as a file, it could not be opened as one: someone swapped it
     // for a link, a pipe or a folder since. Named when its name was meant
@@ -480,13 +479,12 @@ void Converter::Prepare(Item* item) {
     std::string complaint = report_.BeginRecord(conversion, &item->record);
     if (!complaint.empty()) sink.Note(complaint);
   }
-  item->size_before =
-      item->record.old_size >= 0 ? item->record.old_size : -1;
+  item->size_before = item->record.old_size >= 0 ? item->record.old_size : -1;
   if (!nesting_.LeavesAsItIs(conversion.path(), &sink, &item->result)) {
     std::unique_ptr<NestedRun> nested = nesting_.MakeNestedRun(
         runner_, report_.is_open() ? report_.writer() : nullptr);
-    item->ready = conversion.Prepare(&sink, nested.get(), &item->record,
-                                     &item->result);
+    item->ready =
+        conversion.Prepare(&sink, nested.get(), &item->record, &item->result);
   }
   if (tokens_ != nullptr) tokens_->Give(token);
 }
@@ -497,9 +495,7 @@ void Converter::WorkerLoop() {
     Item* item = nullptr;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [this, &id] {
-        return closing_ || plan_->Take(&id);
-      });
+      changed_.wait(lock, [this, &id] { return closing_ || plan_->Take(&id); });
       if (id == 0) return;
       item = items_[id].get();
     }
@@ -609,8 +605,7 @@ bool Converter::ApplyArchive(Item* item) {
 }
 
 bool Converter::ApplyResult(const ConversionResult& result,
-                            std::int64_t size_before,
-                            std::int64_t size_after) {
+                            std::int64_t size_before, std::int64_t size_after) {
   // What a conversion could not clean up: the run has not done all it was
   // asked, even when the archive itself was converted.
   for (const std::string& line : result.left_undone) sink_->Note(line);

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "run/converter.h"
 #include "fs/file_tree.h"
 #include "platform/file_system.h"
+#include "run/converter.h"
 #include "testing/temp_dir.h"
 
 namespace zavo {

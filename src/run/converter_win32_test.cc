@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "run/converter.h"
 #include "fs/file_tree.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
+#include "run/converter.h"
 #include "testing/temp_dir.h"
 #include "text/text_utils.h"
 

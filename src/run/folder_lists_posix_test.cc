@@ -91,17 +91,21 @@ TEST_F(FolderListsTest, ListsThatAreNoPlainFilesAreLeftAsTheyAre) {
     std::function<void(const std::string&)> make;
     const char* why;
   } cases[] = {
-      {"link", [this](const std::string& p) {
+      {"link",
+       [this](const std::string& p) {
          symlink((dir_ / "secret").c_str(), p.c_str());
-       }, "Too many levels of symbolic links"},
+       },
+       "Too many levels of symbolic links"},
       {"pipe", [](const std::string& p) { mkfifo(p.c_str(), 0666); },
        "not a plain file"},
       {"folder", [](const std::string& p) { mkdir(p.c_str(), 0777); },
        "not a plain file"},
-      {"large", [](const std::string& p) {
+      {"large",
+       [](const std::string& p) {
          WriteFile(p, "a.zip x\n");
          truncate(p.c_str(), kMaxListSize + 1);
-       }, "larger than 16 MiB"},
+       },
+       "larger than 16 MiB"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

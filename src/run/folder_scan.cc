@@ -21,8 +21,8 @@ bool ScanTree(const HeldFolder& top, const std::string& top_path,
     pending.pop_back();
     ScannedFolder folder;
     folder.relative = relative;
-    folder.path = relative.empty() ? top_path
-                                   : top_path + relative + kPathSeparator;
+    folder.path =
+        relative.empty() ? top_path : top_path + relative + kPathSeparator;
     HeldFolder held;
     folder.held = &top;
     if (!relative.empty()) {

@@ -30,8 +30,7 @@ bool JobPlan::Take(Id* id, bool room) {
   for (Item& item : items_) {
     if (item.state != State::kWaiting) continue;
     const bool first = &item == &items_.front();
-    if (!first &&
-        (!room || preparing_ + parked_ >= jobs_ + max_parked_)) {
+    if (!first && (!room || preparing_ + parked_ >= jobs_ + max_parked_)) {
       return false;
     }
     item.state = State::kPreparing;

@@ -39,8 +39,8 @@ void Play(int jobs, int parked, const std::vector<Step>& script) {
     const std::string& a = step.action;
     if (a[0] == '+') {
       std::string name = a.substr(1);
-      names.push_back({name == "m" ? plan.AddMarker() : plan.AddArchive(),
-                       name});
+      names.push_back(
+          {name == "m" ? plan.AddMarker() : plan.AddArchive(), name});
     } else if (a == "take" || a == "take-noroom") {
       JobPlan::Id id = 0;
       bool taken = plan.Take(&id, a == "take");
@@ -68,17 +68,35 @@ void Play(int jobs, int parked, const std::vector<Step>& script) {
 
 TEST(JobPlanTest, JobsFinishingOutOfOrderAreAppliedInScanOrder) {
   Play(2, 1,
-       {{"+m", ""},      {"+A", ""},        {"+B", ""},
-        {"+C", ""},      {"+D", ""},        {"front", "m"},
-        {"pop", ""},     {"take", "A"},     {"take", "B"},
-        {"take", "-"},   {"done B", ""},    {"take", "C"},
-        {"front", "busy:A"},                {"done C", ""},
+       {{"+m", ""},
+        {"+A", ""},
+        {"+B", ""},
+        {"+C", ""},
+        {"+D", ""},
+        {"front", "m"},
+        {"pop", ""},
+        {"take", "A"},
+        {"take", "B"},
+        {"take", "-"},
+        {"done B", ""},
+        {"take", "C"},
+        {"front", "busy:A"},
+        {"done C", ""},
         // Two parked and one running fill the plan: D waits.
-        {"take", "-"},   {"done A", ""},    {"front", "A"},
-        {"pop", ""},     {"take", "D"},     {"front", "B"},
-        {"pop", ""},     {"front", "C"},    {"pop", ""},
-        {"front", "busy:D"},                {"done D", ""},
-        {"front", "D"},  {"pop", ""},       {"front", "none"},
+        {"take", "-"},
+        {"done A", ""},
+        {"front", "A"},
+        {"pop", ""},
+        {"take", "D"},
+        {"front", "B"},
+        {"pop", ""},
+        {"front", "C"},
+        {"pop", ""},
+        {"front", "busy:D"},
+        {"done D", ""},
+        {"front", "D"},
+        {"pop", ""},
+        {"front", "none"},
         {"archives", "0"}});
 }
 
@@ -98,12 +116,24 @@ TEST(JobPlanTest, TheFirstArchiveMayAlwaysStart) {
 
 TEST(JobPlanTest, AStopDropsWhatNoJobTookAndKeepsTheRestToUndo) {
   Play(2, 4,
-       {{"+A", ""},        {"+B", ""},       {"+m", ""},
-        {"+C", ""},        {"+D", ""},       {"take", "A"},
-        {"take", "B"},     {"done B", ""},   {"stop", "CD"},
-        {"take", "-"},     {"archives", "2"}, {"front", "busy:A"},
-        {"done A", ""},    {"front", "A"},   {"pop", ""},
-        {"front", "B"},    {"pop", ""},      {"front", "none"},
+       {{"+A", ""},
+        {"+B", ""},
+        {"+m", ""},
+        {"+C", ""},
+        {"+D", ""},
+        {"take", "A"},
+        {"take", "B"},
+        {"done B", ""},
+        {"stop", "CD"},
+        {"take", "-"},
+        {"archives", "2"},
+        {"front", "busy:A"},
+        {"done A", ""},
+        {"front", "A"},
+        {"pop", ""},
+        {"front", "B"},
+        {"pop", ""},
+        {"front", "none"},
         {"archives", "0"}});
 }
 

@@ -51,8 +51,7 @@ LeftoverReport MeetWorkFolder(const HeldFolder& held_parent,
   // A run that ended a moment ago removed its own folder after the scan
   // listed it, or someone moved it away: nothing left here to act on.
   EntryStatus self;
-  bool looked =
-      work.SelfStat(&self).ok() && parent.Stat(name, &there).ok();
+  bool looked = work.SelfStat(&self).ok() && parent.Stat(name, &there).ok();
   if (looked && there.kind == EntryStatus::Kind::kMissing) return report;
   if (!looked || there.kind != EntryStatus::Kind::kFolder ||
       there.identity != self.identity) {

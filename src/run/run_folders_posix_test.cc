@@ -68,11 +68,11 @@ TEST(RunFoldersTest, OnlyAHolderThatMayWriteInTheFolderCounts) {
     std::uint32_t mode;
     bool may;
   } cases[] = {
-      {0, 0, "", 0755, true},            // root
-      {100, 100, "", 0755, true},        // the owner
-      {200, 200, "", 0755, false},       // a stranger
-      {200, 200, "", 01777, true},       // anyone may write: sticky or not
-      {200, 300, "", 0775, true},        // the folder's group
+      {0, 0, "", 0755, true},             // root
+      {100, 100, "", 0755, true},         // the owner
+      {200, 200, "", 0755, false},        // a stranger
+      {200, 200, "", 01777, true},        // anyone may write: sticky or not
+      {200, 300, "", 0775, true},         // the folder's group
       {200, 200, "7 300 9", 0775, true},  // a member of the folder's group
       {200, 200, "7 9", 0775, false},
   };

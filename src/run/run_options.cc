@@ -23,11 +23,10 @@ constexpr char kSettingsName[] = "zavo.ctl";
 
 // Settings keys, in the order that gives them their indexes 1 to 19.
 constexpr const char* kSettingKeys[] = {
-    "Recurse",     "Nested",     "KeepTime",   "StopOnError",
-    "KillExist",   "Archives",   "AddFile",    "DeleteFile",
-    "Scan",        "FileList",   "Report",     "Verify",
-    "Jobs",        "MaxNesting", "MaxNestedArchives",
-    "MaxFileSize", "KeepFree",   "MaxEntries", "MaxDepth"};
+    "Recurse",     "Nested",   "KeepTime",   "StopOnError", "KillExist",
+    "Archives",    "AddFile",  "DeleteFile", "Scan",        "FileList",
+    "Report",      "Verify",   "Jobs",       "MaxNesting",  "MaxNestedArchives",
+    "MaxFileSize", "KeepFree", "MaxEntries", "MaxDepth"};
 enum SettingKey {
   kKeyRecurse = 1,
   kKeyNested,
@@ -177,8 +176,7 @@ OptionsResult LoadSettings(const std::string& program_folder, OutputSink* out,
   Status read = ReadWholeFile(settings, &unread);
   if (!read.ok()) {
     // Another place's settings would not be the ones the user wrote.
-    return Fatal("can't read config file [" + settings + "]: " +
-                 read.Reason());
+    return Fatal("can't read config file [" + settings + "]: " + read.Reason());
   }
   SettingsFile file;
   for (const char* key : kSettingKeys) file.AddKey(key);
@@ -395,12 +393,12 @@ OptionsResult LoadRunOptions(const std::vector<std::string>& given,
       if (jobs.empty()) return {OptionsStatus::kUsage, ""};
       continue;
     }
-    bool takes_value = i > 0 && (given[i] == kReportSwitch ||
-                                 given[i] == kReportParentSwitch ||
-                                 given[i] == kReportHandleSwitch ||
-                                 given[i] == kMaskFolderSwitch ||
-                                 (kDashSwitches && given[i] == kJobsSwitch) ||
-                                 given[i] == kShardSwitch);
+    bool takes_value =
+        i > 0 &&
+        (given[i] == kReportSwitch || given[i] == kReportParentSwitch ||
+         given[i] == kReportHandleSwitch || given[i] == kMaskFolderSwitch ||
+         (kDashSwitches && given[i] == kJobsSwitch) ||
+         given[i] == kShardSwitch);
     if (!takes_value) {
       args.push_back(given[i]);
       continue;

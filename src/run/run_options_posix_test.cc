@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "run/run_options.h"
 #include "fs/file_tree.h"
+#include "run/run_options.h"
 #include "testing/temp_dir.h"
 
 namespace zavo {

@@ -56,8 +56,7 @@ void RunReport::WriteRecord(const ConversionResult& result,
   record->seconds = seconds.count();
   if (!writer_.Write(*record)) {
     if (!failed_) {
-      sink->Note("can't write report file [" + path_ + "]: " +
-                 writer_.error());
+      sink->Note("can't write report file [" + path_ + "]: " + writer_.error());
     }
     failed_ = true;
   }
