@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds zavo and runs every test: the unit tests and the end-to-end tests,
 # then the same again under AddressSanitizer and UndefinedBehaviorSanitizer,
-# then each fuzz target for a short time. Installs what is missing first.
+# the jobs under ThreadSanitizer, then each fuzz target for a short time.
+# Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,6 +23,22 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZAVO_SANITIZE=ON -DZAVO_TEST
 cmake --build build-asan -j"$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j"$jobs")
+
+echo "== jobs under ThreadSanitizer: the unit tests and the end-to-end tests that run jobs"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAVO_SANITIZE_THREAD=ON \
+  -DZAVO_TESTS=ON >/dev/null
+cmake --build build-tsan -j"$jobs"
+# Any report fails the stage: the program ends with 66 and the test that ran
+# it fails. ThreadSanitizer holds signals back until a blocking call
+# returns, so the test of an interruption that must reach a waiting child
+# is left to the other stages.
+export TSAN_OPTIONS="halt_on_error=1 exitcode=66"
+build-tsan/zavo_test --gtest_brief=1 --gtest_filter=-ProcessDeathTest.*
+for t in test_parallel test_report test_shared_folders test_leftover_work_folders \
+         test_fidelity test_startup test_user_interface; do
+  ZAVO_BINARY="$PWD/build-tsan/zavo" ZAVO_SOURCE_DIR="$PWD" python3 "tests/$t.py"
+done
+unset TSAN_OPTIONS
 
 echo "== the Debian package: built, checked, unpacked and run"
 bash scripts/check-package.sh build-deb
