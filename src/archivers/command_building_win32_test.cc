@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "archivers/archiver_definition.h"
+#include "archivers/archiver_commands.h"
 
 namespace zavo {
 namespace {
@@ -16,13 +16,13 @@ TEST(CommandBuildingTest, NamesCmdReadsInsideQuotesAreNotRun) {
                                   "%"};
   for (const char* name : kRefused) {
     std::string command;
-    EXPECT_EQ(kCommandUnsafe,
+    EXPECT_EQ(BuildOutcome::kUnsafe,
               BuildCommand("7z x \"@ArcName\"", {{"@ArcName", name}}, &command))
         << name;
   }
   // Anything else goes in as written; the template quotes it.
   std::string command;
-  ASSERT_EQ(0,
+  ASSERT_EQ(BuildOutcome::kBuilt,
             BuildCommand("7z x \"@ArcName\"",
                          {{"@ArcName", "C:\\a b&c^d(1);'x'.zip"}}, &command));
   EXPECT_EQ("7z x \"C:\\a b&c^d(1);'x'.zip\"", command);

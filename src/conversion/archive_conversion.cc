@@ -178,8 +178,7 @@ ArchiveConversion::Taken ArchiveConversion::NameTaken(
   }
   // A link under the name is replaced as a link, never written through.
   if (existing.kind == EntryStatus::Kind::kLink) return Taken::kReplaceable;
-  if (existing.kind != EntryStatus::Kind::kFile ||
-      (!kIsWin32 && (existing.mode & kOwnerWrite) == 0)) {
+  if (existing.kind != EntryStatus::Kind::kFile || existing.read_only) {
     return Taken::kBlocked;
   }
   return Taken::kReplaceable;
@@ -402,6 +401,8 @@ Status ArchiveConversion::Extract(std::string* detail) {
   CommandOutcome outcome =
       ExtractArchive(definition, archive, ArchiverSpec(unpacked_), runner_);
   RemovePrivateFolder(&work_, &links, links_name);
+  // Nothing reads the archive again; Win32 would not remove it open.
+  source_.file.Close();
   if (outcome.succeeded()) return Status();
   *detail = Stopped(outcome, settings_.limits);
   return Status::Error(outcome.Describe());
@@ -596,8 +597,7 @@ Status ArchiveConversion::CopyIn(const HeldFile& source,
   Status looked = unpacked_.Stat(name, &existing);
   if (!looked.ok()) return looked;
   if (existing.kind == EntryStatus::Kind::kFolder ||
-      (existing.kind == EntryStatus::Kind::kFile && !kIsWin32 &&
-       (existing.mode & kOwnerWrite) == 0)) {
+      (existing.kind == EntryStatus::Kind::kFile && existing.read_only)) {
     return Status::Error("[" + name + "] is in the way");
   }
   FileTime time;
@@ -669,8 +669,11 @@ Status ArchiveConversion::Test(ReportRecord* record) {
   // A kind without a tester is not tested; a tester that ran and exited 66
   // (EX_NOINPUT to many tools: it could not read the archive) has not
   // vouched for it, and the old archive is about to be deleted.
-  CommandOutcome outcome =
-      TestArchive(target, packed_name_, ArchiverSpec(unpacked_), runner_);
+  // The tester is told the new archive's full name, as a tester elsewhere
+  // would be: through the held folder on POSIX.
+  CommandOutcome outcome = TestArchive(
+      target, unpacked_.ChildPath() + kPathSeparator + packed_name_,
+      ArchiverSpec(unpacked_), runner_);
   if (outcome.kind == CommandOutcome::Kind::kNoTemplate) return Status();
   if (!outcome.succeeded()) return Status::Error(outcome.Describe());
   record->tested = true;
@@ -764,10 +767,14 @@ Status ArchiveConversion::PutInPlace(const std::string& final_base,
                            "] on [" + source_.folder.path() + final_base + "]");
   }
   step = packed_.Sync();
+  // Win32 renames no file that is open, and holds files by their path: it
+  // lets go of the new archive for the rename and opens it again after.
+  if (kIsWin32) packed_.Close();
   if (step.ok()) {
     step = unpacked_.Rename(packed_name_, source_.folder, final_base, replace,
                             taken);
   }
+  if (kIsWin32 && step.ok()) source_.folder.OpenFile(final_base, &packed_);
   // The new name must be on the disk before the old archive goes: after a
   // power loss the folder then holds the new archive, or both.
   if (step.ok()) step = source_.folder.Sync();
@@ -775,8 +782,7 @@ Status ArchiveConversion::PutInPlace(const std::string& final_base,
   const bool same_name = kNamesIgnoreCase
                              ? EqualNoCase(final_base, source_.name)
                              : final_base == source_.name;
-  const bool read_only = !kIsWin32 && (source_.status.mode & kOwnerWrite) == 0;
-  if (same_name || read_only) return Status();
+  if (same_name || source_.status.read_only) return Status();
   // The old name goes only while it still names the file that was
   // converted; whatever someone put there meanwhile stays.
   EntryStatus still;

@@ -42,6 +42,9 @@ struct EntryStatus {
   Kind kind = Kind::kMissing;
   FileIdentity identity;
   std::uint32_t mode = 0;  // permission bits (07777) on POSIX, else 0
+  // Read-only: no write permission for the owner on POSIX, the attribute on
+  // Win32. Such an archive is never removed, such a file never replaced.
+  bool read_only = false;
   std::uint32_t owner = 0;
   std::uint32_t group = 0;
   std::int64_t size = 0;

@@ -56,6 +56,7 @@ void FillStatus(const struct stat& st, EntryStatus* status) {
   status->identity.device = static_cast<std::uint64_t>(st.st_dev);
   status->identity.inode = static_cast<std::uint64_t>(st.st_ino);
   status->mode = static_cast<std::uint32_t>(st.st_mode & 07777);
+  status->read_only = !S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
   status->owner = static_cast<std::uint32_t>(st.st_uid);
   status->group = static_cast<std::uint32_t>(st.st_gid);
   status->size = static_cast<std::int64_t>(st.st_size);

@@ -82,6 +82,7 @@ bool StaysBeneath(const std::string& top, const std::string& relative) {
 }
 
 void StatusFromAttributes(const FileAttributes& a, EntryStatus* status) {
+  status->read_only = (a.bits & kAttrReadOnly) != 0;
   if ((a.bits & kAttrLink) != 0) {
     status->kind = EntryStatus::Kind::kLink;
   } else if ((a.bits & kAttrFolder) != 0) {
@@ -190,6 +191,7 @@ Status HeldFile::Stat(EntryStatus* status) const {
   status->kind = (st.st_mode & _S_IFREG) != 0 ? EntryStatus::Kind::kFile
                                               : EntryStatus::Kind::kOther;
   status->size = st.st_size;
+  status->read_only = (st.st_mode & _S_IWRITE) == 0;
   return Status();
 }
 

@@ -62,6 +62,13 @@ class Converter {
   // stop has printed its message and "exiting..." by then.
   int Execute();
 
+  // Execute's two parts, for tests. Start: banner, usage, options,
+  // archivers, report; false on a stop (fatal_message() holds the message,
+  // empty for the usage or help). Run: the scan and the work; false when
+  // the run stopped (StopOnError, an interruption).
+  bool Start();
+  bool Run();
+
   // Replaces the 3-second pause after settings warnings (tests).
   void set_pause(std::function<void(int)> pause) { pause_ = std::move(pause); }
   // The folder relative masks start from; the process's current folder
@@ -81,13 +88,6 @@ class Converter {
  private:
   struct Item;
 
-  // Start-up: banner, usage, options, archivers, report. Returns false on a
-  // stop; help_requested_ tells the usage asked for, else fatal_message_
-  // holds the message (empty for the usage stop).
-  bool Start();
-  // The scan and the work. Returns false when the run stopped
-  // (StopOnError, an interruption); fatal_message_ then says why.
-  bool Run();
   bool Fatal(const std::string& message);
   bool LoadArchivers();
   bool OpenReport();

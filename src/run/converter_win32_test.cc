@@ -17,8 +17,15 @@ namespace {
 // Records commands; "x" makes a member file, "a" the packed archive.
 class RecordingRunner : public CommandRunner {
  public:
-  unsigned char RunCommand(const std::string& command,
-                           const std::string& folder) override {
+  ProcessResult Run(const ChildSpec& spec) override {
+    ProcessResult result;
+    result.outcome = ProcessResult::Outcome::kExited;
+    if (spec.command.empty()) {
+      programs.push_back(spec.argv);
+      return result;
+    }
+    const std::string& command = spec.command;
+    const std::string& folder = spec.folder_path;
     commands.push_back(command);
     folders.push_back(folder);
     if (command.compare(0, 2, "x ") == 0) {
@@ -27,12 +34,7 @@ class RecordingRunner : public CommandRunner {
       std::string name = command.substr(3, command.find('"', 3) - 3);
       WriteFile(WithBackslash(folder) + name, "packed");
     }
-    return 0;
-  }
-  unsigned char RunProgram(const std::vector<std::string>& argv,
-                           const std::string&) override {
-    programs.push_back(argv);
-    return 0;
+    return result;
   }
   std::vector<std::string> commands;
   std::vector<std::string> folders;
@@ -49,7 +51,7 @@ class ConverterWin32Test : public ::testing::Test {
 
   Converter* Start(std::vector<std::string> params, const std::string& from) {
     params.insert(params.begin(), program_ / "zavo.exe");
-    converter_.reset(new Converter(params, &runner_, out_));
+    converter_.reset(new Converter(params, &runner_, out_, err_));
     converter_->set_start_folder(from);
     return converter_->Start() ? converter_.get() : nullptr;
   }
@@ -69,11 +71,12 @@ class ConverterWin32Test : public ::testing::Test {
   ScopedTempDir dir_;
   RecordingRunner runner_;
   std::ostringstream out_;
+  std::ostringstream err_;
   std::unique_ptr<Converter> converter_;
 };
 
-constexpr char kBannerAndUsage[] =
-    "\r\nOrlo's archive converter v0.2\r\n\r\n"
+const std::string kBannerAndUsage =
+    std::string("\r\n") + kBannerTitle + "\r\n\r\n" +
     "usage: zavo [/r] [/n] [/k] [/j:N] [--shard K/N] [--report FILE] "
     "<filemask>\r\n"
     "\r\n"
@@ -123,9 +126,9 @@ TEST_F(ConverterWin32Test, MaskIsCompletedWithDrivesAndListsUpperCased) {
   EXPECT_EQ(program_ / "arcs.ini", converter_->options().archivers_file);
   ASSERT_EQ(1u, converter_->options().list_file_names.size());
   EXPECT_EQ("DESCRIPT.ION", converter_->options().list_file_names[0]);
-  ASSERT_EQ(1u, converter_->options().delete_masks.size());
-  EXPECT_EQ("*.BAK", converter_->options().delete_masks[0]);
-  EXPECT_EQ("AV /S @FOLDER", converter_->options().scan_commands[0]);
+  ASSERT_EQ(1u, converter_->options().conversion.delete_masks.size());
+  EXPECT_EQ("*.BAK", converter_->options().conversion.delete_masks[0]);
+  EXPECT_EQ("AV /S @FOLDER", converter_->options().conversion.scan_commands[0]);
 
   ASSERT_NE(nullptr, Start({"/R", "A.ZIP"}, "C:\\"));
   EXPECT_EQ("C:\\A.ZIP", converter_->options().file_mask);
@@ -151,10 +154,11 @@ TEST_F(ConverterWin32Test, CommandsGetWindowsPathsAsTheTemplateQuotesThem) {
   ASSERT_TRUE(converter_->Run());
 
   ASSERT_EQ(2u, runner_.commands.size());
-  // Archivers run in the work folder beside the archive.
-  const std::string work = WithBackslash(runner_.folders[0]);
+  // Archivers run in x of the work folder beside the archive.
+  const std::string unpacked = WithBackslash(runner_.folders[0]);
+  const std::string work = unpacked.substr(0, unpacked.size() - 2);
   EXPECT_EQ(dir_ / "my arcs\\", work.substr(0, work.size() - 13)) << work;
-  EXPECT_EQ(".tmp\\", work.substr(work.size() - 5));
+  EXPECT_EQ(".tmp\\x\\", unpacked.substr(unpacked.size() - 7));
   EXPECT_EQ("x \"" + archive + "\" *.*", runner_.commands[0]);
   EXPECT_EQ(runner_.folders[0], runner_.folders[1]);
   EXPECT_EQ(0u, runner_.commands[1].find("a \""));
@@ -162,11 +166,11 @@ TEST_F(ConverterWin32Test, CommandsGetWindowsPathsAsTheTemplateQuotesThem) {
             runner_.commands[1].substr(runner_.commands[1].size() - 9));
 
   // The nested run gets the program, the switches, this run's number of
-  // jobs and the work folder.
+  // jobs and the unpacked folder.
   ASSERT_EQ(1u, runner_.programs.size());
-  EXPECT_EQ(
-      (std::vector<std::string>{program_ / "zavo.exe", "/j:1", work + "*.*"}),
-      runner_.programs[0]);
+  EXPECT_EQ((std::vector<std::string>{program_ / "zavo.exe", "/j:1",
+                                      unpacked + "*.*"}),
+            runner_.programs[0]);
 
   EXPECT_EQ("packed", ReadFile(dir_ / "my arcs\\Old.zpb"));
   EXPECT_FALSE(FileExists(archive));

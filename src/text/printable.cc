@@ -90,6 +90,8 @@ void PrintableLines::Feed(const char* data, std::size_t size,
   constexpr std::size_t kLongestLine = 65536;
   for (std::size_t i = 0; i < size; ++i) {
     if (data[i] == '\n') {
+      // CR LF ends a line as LF does: Win32 programs end theirs so.
+      if (!pending_.empty() && pending_.back() == '\r') pending_.pop_back();
       *out += PrintableName(pending_);
       *out += '\n';
       pending_.clear();

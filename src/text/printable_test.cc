@@ -46,7 +46,7 @@ TEST(PrintableNameTest, EscapesWhatIsNotPrintable) {
 }
 
 TEST(PrintableNameTest, LinesInPiecesAreEscapedWhole) {
-  const std::string text = "one \xc3\xa9\nt\x1bwo\nlast";
+  const std::string text = "one \xc3\xa9\r\nt\x1bwo\nlast";
   std::string whole;
   for (std::size_t cut = 0; cut <= text.size(); ++cut) {
     PrintableLines lines;
