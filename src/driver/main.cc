@@ -6,6 +6,7 @@
 
 #include "archivers/command_runner.h"
 #include "driver/converter.h"
+#include "driver/report_summary.h"
 #include "platform/process.h"
 
 int main(int argc, char** argv) {
@@ -16,6 +17,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> args;
   args.push_back(zavo::ProgramPath(argc > 0 ? argv[0] : nullptr));
   for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
+  if (zavo::AsksForReportSummary(args)) {
+    return zavo::RunReportSummary(args, std::cout, std::cerr);
+  }
 
   zavo::SystemCommandRunner runner;
   zavo::Converter converter(args, &runner, std::cout);
