@@ -32,9 +32,7 @@ need xz xz-utils
 # tests/test_cluster.py starts a one-node Slurm cluster (munged, slurmctld,
 # slurmd) and runs README's GNU parallel recipe.
 need munged munge
-need slurmctld slurmctld
-need slurmd slurmd
-need sbatch slurm-client
+need slurmctld slurm-wlm  # slurmctld, slurmd and the clients (sbatch...)
 need parallel parallel
 if [[ "${ZAVO_WITH_FUZZ:-1}" == 1 ]]; then
   need clang++ clang

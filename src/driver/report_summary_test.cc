@@ -56,25 +56,6 @@ TEST(ReportSummaryTest, ViewsOfReportSets) {
   const std::string a = "/arc/a.zip";
   const std::string b = "/arc/b.zip";
   const std::vector<Case> cases = {
-      {"one clean run",
-       {Archive(a, kConverted, "", 1) + Archive(b, kConverted, "", 2) +
-        Totals(2, 0, 0, 0)},
-       0,
-       {"reports: 1 file, 3 lines", "runs: 1 finished (exit code 0: 1)",
-        "archives: 2 converted, 0 failed, 0 left; 200 bytes before, 120 after",
-        "all done: every archive converted, every run finished with exit code "
-        "0"}},
-      {"a cancelled task submitted again: its interrupted archive counts once,"
-       " as converted, and the cancelled run's exit code still shows",
-       {Archive(a, kConverted, "", 1) + Archive(b, kLeft, "interrupted", 2) +
-            Totals(1, 0, 1, 143),
-        Archive(b, kConverted, "", 9) + Totals(1, 0, 0, 0)},
-       1,
-       {"runs: 2 finished (exit code 0: 1, exit code 143: 1)",
-        "archives: 2 converted, 0 failed, 0 left; 200 bytes before, 120 after",
-        "seen again: 1 line names an archive that another line names too; 0 "
-        "archives converted more than once",
-        "not all done: 1 run ended with an exit code other than 0"}},
       {"the latest line wins by its time, not by the order files are read in",
        {Archive(a, kConverted, "", 30) + Totals(1, 0, 0, 0),
         Archive(a, kFailed, "packing", 5) + Totals(0, 1, 0, 1)},
@@ -194,17 +175,12 @@ TEST(ReportSummaryTest, CommandLine) {
     const char* out_starts;
     const char* err_starts;
   } cases[] = {
-      {{"zavo", "--report-summary", report, report}, 0, "reports: 2 files", ""},
-      {{"zavo", report, "--report-summary"}, 0, "reports: 1 file", ""},
+      {{"zavo", report, "--report-summary", report}, 0, "reports: 2 files", ""},
       {{"zavo", "--report-summary"}, 2, "", "usage: zavo --report-summary"},
       {{"zavo", "--report-summary", "-x", report},
        2,
        "",
        "unknown switch [-x]"},
-      {{"zavo", "--report-summary", report, dir.path() + "/none"},
-       2,
-       "reports: 1 file",
-       "can't read report ["},
   };
   for (const auto& c : cases) {
     std::ostringstream out, err;
