@@ -24,6 +24,9 @@ constexpr char kSummarySwitch[] = "--report-summary";
 // zavo did not write: they are not followed further.
 constexpr int kMaxParentChain = 64;
 
+// The longest line read: a report line holds a few paths and a message.
+constexpr std::size_t kMaxLine = 1 << 20;
+
 // RFC 4648 base64 without line breaks, as the report writes it; false for
 // anything else.
 bool DecodeBase64(const std::string& text, std::string* bytes) {
@@ -202,10 +205,7 @@ void ReportSummary::ReadLine(FileCount* file, std::int64_t number,
                              const char* begin, const char* end) {
   ++lines_;
   Json o = Json::parse(begin, end, nullptr, false);
-  auto refuse = [&] {
-    problems_.push_back("line " + std::to_string(number) + " of [" +
-                        PrintableName(file->name) + "] is no report line");
-  };
+  auto refuse = [&] { NotReportLine(*file, number); };
   if (o.is_discarded() || !o.is_object()) return refuse();
   auto type = o.find("type");
   auto time = o.find("time");
@@ -257,23 +257,65 @@ void ReportSummary::ReadLine(FileCount* file, std::int64_t number,
   }
 }
 
-void ReportSummary::ReadText(const std::string& name, const std::string& text) {
-  files_.push_back(FileCount{name});
+// The lines of one report, split from the pieces it is read in.
+struct ReportSummary::Splitter {
+  explicit Splitter(FileCount* counted) : file(counted) {}
+  FileCount* file;
+  std::string pending;  // the start of a line whose end is still to come
   std::int64_t number = 0;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    ++number;
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) {
-      // Never read a cut line: its end might have changed what it says.
-      problems_.push_back("line " + std::to_string(number) + " of [" +
-                          PrintableName(name) +
-                          "] is cut: the file ends inside it");
+  bool too_long = false;  // the pending line is being skipped
+};
+
+void ReportSummary::Feed(Splitter* s, const char* data, std::size_t size) {
+  const char* end = data + size;
+  while (data < end) {
+    const char* line_end =
+        static_cast<const char*>(std::memchr(data, '\n', end - data));
+    if (line_end == nullptr) {
+      if (!s->too_long) s->pending.append(data, end);
+      // No line zavo writes comes near this: such a line is skipped, not
+      // kept whole, so that a file that is no report cannot take all memory.
+      if (!s->too_long && s->pending.size() > kMaxLine) {
+        s->too_long = true;
+        s->pending.clear();
+      }
       return;
     }
-    ReadLine(&files_.back(), number, text.data() + start, text.data() + end);
-    start = end + 1;
+    ++s->number;
+    if (s->too_long) {
+      ++lines_;
+      NotReportLine(*s->file, s->number);
+      s->too_long = false;
+    } else if (s->pending.empty()) {
+      ReadLine(s->file, s->number, data, line_end);
+    } else {
+      s->pending.append(data, line_end);
+      ReadLine(s->file, s->number, s->pending.data(),
+               s->pending.data() + s->pending.size());
+      s->pending.clear();
+    }
+    data = line_end + 1;
   }
+}
+
+void ReportSummary::End(Splitter* s) {
+  if (s->pending.empty() && !s->too_long) return;
+  // Never read a cut line: its end might have changed what it says.
+  problems_.push_back("line " + std::to_string(s->number + 1) + " of [" +
+                      PrintableName(s->file->name) +
+                      "] is cut: the file ends inside it");
+}
+
+void ReportSummary::NotReportLine(const FileCount& file, std::int64_t number) {
+  problems_.push_back("line " + std::to_string(number) + " of [" +
+                      PrintableName(file.name) + "] is no report line");
+}
+
+void ReportSummary::ReadText(const std::string& name, const std::string& text) {
+  files_.push_back(FileCount{name});
+  Splitter s(&files_.back());
+  Feed(&s, text.data(), text.size());
+  End(&s);
 }
 
 void ReportSummary::ReadFile(const std::string& path) {
@@ -284,34 +326,23 @@ void ReportSummary::ReadFile(const std::string& path) {
     return;
   }
   // Read in pieces: a report of a big collection may hold millions of
-  // lines, and only whole lines are ever parsed.
+  // lines.
   files_.push_back(FileCount{path});
-  std::string pending;
-  std::int64_t number = 0;
+  Splitter s(&files_.back());
   char buffer[65536];
-  for (;;) {
-    std::size_t got = std::fread(buffer, 1, sizeof(buffer), in);
-    pending.append(buffer, got);
-    std::size_t start = 0;
-    for (std::size_t end;
-         (end = pending.find('\n', start)) != std::string::npos;
-         start = end + 1) {
-      ReadLine(&files_.back(), ++number, pending.data() + start,
-               pending.data() + end);
-    }
-    pending.erase(0, start);
-    if (got < sizeof(buffer)) break;
-  }
+  std::size_t got;
+  do {
+    got = std::fread(buffer, 1, sizeof(buffer), in);
+    Feed(&s, buffer, got);
+  } while (got == sizeof(buffer));
   bool failed = std::ferror(in) != 0;
   int read_error = errno;
   std::fclose(in);
   if (failed) {
     problems_.push_back("can't read report [" + PrintableName(path) +
                         "]: " + std::strerror(read_error));
-  } else if (!pending.empty()) {
-    problems_.push_back("line " + std::to_string(number + 1) + " of [" +
-                        PrintableName(path) +
-                        "] is cut: the file ends inside it");
+  } else {
+    End(&s);
   }
 }
 

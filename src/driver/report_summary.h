@@ -21,6 +21,7 @@
 #ifndef ZAVO_DRIVER_REPORT_SUMMARY_H_
 #define ZAVO_DRIVER_REPORT_SUMMARY_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <ostream>
@@ -76,7 +77,11 @@ class ReportSummary {
     std::int64_t accounted = 0;  // archives that its totals lines count
   };
   struct Outcome;
+  struct Splitter;
 
+  void Feed(Splitter* splitter, const char* data, std::size_t size);
+  void End(Splitter* splitter);
+  void NotReportLine(const FileCount& file, std::int64_t number);
   void ReadLine(FileCount* file, std::int64_t number, const char* begin,
                 const char* end);
   static void Keep(const std::string& key, const ArchiveLine& line,

@@ -113,14 +113,17 @@ TEST(ReportSummaryTest, ViewsOfReportSets) {
         "after"}},
       {"no run at all", {""}, 1, {"not all done: no run finished"}},
       {"a cut last line and lines of other programs are named, never read",
-       {"not json\n{\"type\":\"archive\"}\n" + Archive(a, kConverted, "", 1) +
-        Totals(1, 0, 0, 0) + Archive(b, kConverted, "", 2).substr(0, 30)},
+       {"not json\n{\"type\":\"archive\"}\n" + std::string(3 << 20, '{') +
+        "\n" + Archive(a, kConverted, "", 1) + Totals(1, 0, 0, 0) +
+        Archive(b, kConverted, "", 2).substr(0, 30)},
        2,
-       {"archives: 1 converted, 0 failed, 0 left; 100 bytes before, 60 after",
+       {"reports: 1 file, 5 lines",
+        "archives: 1 converted, 0 failed, 0 left; 100 bytes before, 60 after",
         "not all done: lines that could not be read"},
        {"line 1 of [report 1] is no report line",
         "line 2 of [report 1] is no report line",
-        "line 5 of [report 1] is cut: the file ends inside it"}},
+        "line 3 of [report 1] is no report line",
+        "line 6 of [report 1] is cut: the file ends inside it"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
