@@ -385,7 +385,7 @@ class ClusterTest(unittest.TestCase):
     def test_a_task_run_twice_at_once(self):
         if self.cannot:
             self.skipTest(self.cannot)
-        tree, commands = self.tree("twice", 4)
+        tree, commands = self.tree("twice", 4, FOLDERS[:24])
         submit = commands["submit"].replace("--array=1-4 --wait",
                                             "--array=2 --hold --parsable")
         jobs = [sh(submit, tree.root, self.env)[1].strip().split(";")[0]
