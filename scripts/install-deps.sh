@@ -29,6 +29,11 @@ need mandoc mandoc  # the man page is checked with mandoc -T lint
 need dpkg-shlibdeps dpkg-dev  # cpack -G DEB finds the library dependencies
 need bzip2 bzip2
 need xz xz-utils
+# tests/test_cluster.py starts a one-node Slurm cluster (munged, slurmctld,
+# slurmd) and runs README's GNU parallel recipe.
+need munged munge
+need slurmctld slurm-wlm  # slurmctld, slurmd and the clients (sbatch...)
+need parallel parallel
 if [[ "${ZAVO_WITH_FUZZ:-1}" == 1 ]]; then
   need clang++ clang
   need /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a libclang-rt-14-dev

@@ -101,6 +101,8 @@ TEST_F(ConverterWin32Test, ProgramPrintsBannerAndUsageWithCrLf) {
                 "nothing\r\n"
                 "       --summary - print a summary on standard error at the "
                 "end\r\n"
+                "       --report-summary FILE... - the totals of a set of "
+                "reports\r\n"
                 "       --version - print the version\r\n"
                 "       /? - print this help\r\n"
                 "\r\n"

@@ -8,17 +8,22 @@
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "run/converter.h"
+#include "run/report_summary.h"
 
 int main(int argc, char** argv) {
+  std::vector<std::string> args;
+  args.push_back(zavo::ProgramPath(argc > 0 ? argv[0] : nullptr));
+  for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
+  // Summing up reports changes nothing: an interruption ends it at once.
+  if (zavo::AsksForReportSummary(args)) {
+    return zavo::RunReportSummary(args, std::cout, std::cerr);
+  }
   zavo::IgnoreFileSizeLimitSignal();
   // Jobs and deep trees hold many folders open.
   zavo::RaiseDescriptorLimit();
   // An interruption stops the running archiver and then the run, which
   // cleans up after itself before ending as interrupted.
   zavo::CatchInterruptions();
-  std::vector<std::string> args;
-  args.push_back(zavo::ProgramPath(argc > 0 ? argv[0] : nullptr));
-  for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
 
   zavo::SystemCommandRunner runner;
   zavo::Converter converter(args, &runner, std::cout, std::cerr);

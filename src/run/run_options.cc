@@ -348,6 +348,8 @@ std::vector<std::string> HelpDetails(const std::string& program_folder) {
       "       --dry-run - show what would be converted, change nothing");
   lines.push_back(
       "       --summary - print a summary on standard error at the end");
+  lines.push_back(
+      "       --report-summary FILE... - the totals of a set of reports");
   lines.push_back("       --version - print the version");
   std::string help;
   for (const char* word : kHelpWords) {
