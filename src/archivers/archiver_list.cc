@@ -1,5 +1,6 @@
 #include "archivers/archiver_list.h"
 
+#include "archivers/recognition.h"
 #include "config/sectioned_file.h"
 #include "fs/file_tree.h"
 #include "fs/work_names.h"
@@ -34,6 +35,7 @@ std::unique_ptr<ArchiverList> ArchiverList::Copy() const {
         std::make_unique<ArchiverDefinition>(*definition));
     copy->definitions_.back()->SetArchiveName(std::string());
   }
+  copy->any_extension_ = any_extension_;
   return copy;
 }
 
@@ -50,6 +52,8 @@ std::vector<ArchiverList::RefusedTemplate> ArchiverList::AddDefinitionsFromFile(
     AddDefinition(cache.ReadString(path, section, "extension"),
                   cache.ReadString(path, section, "ident"), extract, add, test);
     definitions_.back()->set_name(section);
+    definitions_.back()->set_any_extension(!EqualNoCase(
+        TrimBlanks(cache.ReadString(path, section, "anyextension")), "no"));
     // The macros each command has (Extract, Pack, Test).
     if (!CommandTemplateQuotable(extract, {"@ArcName", "@FileName"})) {
       refused.push_back({section, "extract"});
@@ -91,25 +95,25 @@ std::int32_t ArchiverList::Identify() {
     if (end <= kMaxHeadSize && end > head_size) head_size = end;
   }
   FileProbe probe(archive_name_, head_size);
-  std::int32_t found = -1;
-  // The length of the extension the winner so far went by; 0 when it went
-  // by its bytes, which no extension overrides.
-  std::size_t found_extension = 0;
+  std::vector<RecognitionRule> rules;
+  rules.reserve(definitions_.size());
+  for (const auto& definition : definitions_) {
+    rules.push_back({definition->extension(), definition->ident_offset(),
+                     definition->ident_bytes(), definition->any_extension()});
+  }
+  // Only a regular file is read (a pipe's opening could wait for ever), and
+  // a name that no bytes may claim is not even looked at.
+  std::int32_t found =
+      Recognise(
+          rules, archive_name_, any_extension_,
+          [&probe](std::int32_t offset, std::size_t count, std::string* bytes) {
+            return probe.IsRegularFile() && probe.ReadAt(offset, count, bytes);
+          })
+          .definition;
+  if (found >= 0 && !probe.IsRegularFile()) found = -1;
   for (std::size_t i = definitions_.size(); i-- > 0;) {
-    ArchiverDefinition& definition = *definitions_[i];
-    if (found >= 0) {
-      if (found_extension == 0) break;
-      if (!definition.HasWholeExtension() ||
-          definition.extension().size() <= found_extension) {
-        continue;
-      }
-    }
-    definition.SetArchiveName(archive_name_);
-    if (definition.Matches(&probe)) {
-      found = static_cast<std::int32_t>(i);
-      found_extension =
-          definition.ident_bytes().empty() ? definition.extension().size() : 0;
-    }
+    if (static_cast<std::int32_t>(i) < found) break;
+    definitions_[i]->SetArchiveName(archive_name_);
   }
   if (found >= 0) current_ = found;
   return found;

@@ -47,12 +47,12 @@ class ArchiverList {
 
   // Appends a definition for each section of the archivers file at `path`,
   // in file order, from its keys "extension", "ident", "extract", "add" and
-  // "test", named after its section, and then, with `write_back`, writes the
-  // file back in its normalised form (see SectionedFileCache::Release). A
-  // missing or unreadable file adds nothing; callers that need the file check
-  // that it exists first. Returns the templates that will be refused at every
-  // use, in file order, for the caller to report; their definitions are
-  // added all the same.
+  // "test" (and "anyextension": "no" clears it), named after its section, and
+  // then, with `write_back`, writes the file back in its normalised form (see
+  // SectionedFileCache::Release). A missing or unreadable file adds nothing;
+  // callers that need the file check that it exists first. Returns the
+  // templates that will be refused at every use, in file order, for the caller
+  // to report; their definitions are added all the same.
   std::vector<RefusedTemplate> AddDefinitionsFromFile(const std::string& path,
                                                       bool write_back = true);
 
@@ -60,15 +60,17 @@ class ArchiverList {
   // definition recognised the previous one.
   void SetArchiveName(const std::string& name);
 
-  // The index of the definition that recognises ArchiveName, asking from the
-  // last definition to the first, so that a later one wins. When the winner
-  // went by the extension, an earlier definition whose longer whole
-  // extension also fits the name wins instead ("tar.gz" over "gz"; the
-  // longest wins, the later at equal lengths); -1 when none
-  // does (then the remembered index is left as it was), when there is no
-  // name, or when the list is empty. The definitions asked have their
-  // archive name set.
+  // The index of the definition that recognises ArchiveName (Recognise over
+  // the definitions, with any_extension), when it names a regular file or a
+  // link to one; -1 when none does (then the remembered index is left as it
+  // was), when there is no name, or when the list is empty. The definitions
+  // from the last down to the one found have their archive name set.
   std::int32_t Identify();
+
+  // Settings key AnyExtension: whether identifying bytes may make an archive
+  // of a file whose extension names no kind. True until set.
+  void set_any_extension(bool any) { any_extension_ = any; }
+  bool any_extension() const { return any_extension_; }
 
   // Extracts ArchiveName into `folder` with the recognising definition
   // (recognised now when it is not known yet). kNoArchiver when there is no
@@ -113,6 +115,7 @@ class ArchiverList {
   std::vector<std::unique_ptr<ArchiverDefinition>> definitions_;
   std::string archive_name_;
   std::int32_t current_ = -1;
+  bool any_extension_ = true;
 };
 
 }  // namespace zavo

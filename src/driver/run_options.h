@@ -32,6 +32,10 @@ struct RunOptions {
   // Settings key Verify: the new archive is unpacked again and compared
   // with the work folder before it takes the old one's place.
   bool verify = false;
+  // Settings key AnyExtension: identifying bytes may make an archive of a
+  // file whose extension names no kind (GAME.DAT holding arj data). On when
+  // the key is absent; the shipped settings turn it off.
+  bool any_extension = true;
   // How many archives are converted at once (Jobs, -j); never below 1.
   int jobs = 1;
   // --shard K/N: this run converts only the folders of shard K of N
