@@ -14,7 +14,7 @@ import subprocess
 import unittest
 
 import kind_makers
-from zavo_e2e import ZavoCase, run
+from zavo_e2e import ZavoCase, read_bytes, run
 
 # 2001-02-03 04:05:06 UTC: an even second, which DOS times can hold.
 STAMP = 981173106
@@ -284,6 +284,65 @@ class MisnamedTest(ZavoCase):
                     "sevened.zip"] + [n + ".7z" for n in (
                         "arjed", "plain", "rarred", "zipped", "zooed")]),
             sorted(os.listdir(self.arc)))
+
+
+# How each set is read whole: the program, the volume it is given (index in
+# the set), and the options. The later volumes must lie beside it under the
+# names the packer gave them.
+SET_READERS = {
+    ("7z", True): (["7zz", "x", "-y", "-bd"], 0),
+    ("zip", True): (["7zz", "x", "-y", "-bd"], -1),
+    ("arj", True): (["arj", "x", "-v", "-y"], 0),
+    ("rar", True): (["unar", "-q", "-D", "-nr"], 0),
+    ("rar", False): (["unar", "-q", "-D", "-nr"], 0),
+}
+
+
+class VolumeSetsTest(ZavoCase):
+    """The set makers' sets, read by the program each kind's sets need;
+    until sets are converted as one archive, zavo leaves every volume as it
+    is and says so."""
+
+    settings = "KeepTime yes\nVerify yes\nAnyExtension no\n"
+
+    def test_sets_are_read_whole_and_never_cut(self):
+        stage = os.path.join(self.scratch, "set")
+        os.makedirs(stage)
+        content = os.urandom(150000)
+        with open(os.path.join(stage, "r.bin"), "wb") as f:
+            f.write(content)
+        sets = {}
+        for (kind, new_numbering), (command, given) in SET_READERS.items():
+            name = "%s%s" % (kind, "" if new_numbering else "old")
+            sets[name] = kind_makers.make_set(kind, self.arc, name, stage, 64,
+                                              new_numbering)
+            self.assertGreater(len(sets[name]), 2, name)
+            for hidden in (None, sets[name][1]):
+                out = os.path.join(self.scratch, "out-%s-%s" % (name, hidden))
+                os.makedirs(out)
+                if hidden:
+                    os.rename(os.path.join(self.arc, hidden),
+                              os.path.join(self.scratch, hidden))
+                code = subprocess.run(
+                    command + [os.path.join(self.arc, sets[name][given])],
+                    cwd=out, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                    stderr=subprocess.DEVNULL, timeout=60).returncode
+                if hidden:
+                    os.rename(os.path.join(self.scratch, hidden),
+                              os.path.join(self.arc, hidden))
+                    self.assertNotEqual(0, code, name)
+                    continue
+                self.assertEqual(0, code, name)
+                with open(os.path.join(out, "r.bin"), "rb") as f:
+                    self.assertEqual(content, f.read(), name)
+
+        before = {n: read_bytes(os.path.join(self.arc, n))
+                  for n in os.listdir(self.arc)}
+        code, lines = self.zavo_lines("*.*")
+        self.assertEqual(1, code, lines)
+        self.assertFalse([line for line in lines if "done!" in line], lines)
+        self.assertEqual(before, {n: read_bytes(os.path.join(self.arc, n))
+                                  for n in os.listdir(self.arc)})
 
 
 if __name__ == "__main__":
