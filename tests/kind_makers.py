@@ -31,6 +31,21 @@ def files_only(members):
     return [m for m in members if m[1] is not None]
 
 
+def write_arc(path, members):
+    """ARC (and PAK): per member 1A, the method (2: stored), a 13-byte name,
+    sizes, DOS date and time and a CRC-16; 1A 00 ends the archive. ARC
+    names hold no folders."""
+    out = bytearray()
+    for rel, data, mtime in files_only(members):
+        date, tm = dos_date_time(mtime)
+        out += b"\x1a\x02" + rel.encode("latin-1")[:12].ljust(13, b"\0")
+        out += struct.pack("<IHHHI", len(data), date, tm, crc16(data),
+                           len(data)) + data
+    out += b"\x1a\x00"
+    with open(path, "wb") as f:
+        f.write(out)
+
+
 def write_zoo(path, members):
     """Zoo 2.x: an archive header, then a chain of directory entries (type
     2, with the long name and folder in the variable part), each followed by

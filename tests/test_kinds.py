@@ -217,6 +217,52 @@ class KindsTest(ZavoCase):
                 self.assertEqual(data, f.read(), name)
 
 
+class HostileNamesTest(ZavoCase):
+    """Members named to climb out or to start at the root, and a link to
+    the outside followed by a member inside it, in every kind whose writer
+    can name them: nothing lands outside the work folder."""
+
+    settings = "KeepTime yes\nVerify yes\n"
+
+    def test_nothing_lands_outside(self):
+        outside = os.path.join(self.root, "outside")
+        os.makedirs(outside)
+        absolute = "/zavo-hostile-%d.txt" % os.getpid()
+        members = [("fine.txt", b"fine", STAMP),
+                   ("../../outside/up.txt", b"up", STAMP),
+                   (absolute, b"abs", STAMP)]
+        kinds = ("arc", "zoo", "lzx", "sit")
+        for kind in kinds:
+            write = getattr(kind_makers, "write_" + kind)
+            write(os.path.join(self.arc, "h-%s.%s" % (kind, kind)), members)
+        # rar: a link to the outside, then a member written through it.
+        kind_makers.write_rar4(
+            os.path.join(self.arc, "h-rar.rar"),
+            members + [("out", outside.encode(), STAMP),
+                       ("out/evil.txt", b"evil", STAMP)],
+            {"out": 0o120777})
+        code, lines = self.zavo_lines("*.*")
+        self.assertEqual(1, code, lines)
+        self.assertEqual(
+            ["processing folder [%s]" % self.arc] + sorted(
+                ["[h-%s.%s] -> [h-%s.7z] done!" % (k, k, k) for k in kinds] +
+                ["extraction mistake on [%s/h-rar.rar]. next archive!"
+                 % self.arc], key=lambda line: line.split("h-")[1]),
+            lines)
+        self.assertEqual([], os.listdir(outside))
+        self.assertFalse(os.path.lexists(absolute))
+        # Inside, the names were made harmless, not dropped.
+        for kind in kinds:
+            names = subprocess.run(
+                ["bsdtar", "-tf", os.path.join(self.arc, "h-%s.7z" % kind)],
+                check=True, stdout=subprocess.PIPE).stdout.decode().split("\n")
+            files = [n for n in names if n and not n.endswith("/")]
+            self.assertEqual(3, len(files), (kind, names))
+            for name in files:
+                self.assertFalse(name.startswith("/"), (kind, name))
+                self.assertNotIn("..", name.split("/"), (kind, name))
+
+
 class MisnamedTest(ZavoCase):
     """Archives under the wrong name go to the kind of their bytes; data
     files holding archive bytes are left alone unless AnyExtension asks."""
