@@ -9,10 +9,11 @@ namespace zavo {
 
 namespace {
 
-constexpr std::uint32_t kMaxNumber = 999999;
+constexpr std::uint32_t kMaxNumber = 99999;
+constexpr std::size_t kMaxMissingNames = 100;
 
 bool AllDigits(const std::string& text) {
-  return !text.empty() && text.size() <= 6 &&
+  return !text.empty() && text.size() <= 5 &&
          std::all_of(text.begin(), text.end(),
                      [](char c) { return c >= '0' && c <= '9'; });
 }
@@ -196,53 +197,67 @@ VolumeSet SetOf(const VolumeNaming& naming, const std::string& candidate,
   for (std::size_t f = 0; f < found.size(); ++f) {
     if (!found[f].by_number.empty()) last_found_form = f;
   }
+  // A slot names its volume only when it is there; the names of missing
+  // ones are made when listed, so that one hostile "x.part99999.rar" costs
+  // no more than a count.
   struct Slot {
-    std::string name;
-    bool present;
-    bool numbered;
+    const std::string* found;  // null: missing
+    std::size_t form;
+    std::uint32_t number;
   };
   std::vector<Slot> slots;
   std::string names_set;
   for (std::size_t f = 0; f < naming.forms.size(); ++f) {
     const VolumeForm& form = naming.forms[f];
     const Found& here = found[f];
-    const std::size_t width = here.width == 0 ? form.width : here.width;
     if (!form.numbered) {
-      const bool present = !here.by_number.empty();
-      slots.push_back({present ? here.by_number.begin()->second
-                               : VolumeName(form, star, 0, 0),
-                       present, false});
-      if (f == naming.names_set) names_set = slots.back().name;
+      slots.push_back(
+          {here.by_number.empty() ? nullptr : &here.by_number.begin()->second,
+           f, 0});
+      if (f == naming.names_set) {
+        names_set = slots.back().found != nullptr
+                        ? *slots.back().found
+                        : VolumeName(form, star, 0, 0);
+      }
       continue;
     }
     // Signed: a range from 0 with nothing found has no volume at all.
     std::int64_t upper = static_cast<std::int64_t>(form.first) - 1;
     if (!here.by_number.empty()) upper = here.by_number.rbegin()->first;
     if (form.last != 0 && f < last_found_form) upper = form.last;
-    if (f == naming.names_set) {
-      auto it = here.by_number.find(form.first);
-      names_set = it != here.by_number.end()
-                      ? it->second
-                      : VolumeName(form, star, form.first, width);
-    }
     for (std::uint32_t n = form.first;
          static_cast<std::int64_t>(n) <= upper && n <= kMaxNumber; ++n) {
       auto it = here.by_number.find(n);
-      slots.push_back({it != here.by_number.end()
-                           ? it->second
-                           : VolumeName(form, star, n, width),
-                       it != here.by_number.end(), true});
+      slots.push_back(
+          {it != here.by_number.end() ? &it->second : nullptr, f, n});
+      if (f == naming.names_set && n == form.first) {
+        names_set = slots.back().found != nullptr
+                        ? *slots.back().found
+                        : VolumeName(form, star, n, here.width);
+      }
+    }
+    if (f == naming.names_set && names_set.empty()) {
+      names_set =
+          VolumeName(form, star, form.first, std::max(form.width, here.width));
     }
   }
   std::size_t last_present = 0;
   for (std::size_t i = 0; i < slots.size(); ++i) {
-    if (slots[i].present) last_present = i;
+    if (slots[i].found != nullptr) last_present = i;
   }
+  bool any_missing = false;
   for (std::size_t i = 0; i < slots.size(); ++i) {
-    if (slots[i].present) {
-      set.volumes.push_back(slots[i].name);
-    } else if (i < last_present || !slots[i].numbered) {
-      set.missing.push_back(slots[i].name);
+    const Slot& slot = slots[i];
+    const VolumeForm& form = naming.forms[slot.form];
+    if (slot.found != nullptr) {
+      set.volumes.push_back(*slot.found);
+    } else if (i < last_present || !form.numbered) {
+      any_missing = true;
+      if (set.missing.size() < kMaxMissingNames) {
+        set.missing.push_back(
+            VolumeName(form, star, slot.number,
+                       std::max(form.width, found[slot.form].width)));
+      }
     }
   }
   set.set_name = star;
@@ -252,9 +267,9 @@ VolumeSet SetOf(const VolumeNaming& naming, const std::string& candidate,
                                names_set) == set.missing.end()
                  ? VolumeRole::kFirst
                  : VolumeRole::kLater;
-  if (!set.missing.empty()) {
+  if (any_missing) {
     set.end = VolumeSetEnd::kMissing;
-  } else if (!slots.empty() && !slots.back().numbered) {
+  } else if (!slots.empty() && !naming.forms[slots.back().form].numbered) {
     set.end = VolumeSetEnd::kComplete;
   }
   return set;

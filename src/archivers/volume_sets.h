@@ -8,7 +8,7 @@
 // same in every volume) and one "{FIRST..LAST}" for the volume's number,
 // written zero-padded to FIRST's width (a FIRST of one digit: any width, the
 // same in the whole set); without LAST the range runs as far as there are
-// volumes. A form without a range is one volume. A leading ">" marks the
+// volumes. Numbers have at most five digits. A form without a range is one volume. A leading ">" marks the
 // form that names the set and is handed to the extractor; without one, the
 // first volume does. Examples: "*.part{1..}.rar | *.rar *.r{00..99}",
 // "*.z{01..} >*.zip", "*.7z.{001..}", "*.arj *.a{01..99} *.{100..}".
@@ -69,7 +69,8 @@ struct VolumeSet {
   std::string names_set;
   VolumeSetEnd end = VolumeSetEnd::kUnknown;
   // The names of the volumes missing before the last one found, and a
-  // closing volume that is not there, as the naming writes them.
+  // closing volume that is not there, as the naming writes them (the first
+  // 100 of them).
   std::vector<std::string> missing;
 };
 

@@ -188,6 +188,12 @@ TEST(VolumeSetsTest, EveryVolumeOfALongSetFindsTheWholeSet) {
       EXPECT_TRUE(found.missing.empty()) << candidate;
     }
   }
+  // A far number makes a long gap, listed only in part.
+  const VolumeSet far =
+      FindVolumeSet(Parsed(kRar), "x.part1.rar", {"x.part99999.rar"});
+  EXPECT_EQ(VolumeSetEnd::kMissing, far.end);
+  EXPECT_EQ(100u, far.missing.size());
+  EXPECT_EQ("x.part2.rar", far.missing[0]);
   // One gone from the middle is named wherever the set is looked at from.
   arj.erase(arj.begin() + 100);  // x.100
   EXPECT_EQ("x.100", Joined(FindVolumeSet(Parsed(kArj), "x.104", arj).missing));
