@@ -8,9 +8,10 @@
 // same in every volume) and one "{FIRST..LAST}" for the volume's number,
 // written zero-padded to FIRST's width (a FIRST of one digit: any width, the
 // same in the whole set); without LAST the range runs as far as there are
-// volumes. Numbers have at most five digits. A form without a range is one volume. A leading ">" marks the
-// form that names the set and is handed to the extractor; without one, the
-// first volume does. Examples: "*.part{1..}.rar | *.rar *.r{00..99}",
+// volumes. Numbers have at most five digits. A form without a range is one
+// volume. A leading ">" marks the form that names the set and is handed to the
+// extractor; without one, the first volume does. Examples: "*.part{1..}.rar |
+// *.rar *.r{00..99}",
 // "*.z{01..} >*.zip", "*.7z.{001..}", "*.arj *.a{01..99} *.{100..}".
 
 #ifndef ZAVO_ARCHIVERS_VOLUME_SETS_H_
