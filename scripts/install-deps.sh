@@ -19,6 +19,7 @@ need zip zip
 need unzip unzip
 need unar unar  # extracts zoo, lzx and sit; the tests read rar sets with it
 need nomarch nomarch  # extracts arc and pak
+need unace unace  # extracts ace
 need arc arc  # the tests make arc archives with it
 need lzip lzip  # the tests make tar.lz archives with it
 need compress ncompress  # the tests make tar.Z archives with it

@@ -46,6 +46,26 @@ def write_arc(path, members):
         f.write(out)
 
 
+def write_ace(path, members):
+    """ACE 1.0: blocks of a CRC (the low half of a CRC-32 left uninverted),
+    a size, a type and flags; the archive block ("**ACE**"), then per member
+    a file block (flag 1: data follows) and its stored data. unace wants the
+    four bytes after a name that the format description calls reserved."""
+    def block(body):
+        crc = (zlib.crc32(body) ^ 0xFFFFFFFF) & 0xFFFF
+        return struct.pack("<HH", crc, len(body)) + body
+    out = block(struct.pack("<BH", 0, 0) + b"**ACE**" +
+                struct.pack("<BBBBI", 10, 10, 2, 0, 0) + bytes(9))
+    for rel, data, mtime in files_only(members):
+        name = rel.replace("/", "\\").encode("latin-1")
+        crc = zlib.crc32(data) ^ 0xFFFFFFFF
+        out += block(struct.pack("<BHIIIIIBBHHH", 1, 1, len(data), len(data),
+                                 dos_stamp(mtime), 0x20, crc, 0, 0, 0, 0,
+                                 len(name)) + name + bytes(4)) + data
+    with open(path, "wb") as f:
+        f.write(out)
+
+
 def write_zoo(path, members):
     """Zoo 2.x: an archive header, then a chain of directory entries (type
     2, with the long name and folder in the variable part), each followed by

@@ -87,6 +87,8 @@ KINDS = {
     "pak": (arc_maker, {"bytes", "letter case", "times"}, set()),
     "zoo": (writer(kind_makers.write_zoo, False),
             {"bytes", "letter case", "sub-folders", "times"}, {"modes"}),
+    "ace": (writer(kind_makers.write_ace, False),
+            {"bytes", "letter case", "sub-folders"}, {"modes"}),
     "lzx": (writer(kind_makers.write_lzx, False),
             {"bytes", "letter case", "sub-folders", "times"}, {"modes"}),
     "sit": (writer(kind_makers.write_sit, True),
@@ -220,7 +222,8 @@ class KindsTest(ZavoCase):
 class HostileNamesTest(ZavoCase):
     """Members named to climb out or to start at the root, and a link to
     the outside followed by a member inside it, in every kind whose writer
-    can name them: nothing lands outside the work folder."""
+    can name them: nothing lands outside the work folder, and an archive
+    either converts with the names made harmless or fails and stays."""
 
     settings = "KeepTime yes\nVerify yes\n"
 
@@ -232,7 +235,7 @@ class HostileNamesTest(ZavoCase):
                    ("../../outside/up.txt", b"up", STAMP),
                    (absolute, b"abs", STAMP)]
         kinds = ("arc", "zoo", "lzx", "sit")
-        for kind in kinds:
+        for kind in kinds + ("ace",):
             write = getattr(kind_makers, "write_" + kind)
             write(os.path.join(self.arc, "h-%s.%s" % (kind, kind)), members)
         # rar: a link to the outside, then a member written through it.
@@ -246,8 +249,10 @@ class HostileNamesTest(ZavoCase):
         self.assertEqual(
             ["processing folder [%s]" % self.arc] + sorted(
                 ["[h-%s.%s] -> [h-%s.7z] done!" % (k, k, k) for k in kinds] +
-                ["extraction mistake on [%s/h-rar.rar]. next archive!"
-                 % self.arc], key=lambda line: line.split("h-")[1]),
+                # unace refuses a name with "..", unar a link to write through.
+                ["extraction mistake on [%s/h-%s.%s]. next archive!"
+                 % (self.arc, k, k) for k in ("ace", "rar")],
+                key=lambda line: line.split("h-")[1]),
             lines)
         self.assertEqual([], os.listdir(outside))
         self.assertFalse(os.path.lexists(absolute))
