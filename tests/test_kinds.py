@@ -88,7 +88,7 @@ KINDS = {
     "zoo": (writer(kind_makers.write_zoo, False),
             {"bytes", "letter case", "sub-folders", "times"}, {"modes"}),
     "ace": (writer(kind_makers.write_ace, False),
-            {"bytes", "letter case", "sub-folders"}, {"modes"}),
+            {"bytes", "letter case", "sub-folders"}, {"modes", "empty folders"}),
     "lzx": (writer(kind_makers.write_lzx, False),
             {"bytes", "letter case", "sub-folders", "times"}, {"modes"}),
     "sit": (writer(kind_makers.write_sit, True),
