@@ -25,11 +25,11 @@ fail() {
 info=$(dpkg-deb -I "$deb")
 field() { dpkg-deb -f "$deb" "$1"; }
 [[ $(field Package) == zavo ]] || fail "Package is $(field Package)"
-for dep in 7zip libarchive-tools arj libc6; do
+for dep in 7zip libarchive-tools arj unar nomarch unace libc6; do
   grep -Eq "(^|, )$dep( |,|$)" <<<"$(field Depends)" || fail "Depends lacks $dep: $(field Depends)"
 done
 grep -q 'conffiles' <<<"$info" || fail "no conffiles"
-for program in 7zz bsdtar arj; do
+for program in 7zz bsdtar arj unar nomarch unace; do
   grep -q "^[a-z]*=$program " data/posix/archivers.ini || fail "the archivers file no longer runs $program: update Depends"
 done
 

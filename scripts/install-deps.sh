@@ -17,7 +17,13 @@ need bsdtar libarchive-tools  # extracts every kind but arj
 need 7z p7zip-full
 need zip zip
 need unzip unzip
-need unar unar
+need unar unar  # extracts zoo, lzx and sit; the tests read rar sets with it
+need nomarch nomarch  # extracts arc and pak
+need unace unace  # extracts ace
+need arc arc  # the tests make arc archives with it
+need lzip lzip  # the tests make tar.lz archives with it
+need compress ncompress  # the tests make tar.Z archives with it
+need jlha jlha-utils  # the tests make lha archives with it (lha packer)
 need zstd zstd
 need cpio cpio
 need gcab gcab  # the tests make cab archives with it

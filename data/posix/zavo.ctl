@@ -17,6 +17,11 @@ Verify yes
 ; How many archives are converted at once; 0 is one per processor (-j N).
 Jobs 0
 
+; Recognise archives by their identifying bytes also under names of no
+; archive kind (GAME.DAT holding arj data): off, since such files are
+; more often a program's data than a misnamed archive.
+AnyExtension no
+
 ; The archivers file; a bare name is looked for beside this file.
 Archives archivers.ini
 

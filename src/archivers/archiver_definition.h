@@ -97,6 +97,10 @@ class ArchiverDefinition {
   void set_name(const std::string& name) { name_ = name; }
 
   const std::string& extension() const { return extension_; }
+  // Key "anyextension" (RecognitionRule::any_extension): true unless the
+  // archivers file says "no".
+  bool any_extension() const { return any_extension_; }
+  void set_any_extension(bool any) { any_extension_ = any; }
   const std::string& extract_command() const { return extract_command_; }
   const std::string& add_command() const { return add_command_; }
   const std::string& test_command() const { return test_command_; }
@@ -112,6 +116,7 @@ class ArchiverDefinition {
   std::string test_command_;
   std::int32_t ident_offset_ = 0;
   std::string ident_bytes_;
+  bool any_extension_ = true;
 };
 
 }  // namespace zavo

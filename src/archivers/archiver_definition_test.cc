@@ -93,14 +93,19 @@ TEST_F(ArchiverRecognitionTest, ByExtensionIgnoringLetterCase) {
   EXPECT_EQ(-1, Identify(list, ""));
 }
 
-TEST_F(ArchiverRecognitionTest, IdentBytesDecideAndExtensionIsIgnored) {
+TEST_F(ArchiverRecognitionTest, IdentBytesClaimAnyNameAndTheExtensionItsOwn) {
   ArchiverList list;
   list.AddDefinition("zip", "0,504B", "", "", "");
-  EXPECT_EQ(-1, Identify(list, Write("A.ZIP", "ZZ archive")));
+  // The extension names the kind even where the bytes do not fit.
+  EXPECT_EQ(0, Identify(list, Write("A.ZIP", "ZZ archive")));
   EXPECT_EQ(0, Identify(list, Write("A.DAT", "PK\x03\x04")));
+  // With AnyExtension off, only names of some kind are looked at.
+  list.set_any_extension(false);
+  EXPECT_EQ(-1, Identify(list, Write("B.DAT", "PK\x03\x04")));
+  list.set_any_extension(true);
   EXPECT_EQ(0, Identify(list, Write("exact", "PK")));
   EXPECT_EQ(-1, Identify(list, Write("short", "P")));
-  EXPECT_EQ(-1, Identify(list, Write("empty.zip", "")));
+  EXPECT_EQ(0, Identify(list, Write("empty.zip", "")));
 }
 
 TEST_F(ArchiverRecognitionTest, BytesAtAnOffset) {
@@ -137,7 +142,7 @@ TEST_F(ArchiverRecognitionTest, NegativeOffsetNeverMatches) {
   ArchiverList list;
   list.AddDefinition("x", "-1,41", "", "", "");
   list.AddDefinition("x", "-2,", "", "", "");
-  EXPECT_EQ(-1, Identify(list, Write("a.x", std::string("AAAA\0\0", 6))));
+  EXPECT_EQ(-1, Identify(list, Write("a.dat", std::string("AAAA\0\0", 6))));
 }
 
 TEST_F(ArchiverRecognitionTest, DefinitionWithNothingToGoOnMatchesNothing) {
@@ -183,10 +188,9 @@ TEST_F(ArchiverRecognitionTest, LongestWholeExtensionWins) {
       {"i.bz2", "data", -1, ""},
       {".tar.gz", "data", 1, ".7z"},
       {"tar.gz", "data", 3, "tar.7z"},  // no dot before "tar"
-      // Bytes that a later definition knows win over any extension; an
-      // earlier one's bytes never override an extension.
+      // Bytes win over any extension, wherever their definition stands.
       {"j.tar.gz", "xx-lh5-", 6, "j.tar.7z"},
-      {"k.tar.gz", "7z\xBC\xAF\x27\x1C", 1, "k.7z"},
+      {"k.tar.gz", "7z\xBC\xAF\x27\x1C", 0, "k.tar.7z"},
   };
   for (const Case& c : cases) {
     const std::string path = Write(c.name, c.bytes);

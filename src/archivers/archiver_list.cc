@@ -1,6 +1,7 @@
 #include "archivers/archiver_list.h"
 
 #include "archivers/archiver_commands.h"
+#include "archivers/recognition.h"
 #include "config/sectioned_file.h"
 #include "text/text_utils.h"
 
@@ -36,6 +37,8 @@ std::vector<ArchiverList::RefusedTemplate> ArchiverList::AddDefinitionsFromFile(
     AddDefinition(cache.ReadString(path, section, "extension"),
                   cache.ReadString(path, section, "ident"), extract, add, test);
     definitions_.back()->set_name(section);
+    definitions_.back()->set_any_extension(!EqualNoCase(
+        TrimBlanks(cache.ReadString(path, section, "anyextension")), "no"));
     // The macros each command has (Extract, Pack, Test).
     if (!CommandTemplateQuotable(extract, {"@ArcName", "@FileName"})) {
       refused.push_back({section, "extract"});
@@ -73,41 +76,30 @@ std::int32_t ArchiverList::Recognise(const std::string& name,
     if (end <= kMaxHeadSize && end > head_size) head_size = end;
   }
   FileProbe probe(PathFileName(name), file, head_size);
-  std::int32_t found = -1;
-  // The length of the extension the winner so far went by; 0 when it went
-  // by its bytes, which no extension overrides.
-  std::size_t found_extension = 0;
-  for (std::size_t i = definitions_.size(); i-- > 0;) {
-    const ArchiverDefinition& definition = *definitions_[i];
-    if (found >= 0) {
-      if (found_extension == 0) break;
-      if (!definition.HasWholeExtension() ||
-          definition.extension().size() <= found_extension) {
-        continue;
-      }
-    }
-    if (definition.Matches(&probe)) {
-      found = static_cast<std::int32_t>(i);
-      found_extension =
-          definition.ident_bytes().empty() ? definition.extension().size() : 0;
-    }
+  // Only a regular file is recognised; a name that no bytes may claim is
+  // not even read.
+  if (!probe.IsRegularFile()) return -1;
+  std::vector<RecognitionRule> rules;
+  rules.reserve(definitions_.size());
+  for (const auto& definition : definitions_) {
+    rules.push_back({definition->extension(), definition->ident_offset(),
+                     definition->ident_bytes(), definition->any_extension()});
   }
-  return found;
+  return zavo::Recognise(
+             rules, PathFileName(name), any_extension_,
+             [&probe](std::int32_t offset, std::size_t count,
+                      std::string* bytes) {
+               return probe.ReadAt(offset, count, bytes);
+             })
+      .definition;
 }
 
 bool ArchiverList::NamesAnArchive(const std::string& name,
                                   std::size_t target) const {
   for (std::size_t i = 0; i < definitions_.size(); ++i) {
     const ArchiverDefinition& definition = *definitions_[i];
-    if (i == target || !definition.ident_bytes().empty() ||
-        definition.extension().empty()) {
-      continue;
-    }
-    const std::string& extension = definition.extension();
-    const std::string base = PathFileName(name);
-    if (base.size() > extension.size() + 1 &&
-        base[base.size() - extension.size() - 1] == '.' &&
-        EqualNoCase(base.substr(base.size() - extension.size()), extension)) {
+    if (i == target || definition.extension().empty()) continue;
+    if (NameBearsExtension(PathFileName(name), definition.extension())) {
       return true;
     }
   }

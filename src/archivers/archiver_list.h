@@ -38,23 +38,25 @@ class ArchiverList {
 
   // Appends a definition for each section of the archivers file at `path`,
   // in file order, from its keys "extension", "ident", "extract", "add" and
-  // "test", named after its section, and then, with `write_back`, writes the
-  // file back in its normalised form (see SectionedFileCache::Release). A
-  // missing or unreadable file adds nothing; callers that need the file check
-  // that it exists first. Returns the templates that will be refused at every
-  // use, in file order, for the caller to report; their definitions are
-  // added all the same.
+  // "test" (and "anyextension": "no" clears it), named after its section,
+  // and then, with `write_back`, writes the file back in its normalised form
+  // (see SectionedFileCache::Release). A missing or unreadable file adds
+  // nothing; callers that need the file check that it exists first. Returns
+  // the templates that will be refused at every use, in file order, for the
+  // caller to report; their definitions are added all the same.
   std::vector<RefusedTemplate> AddDefinitionsFromFile(const std::string& path,
                                                       bool write_back = true);
 
   // The index of the definition that recognises the file `name`, held open
-  // as `file` in its folder (not owned; a file not held matches nothing),
-  // asking from the last definition to the first, so that a later one wins.
-  // When the winner went by the extension, an earlier definition whose
-  // longer whole extension also fits the name wins instead ("tar.gz" over
-  // "gz"; the longest wins, the later at equal lengths). -1 when none does,
-  // or when the list is empty. 0 is the target kind: nothing to convert.
+  // as `file` in its folder (not owned; a file not held, or not a regular
+  // file, matches nothing): zavo::Recognise over the definitions, with
+  // any_extension(). -1 when none does, or when the list is empty.
   std::int32_t Recognise(const std::string& name, HeldFile* file) const;
+
+  // Settings key AnyExtension: whether identifying bytes may make an archive
+  // of a file whose extension names no kind. True until set.
+  void set_any_extension(bool any) { any_extension_ = any; }
+  bool any_extension() const { return any_extension_; }
 
   // Whether a definition other than `target` that goes by names alone
   // recognises the name `name`: a file of that name was meant to be an
@@ -70,6 +72,7 @@ class ArchiverList {
 
  private:
   std::vector<std::unique_ptr<ArchiverDefinition>> definitions_;
+  bool any_extension_ = true;
 };
 
 }  // namespace zavo

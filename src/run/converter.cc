@@ -181,6 +181,7 @@ bool Converter::LoadArchivers() {
     return Fatal("can't read archives file [" + file + "]: " + read.Reason());
   }
   archivers_.reset(new ArchiverList());
+  archivers_->set_any_extension(options_.any_extension);
   // The archivers file is written back normalised only where this user may
   // change it: a system-wide file read by another user stays as it is, and
   // so does a file its owner made read-only or a link. A dry run changes

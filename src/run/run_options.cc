@@ -21,12 +21,12 @@ constexpr char kSettingsName[] = "zavo.ctl";
 #define ZAVO_SYSCONFDIR "/usr/local/etc"
 #endif
 
-// Settings keys, in the order that gives them their indexes 1 to 19.
+// Settings keys, in the order that gives them their indexes 1 to 20.
 constexpr const char* kSettingKeys[] = {
     "Recurse",     "Nested",   "KeepTime",   "StopOnError", "KillExist",
     "Archives",    "AddFile",  "DeleteFile", "Scan",        "FileList",
     "Report",      "Verify",   "Jobs",       "MaxNesting",  "MaxNestedArchives",
-    "MaxFileSize", "KeepFree", "MaxEntries", "MaxDepth"};
+    "MaxFileSize", "KeepFree", "MaxEntries", "MaxDepth",    "AnyExtension"};
 enum SettingKey {
   kKeyRecurse = 1,
   kKeyNested,
@@ -46,7 +46,8 @@ enum SettingKey {
   kKeyMaxFileSize,
   kKeyKeepFree,
   kKeyMaxEntries,
-  kKeyMaxDepth
+  kKeyMaxDepth,
+  kKeyAnyExtension
 };
 
 // A limit from the settings: a whole number from 0 up, or `fallback` when
@@ -192,6 +193,9 @@ OptionsResult LoadSettings(const std::string& program_folder, OutputSink* out,
   conversion.kill_exist = on(kKeyKillExist);
   options->report_file = file.Value(kKeyReport, 1);
   conversion.verify = on(kKeyVerify);
+  // Absent, identifying bytes claim files of any name, as they always did.
+  const std::string any_extension = file.Value(kKeyAnyExtension, 1);
+  options->any_extension = any_extension.empty() || on(kKeyAnyExtension);
   std::string jobs = file.Value(kKeyJobs, 1);
   if (!jobs.empty()) {
     int value = SmallNumber(jobs, kMaxJobs);

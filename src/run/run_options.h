@@ -30,6 +30,10 @@ struct RunOptions {
   bool dry_run = false;
   // --summary: print the summary at the end, terminal or not.
   bool summary = false;
+  // Settings key AnyExtension: identifying bytes may make an archive of a
+  // file whose extension names no kind (GAME.DAT holding arj data). On when
+  // the key is absent; the shipped settings turn it off.
+  bool any_extension = true;
   // How many archives are converted at once (Jobs, -j); never below 1.
   int jobs = 1;
   // --shard K/N: this run converts only the folders of shard K of N
