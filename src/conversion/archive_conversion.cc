@@ -671,9 +671,9 @@ Status ArchiveConversion::Test(ReportRecord* record) {
   // vouched for it, and the old archive is about to be deleted.
   // The tester is told the new archive's full name, as a tester elsewhere
   // would be: through the held folder on POSIX.
-  CommandOutcome outcome = TestArchive(
-      target, unpacked_.ChildPath() + kPathSeparator + packed_name_,
-      ArchiverSpec(unpacked_), runner_);
+  CommandOutcome outcome =
+      TestArchive(target, unpacked_.ChildPath() + kPathSeparator + packed_name_,
+                  ArchiverSpec(unpacked_), runner_);
   if (outcome.kind == CommandOutcome::Kind::kNoTemplate) return Status();
   if (!outcome.succeeded()) return Status::Error(outcome.Describe());
   record->tested = true;
