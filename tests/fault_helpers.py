@@ -30,14 +30,15 @@ SEVEN_Z = {
 }
 
 
-def archivers_text(target=None, source=None):
-    """An archivers file converting zip to 7z; `target` and `source` replace
-    templates of the 7z and zip sections ("" leaves a template out)."""
+def archivers_text(target=None, source=None, extension="zip"):
+    """An archivers file converting zip (or the kind of `extension`) to 7z;
+    `target` and `source` replace templates of the 7z and source sections
+    ("" leaves a template out)."""
     t = dict(SEVEN_Z, **(target or {}))
     s = dict(SEVEN_Z, **(source or {}))
     lines = ["[7z]", "extension=7z", "ident=0,377ABCAF271C"]
     lines += ["%s=%s" % (k, t[k]) for k in ("extract", "add", "test") if t[k]]
-    lines += ["", "[zip]", "extension=zip"]
+    lines += ["", "[%s]" % extension, "extension=%s" % extension]
     lines += ["%s=%s" % (k, s[k]) for k in ("extract", "test") if s[k]]
     return "\r\n".join(lines) + "\r\n"
 

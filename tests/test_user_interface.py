@@ -10,7 +10,7 @@ import subprocess
 import termios
 import unittest
 
-from zavo_e2e import ZavoCase, write_tree
+from zavo_e2e import VERSION, ZavoCase, write_tree
 
 
 def snapshot(root):
@@ -71,7 +71,8 @@ class UserInterfaceTest(ZavoCase):
 
     def test_version_and_help(self):
         for params in (["--version"], ["-r", "--version", "*.zip"]):
-            self.assertEqual((0, b"zavo 0.2\n", b""), self.run_raw(*params))
+            self.assertEqual((0, b"zavo %s\n" % VERSION.encode(), b""),
+                             self.run_raw(*params))
         code, lines = self.zavo("--help")
         self.assertEqual(0, code)
         for wanted in ("       /r - recursive scan (with subfolders)",

@@ -17,7 +17,9 @@ SOURCE = os.environ.get("ZAVO_SOURCE_DIR") or os.path.join(
 DEFAULT_ARCHIVERS = os.environ.get("ZAVO_TEST_ARCHIVERS") or os.path.join(
     SOURCE, "data", "posix", "archivers.ini")
 
-BANNER = ["", "Orlo's archive converter v0.2", ""]
+with open(os.path.join(SOURCE, "VERSION")) as _f:
+    VERSION = _f.read().strip()
+BANNER = ["", "Orlo's archive converter v" + VERSION, ""]
 
 
 def write_tree(root, files):

@@ -88,16 +88,17 @@ bool FileProbe::ReadAt(std::int32_t offset, std::size_t count,
       head_loaded_ = true;
       // One read for every definition that looks within the head.
       head_.resize(head_size_);
-      long long got = file_->ReadAt(0, &head_[0], head_size_);
-      head_.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+      std::size_t got = 0;
+      if (!file_->ReadAt(0, &head_[0], head_size_, &got).ok()) got = 0;
+      head_.resize(got);
     }
     if (start + count > head_.size()) return false;
     bytes->assign(head_, start, count);
     return true;
   }
   bytes->assign(count, '\0');
-  return file_->ReadAt(start, &(*bytes)[0], count) ==
-         static_cast<long long>(count);
+  std::size_t got = 0;
+  return file_->ReadAt(start, &(*bytes)[0], count, &got).ok() && got == count;
 }
 
 bool ArchiverDefinition::HasWholeExtension() const {

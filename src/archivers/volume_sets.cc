@@ -47,23 +47,21 @@ std::string Padded(std::uint32_t number, std::size_t width) {
   return digits;
 }
 
-bool ParseForm(std::string text, VolumeForm* form, bool* names_set,
-               std::string* error) {
+Status ParseForm(std::string text, VolumeForm* form, bool* names_set) {
   const std::string whole = text;
   *names_set = !text.empty() && text[0] == '>';
   if (*names_set) text.erase(0, 1);
   const std::size_t star = text.find('*');
   if (star == std::string::npos ||
       text.find('*', star + 1) != std::string::npos) {
-    *error = "form [" + whole + "] needs one \"*\"";
-    return false;
+    return Status::Error("form [" + whole + "] needs one \"*\"");
   }
   form->before = text.substr(0, star);
   const std::string rest = text.substr(star + 1);
   const std::size_t open = rest.find('{');
   if (open == std::string::npos) {
     form->middle = rest;
-    if (rest.find('}') == std::string::npos) return true;
+    if (rest.find('}') == std::string::npos) return Status();
   } else {
     const std::size_t close = rest.find('}', open);
     const std::size_t dots = rest.find("..", open);
@@ -79,12 +77,11 @@ bool ParseForm(std::string text, VolumeForm* form, bool* names_set,
         form->last =
             last.empty() ? 0 : static_cast<std::uint32_t>(TextToInt(last));
         form->width = first.size();
-        if (form->last == 0 || form->last >= form->first) return true;
+        if (form->last == 0 || form->last >= form->first) return Status();
       }
     }
   }
-  *error = "form [" + whole + "] has a wrong {FIRST..LAST}";
-  return false;
+  return Status::Error("form [" + whole + "] has a wrong {FIRST..LAST}");
 }
 
 // How `name` fits `form`: the set's name, the number and its digits.
@@ -289,9 +286,8 @@ bool ReadVint(const std::string& bytes, std::size_t* pos,
 
 }  // namespace
 
-bool ParseVolumeNamings(const std::string& value,
-                        std::vector<VolumeNaming>* namings,
-                        std::string* error) {
+Status ParseVolumeNamings(const std::string& value,
+                          std::vector<VolumeNaming>* namings) {
   namings->clear();
   for (const std::string& alternative : SplitAt(value, '|')) {
     VolumeNaming naming;
@@ -305,19 +301,19 @@ bool ParseVolumeNamings(const std::string& value,
       if (word.empty()) continue;
       VolumeForm form;
       bool names_set = false;
-      if (!ParseForm(word, &form, &names_set, error)) return false;
+      Status parsed = ParseForm(word, &form, &names_set);
+      if (!parsed.ok()) return parsed;
       if (names_set) naming.names_set = naming.forms.size();
       naming.forms.push_back(form);
       word.clear();
     }
     if (naming.forms.empty()) {
-      if (TrimBlanks(value).empty()) return true;
-      *error = "a naming without forms in [" + value + "]";
-      return false;
+      if (TrimBlanks(value).empty()) return Status();
+      return Status::Error("a naming without forms in [" + value + "]");
     }
     namings->push_back(naming);
   }
-  return true;
+  return Status();
 }
 
 VolumeSet FindVolumeSet(const std::vector<VolumeNaming>& namings,

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "text/status.h"
+
 namespace zavo {
 
 // One form of a naming.
@@ -40,12 +42,12 @@ struct VolumeNaming {
   std::size_t names_set = 0;  // the form marked ">" (or 0)
 };
 
-// Reads a "volumes" value. False, with *error naming the fault ("form
-// [x.{1..}] has no \"*\""), for a form without "*" or with a malformed or
-// second range, or a naming with no form; *namings then holds what was read
-// before it. An empty value gives no namings and true.
-bool ParseVolumeNamings(const std::string& value,
-                        std::vector<VolumeNaming>* namings, std::string* error);
+// Reads a "volumes" value. Fails, naming the fault ("form [x.{1..}] needs
+// one \"*\""), for a form without "*" or with a malformed or second range,
+// or a naming with no form; *namings then holds what was read before it. An
+// empty value gives no namings.
+Status ParseVolumeNamings(const std::string& value,
+                          std::vector<VolumeNaming>* namings);
 
 enum class VolumeRole {
   kNone,   // no volume of a set: convert it as it is

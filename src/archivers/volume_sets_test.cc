@@ -16,8 +16,8 @@ const char kArj[] = "*.arj *.a{01..99} *.{100..}";
 
 std::vector<VolumeNaming> Parsed(const std::string& value) {
   std::vector<VolumeNaming> namings;
-  std::string error;
-  EXPECT_TRUE(ParseVolumeNamings(value, &namings, &error)) << error;
+  Status parsed = ParseVolumeNamings(value, &namings);
+  EXPECT_TRUE(parsed) << parsed.message();
   return namings;
 }
 
@@ -201,15 +201,15 @@ TEST(VolumeSetsTest, EveryVolumeOfALongSetFindsTheWholeSet) {
 
 TEST(VolumeSetsTest, WrongValuesAreRefused) {
   std::vector<VolumeNaming> namings;
-  std::string error;
   for (const char* value : {"x.{1..}", "*.*.rar", "*.r{a..b}", "*.r{1..2}{3..}",
                             "*.r{9..2}", "*.r{1-2}", "*.rar |", "*.a{01..99"}) {
-    EXPECT_FALSE(ParseVolumeNamings(value, &namings, &error)) << value;
-    EXPECT_NE(std::string::npos, error.find('[')) << value;
+    Status parsed = ParseVolumeNamings(value, &namings);
+    EXPECT_FALSE(parsed) << value;
+    EXPECT_NE(std::string::npos, parsed.message().find('[')) << value;
   }
-  EXPECT_TRUE(ParseVolumeNamings("", &namings, &error));
+  EXPECT_TRUE(ParseVolumeNamings("", &namings));
   EXPECT_TRUE(namings.empty());
-  ASSERT_TRUE(ParseVolumeNamings(kZip, &namings, &error));
+  ASSERT_TRUE(ParseVolumeNamings(kZip, &namings));
   ASSERT_EQ(1u, namings.size());
   EXPECT_EQ(1u, namings[0].names_set);
 }

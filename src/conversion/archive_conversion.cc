@@ -618,15 +618,12 @@ Status ArchiveConversion::CopyIn(const HeldFile& source,
   std::vector<char> buffer(65536);
   Status copied;
   for (std::uint64_t at = 0;;) {
-    long long got = source.ReadAt(at, buffer.data(), buffer.size());
-    if (got < 0) {
-      copied = Status::Error("read(" + source.path() + ") failed");
-      break;
-    }
-    if (got == 0) break;
-    copied = out.Write(buffer.data(), static_cast<std::size_t>(got));
+    std::size_t got = 0;
+    copied = source.ReadAt(at, buffer.data(), buffer.size(), &got);
+    if (!copied.ok() || got == 0) break;
+    copied = out.Write(buffer.data(), got);
     if (!copied.ok()) break;
-    at += static_cast<std::uint64_t>(got);
+    at += got;
   }
   if (copied.ok()) copied = out.SetMode(status.mode);
   if (copied.ok()) copied = out.SetTime(time);

@@ -18,16 +18,14 @@ Status Sha256OfFile(const HeldFile& file, std::string* hex,
   std::vector<char> chunk(1 << 16);
   std::uint64_t total = 0;
   for (;;) {
-    long long got = file.ReadAt(total, chunk.data(), chunk.size());
+    std::size_t got = 0;
     // A failed read is never the end: a digest of part of a file must
     // never stand for the whole.
-    if (got < 0) {
-      return Status::Error("read(" + file.path() + ") failed");
-    }
+    Status read = file.ReadAt(total, chunk.data(), chunk.size(), &got);
+    if (!read.ok()) return read;
     if (got == 0) break;
-    digest.Update(reinterpret_cast<const unsigned char*>(chunk.data()),
-                  static_cast<std::size_t>(got));
-    total += static_cast<std::uint64_t>(got);
+    digest.Update(chunk.data(), got);
+    total += got;
   }
   *hex = digest.HexDigest();
   *size = static_cast<std::int64_t>(total);

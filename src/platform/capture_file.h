@@ -14,12 +14,14 @@
 #include <memory>
 #include <string>
 
+#include "text/status.h"
+
 namespace zavo {
 
 class CaptureFile {
  public:
-  // Null, with *error set, when no file can be made.
-  static std::unique_ptr<CaptureFile> Create(std::string* error);
+  // A new scratch file in *file; fails when none can be made.
+  static Status Create(std::unique_ptr<CaptureFile>* file);
   ~CaptureFile();
   CaptureFile(const CaptureFile&) = delete;
   CaptureFile& operator=(const CaptureFile&) = delete;

@@ -9,7 +9,7 @@
 
 namespace zavo {
 
-std::unique_ptr<CaptureFile> CaptureFile::Create(std::string* error) {
+Status CaptureFile::Create(std::unique_ptr<CaptureFile>* file) {
   const char* folder = getenv("TMPDIR");
   std::string pattern =
       std::string(folder != nullptr && folder[0] == '/' ? folder : "/tmp") +
@@ -17,12 +17,14 @@ std::unique_ptr<CaptureFile> CaptureFile::Create(std::string* error) {
   // mkstemp makes the file with mode 0600, O_EXCL; it is unlinked at once.
   int fd = mkostemp(&pattern[0], O_CLOEXEC);
   if (fd < 0) {
-    *error = "can't make a scratch file in [" + pattern +
-             "]: " + std::strerror(errno);
-    return nullptr;
+    int code = errno;
+    return Status::Error("can't make a scratch file in [" + pattern +
+                             "]: " + std::strerror(code),
+                         code);
   }
   unlink(pattern.c_str());
-  return std::unique_ptr<CaptureFile>(new CaptureFile(fd));
+  file->reset(new CaptureFile(fd));
+  return Status();
 }
 
 CaptureFile::~CaptureFile() { close(static_cast<int>(handle_)); }

@@ -5,14 +5,14 @@
 
 namespace zavo {
 
-std::unique_ptr<CaptureFile> CaptureFile::Create(std::string* error) {
+Status CaptureFile::Create(std::unique_ptr<CaptureFile>* file) {
   char folder[MAX_PATH + 1];
   DWORD n = ::GetTempPathA(sizeof(folder), folder);
   char path[MAX_PATH + 1];
   if (n == 0 || n > MAX_PATH ||
       ::GetTempFileNameA(folder, "zvo", 0, path) == 0) {
-    *error = "can't name a scratch file: " + Win32ErrorText(::GetLastError());
-    return nullptr;
+    return Status::Error("can't name a scratch file: " +
+                         Win32ErrorText(::GetLastError()));
   }
   // Shared with nobody, gone when closed; inheritable from the start, as
   // it is made for children to write their output to.
@@ -21,13 +21,14 @@ std::unique_ptr<CaptureFile> CaptureFile::Create(std::string* error) {
       path, GENERIC_READ | GENERIC_WRITE, 0, &inheritable, CREATE_ALWAYS,
       FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    *error = std::string("can't make a scratch file [") + path +
-             "]: " + Win32ErrorText(::GetLastError());
+    Status failed = Status::Error(std::string("can't make a scratch file [") +
+                                  path + "]: " +
+                                  Win32ErrorText(::GetLastError()));
     ::DeleteFileA(path);
-    return nullptr;
+    return failed;
   }
-  return std::unique_ptr<CaptureFile>(
-      new CaptureFile(reinterpret_cast<std::intptr_t>(handle)));
+  file->reset(new CaptureFile(reinterpret_cast<std::intptr_t>(handle)));
+  return Status();
 }
 
 CaptureFile::~CaptureFile() {

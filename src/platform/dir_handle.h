@@ -72,11 +72,10 @@ class HeldFile {
   // The path the file was opened by, for messages.
   const std::string& path() const { return path_; }
 
-  // Reads up to `size` bytes; the count read, 0 at the end, -1 on error.
-  long long Read(char* buffer, std::size_t size);
   // Reads up to `size` bytes at `offset`, leaving the file's position as it
-  // is: the count read, 0 at the end, -1 on error.
-  long long ReadAt(std::uint64_t offset, char* buffer, std::size_t size) const;
+  // is: *got is the count read, fewer than `size` only at the end.
+  Status ReadAt(std::uint64_t offset, char* buffer, std::size_t size,
+                std::size_t* got) const;
   // Writes all of `size` bytes; fails when any could not be written.
   Status Write(const char* data, std::size_t size);
 

@@ -401,26 +401,18 @@ bool HeldFile::is_open() const { return fd_ >= 0; }
 
 void HeldFile::Close() { CloseDescriptor(&fd_); }
 
-long long HeldFile::Read(char* buffer, std::size_t size) {
-  ssize_t got;
-  do {
-    got = read(fd_, buffer, size);
-  } while (got < 0 && errno == EINTR);
-  return got;
-}
-
-long long HeldFile::ReadAt(std::uint64_t offset, char* buffer,
-                           std::size_t size) const {
-  std::size_t done = 0;
-  while (done < size) {
-    ssize_t got = pread(fd_, buffer + done, size - done,
-                        static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return done > 0 ? static_cast<long long>(done) : -1;
-    if (got == 0) break;
-    done += static_cast<std::size_t>(got);
+Status HeldFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t size,
+                        std::size_t* got) const {
+  *got = 0;
+  while (*got < size) {
+    ssize_t n = pread(fd_, buffer + *got, size - *got,
+                      static_cast<off_t>(offset + *got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Fail("pread", path_);
+    if (n == 0) break;
+    *got += static_cast<std::size_t>(n);
   }
-  return static_cast<long long>(done);
+  return Status();
 }
 
 Status HeldFile::Write(const char* data, std::size_t size) {

@@ -144,32 +144,28 @@ void HeldFile::Close() {
   fd_ = -1;
 }
 
-long long HeldFile::Read(char* buffer, std::size_t size) {
-  unsigned chunk =
-      size > 0x40000000u ? 0x40000000u : static_cast<unsigned>(size);
-  return _read(fd_, buffer, chunk);
-}
-
-long long HeldFile::ReadAt(std::uint64_t offset, char* buffer,
-                           std::size_t size) const {
+Status HeldFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t size,
+                        std::size_t* got) const {
   // The C runtime has no pread: a second descriptor of our own reads at the
   // offset, so this one's position stays where it is.
+  *got = 0;
   int fd = _open(path_.c_str(), _O_RDONLY | _O_BINARY);
-  if (fd < 0) return -1;
-  long long done = -1;
-  if (_lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) >= 0) {
-    done = 0;
-    while (static_cast<std::size_t>(done) < size) {
-      std::size_t left = size - static_cast<std::size_t>(done);
-      unsigned chunk =
-          left > 0x40000000u ? 0x40000000u : static_cast<unsigned>(left);
-      int got = _read(fd, buffer + done, chunk);
-      if (got <= 0) break;
-      done += got;
-    }
+  if (fd < 0) return FailErrno("open", path_);
+  Status result;
+  if (_lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) < 0) {
+    result = FailErrno("lseek", path_);
+  }
+  while (result.ok() && *got < size) {
+    std::size_t left = size - *got;
+    unsigned chunk =
+        left > 0x40000000u ? 0x40000000u : static_cast<unsigned>(left);
+    int n = _read(fd, buffer + *got, chunk);
+    if (n < 0) result = FailErrno("read", path_);
+    if (n <= 0) break;
+    *got += static_cast<std::size_t>(n);
   }
   _close(fd);
-  return done;
+  return result;
 }
 
 Status HeldFile::Write(const char* data, std::size_t size) {

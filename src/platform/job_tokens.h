@@ -14,6 +14,8 @@
 #include <mutex>
 #include <string>
 
+#include "text/status.h"
+
 namespace zavo {
 
 class JobTokens {
@@ -24,9 +26,10 @@ class JobTokens {
   // Joins the budget that the run which started this process handed on in
   // kVariable; when there is none (or it names nothing valid here), makes
   // one of `count` tokens and sets kVariable, so that every child started
-  // from now on inherits it. Null, with *error set, when no budget can be
-  // made. Call before starting threads: it may change the environment.
-  static std::unique_ptr<JobTokens> Join(int count, std::string* error);
+  // from now on inherits it; the budget goes to *tokens. Fails when no
+  // budget can be made. Call before starting threads: it may change the
+  // environment.
+  static Status Join(int count, std::unique_ptr<JobTokens>* tokens);
 
   ~JobTokens();
   JobTokens(const JobTokens&) = delete;

@@ -35,35 +35,36 @@ bool Inherited(long* take, long* give) {
 
 }  // namespace
 
-std::unique_ptr<JobTokens> JobTokens::Join(int count, std::string* error) {
+Status JobTokens::Join(int count, std::unique_ptr<JobTokens>* tokens) {
   long take = -1, give = -1;
   if (Inherited(&take, &give)) {
-    return std::unique_ptr<JobTokens>(new JobTokens(take, give));
+    tokens->reset(new JobTokens(take, give));
+    return Status();
   }
   // Not close-on-exec: nested runs inherit the pipe (and so do the
   // archivers, which never look at it).
   int fds[2];
   if (pipe(fds) != 0) {
-    *error = std::string("pipe: ") + std::strerror(errno);
-    return nullptr;
+    return Status::Error(std::string("pipe: ") + std::strerror(errno), errno);
   }
   for (int i = 1; i < count; ++i) {
     char token = '+';
     if (write(fds[1], &token, 1) != 1) {
-      *error = std::string("write: ") + std::strerror(errno);
+      Status failed = Status::Error(std::string("write: ") + std::strerror(errno), errno);
       close(fds[0]);
       close(fds[1]);
-      return nullptr;
+      return failed;
     }
   }
   std::string value = std::to_string(fds[0]) + "," + std::to_string(fds[1]);
   if (setenv(kVariable, value.c_str(), 1) != 0) {
-    *error = std::string("setenv: ") + std::strerror(errno);
+    Status failed = Status::Error(std::string("setenv: ") + std::strerror(errno), errno);
     close(fds[0]);
     close(fds[1]);
-    return nullptr;
+    return failed;
   }
-  return std::unique_ptr<JobTokens>(new JobTokens(fds[0], fds[1]));
+  tokens->reset(new JobTokens(fds[0], fds[1]));
+  return Status();
 }
 
 // The descriptors stay open: children started later still need them, and

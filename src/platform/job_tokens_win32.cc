@@ -10,7 +10,7 @@ namespace zavo {
 
 // One inheritable semaphore holds the shared tokens; both ends are its
 // handle, named in kVariable in decimal.
-std::unique_ptr<JobTokens> JobTokens::Join(int count, std::string* error) {
+Status JobTokens::Join(int count, std::unique_ptr<JobTokens>* tokens) {
   char text[32];
   DWORD n = ::GetEnvironmentVariableA(kVariable, text, sizeof(text));
   if (n > 0 && n < sizeof(text)) {
@@ -20,7 +20,8 @@ std::unique_ptr<JobTokens> JobTokens::Join(int count, std::string* error) {
     DWORD flags = 0;
     if (end != text && *end == '\0' && ::GetHandleInformation(handle, &flags)) {
       std::intptr_t h = reinterpret_cast<std::intptr_t>(handle);
-      return std::unique_ptr<JobTokens>(new JobTokens(h, h));
+      tokens->reset(new JobTokens(h, h));
+      return Status();
     }
   }
   SECURITY_ATTRIBUTES inherit = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -28,17 +29,19 @@ std::unique_ptr<JobTokens> JobTokens::Join(int count, std::string* error) {
   HANDLE semaphore =
       ::CreateSemaphoreA(&inherit, shared, shared > 0 ? shared : 1, nullptr);
   if (semaphore == nullptr) {
-    *error = "CreateSemaphore: " + Win32ErrorText(::GetLastError());
-    return nullptr;
+    return Status::Error("CreateSemaphore: " +
+                         Win32ErrorText(::GetLastError()));
   }
   std::intptr_t h = reinterpret_cast<std::intptr_t>(semaphore);
   std::string value = std::to_string(static_cast<unsigned long long>(h));
   if (!::SetEnvironmentVariableA(kVariable, value.c_str())) {
-    *error = "SetEnvironmentVariable: " + Win32ErrorText(::GetLastError());
+    Status failed = Status::Error("SetEnvironmentVariable: " +
+                                  Win32ErrorText(::GetLastError()));
     ::CloseHandle(semaphore);
-    return nullptr;
+    return failed;
   }
-  return std::unique_ptr<JobTokens>(new JobTokens(h, h));
+  tokens->reset(new JobTokens(h, h));
+  return Status();
 }
 
 JobTokens::~JobTokens() = default;

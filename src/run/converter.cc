@@ -204,22 +204,23 @@ bool Converter::OpenReport() {
   // A dry run converts nothing, so it has nothing to record, and it changes
   // no file, the report included.
   if (options_.dry_run) return true;
-  std::string error;
   if (options_.report_handle >= 0) {
     // A nested run appends to the report its parent holds open.
-    if (!report_.Adopt(options_.report_handle, options_.report_file,
-                       options_.report_parent, &error)) {
+    Status adopted = report_.Adopt(options_.report_handle,
+                                   options_.report_file, options_.report_parent);
+    if (!adopted.ok()) {
       return Fatal("can't open report file [" + options_.report_file +
-                   "]: " + error);
+                   "]: " + adopted.message());
     }
     return true;
   }
   if (options_.report_file.empty()) return true;
   // Asked for a record of the run, zavo converts nothing it could not
   // record, and writes it nowhere but into a regular file of that name.
-  if (!report_.Open(options_.report_file, options_.report_parent, &error)) {
+  Status opened = report_.Open(options_.report_file, options_.report_parent);
+  if (!opened.ok()) {
     return Fatal("can't open report file [" + options_.report_file +
-                 "]: " + error);
+                 "]: " + opened.message());
   }
   return true;
 }
@@ -279,10 +280,10 @@ bool Converter::Run() {
   const int jobs = options_.jobs;
   plan_.reset(new JobPlan(jobs, jobs > 1 ? jobs * kParkedPerJob : 0));
   if (jobs > 1) {
-    std::string error;
-    tokens_ = JobTokens::Join(jobs, &error);
-    if (tokens_ == nullptr) {
-      sink_->Note("can't share jobs (" + error + "): converting one at a time");
+    Status joined = JobTokens::Join(jobs, &tokens_);
+    if (!joined.ok()) {
+      sink_->Note("can't share jobs (" + joined.message() +
+                  "): converting one at a time");
       plan_.reset(new JobPlan(1, 0));
     } else {
       for (int i = 0; i < jobs; ++i) {
@@ -360,12 +361,11 @@ bool Converter::ScanFile(const ScannedFolder& folder, const std::string& name) {
   }
   if (!scanned_ours_) return !scan_stopped_;
   std::unique_ptr<Item> item(new Item);
-  std::string error;
-  item->output = CaptureFile::Create(&error);
-  if (item->output != nullptr) item->errors = CaptureFile::Create(&error);
-  if (item->errors == nullptr) {
+  Status made = CaptureFile::Create(&item->output);
+  if (made.ok()) made = CaptureFile::Create(&item->errors);
+  if (!made.ok()) {
     // Nowhere to collect what it says: the run cannot show it in its turn.
-    sink_->Note(error);
+    sink_->Note(made.message());
     ++failed_archives_;
     return !scan_stopped_;
   }

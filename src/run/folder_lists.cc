@@ -13,12 +13,17 @@ constexpr std::uint32_t kGroupBits = 0070;
 // Reads the whole regular file `file` of `size` bytes into *text.
 Status ReadAll(const HeldFile& file, std::int64_t size, std::string* text) {
   text->assign(static_cast<std::size_t>(size), '\0');
-  long long got = size > 0 ? file.ReadAt(0, &(*text)[0], text->size()) : 0;
-  if (got != size) return Status::Error("read(" + file.path() + ") failed");
-  // A file that grew while it was read is read to its new end: a list is
-  // never written back from part of itself.
+  std::size_t got = 0;
+  Status read =
+      size > 0 ? file.ReadAt(0, &(*text)[0], text->size(), &got) : Status();
+  if (!read.ok()) return read;
+  // A file that changed while it was read is not taken: a list is never
+  // written back from part of itself.
   char more;
-  if (file.ReadAt(static_cast<std::uint64_t>(size), &more, 1) != 0) {
+  std::size_t past = 0;
+  read = file.ReadAt(static_cast<std::uint64_t>(size), &more, 1, &past);
+  if (!read.ok()) return read;
+  if (got != text->size() || past != 0) {
     return Status::Error("read(" + file.path() + "): it changed while read");
   }
   return Status();

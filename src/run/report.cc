@@ -196,26 +196,19 @@ std::string FormatTotals(const ReportTotals& t, int exit_code, double seconds,
   return Line(o);
 }
 
-bool ReportWriter::Open(const std::string& path, const std::string& parent,
-                        std::string* error) {
+Status ReportWriter::Open(const std::string& path, const std::string& parent) {
   parent_ = parent;
   totals_ = ReportTotals();
-  if (!file_.Open(path)) {
-    *error = file_.error();
-    return false;
-  }
-  return true;
+  if (!file_.Open(path)) return Status::Error(file_.error());
+  return Status();
 }
 
-bool ReportWriter::Adopt(long handle, const std::string& path,
-                         const std::string& parent, std::string* error) {
+Status ReportWriter::Adopt(long handle, const std::string& path,
+                           const std::string& parent) {
   parent_ = parent;
   totals_ = ReportTotals();
-  if (!file_.Adopt(handle, path)) {
-    *error = file_.error();
-    return false;
-  }
-  return true;
+  if (!file_.Adopt(handle, path)) return Status::Error(file_.error());
+  return Status();
 }
 
 bool ReportWriter::Append(const std::string& line) {

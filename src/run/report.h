@@ -53,14 +53,12 @@ std::string FormatTotals(const ReportTotals& totals, int exit_code,
 class ReportWriter {
  public:
   // Opens the report for appending. `parent` is empty in a run started by
-  // the user; a nested run names the archive it works for. Returns false
-  // with *error set when the file cannot be opened.
-  bool Open(const std::string& path, const std::string& parent,
-            std::string* error);
+  // the user; a nested run names the archive it works for. Fails when the
+  // file cannot be opened.
+  Status Open(const std::string& path, const std::string& parent);
   // The same with the report a parent run handed on open as `handle`
   // (POSIX), named `path` in messages.
-  bool Adopt(long handle, const std::string& path, const std::string& parent,
-             std::string* error);
+  Status Adopt(long handle, const std::string& path, const std::string& parent);
   // The handle to hand a nested run; -1 where none is handed (Win32).
   long handle() const { return static_cast<long>(file_.handle()); }
   bool is_open() const { return file_.is_open(); }

@@ -138,8 +138,7 @@ TEST(ReportWriterTest, AppendsRecordsAndTotalsThatMatchThem) {
   std::string path = dir / "report.jsonl";
   WriteFile(path, "{\"earlier\":1}\n");
   ReportWriter writer;
-  std::string error;
-  ASSERT_TRUE(writer.Open(path, "", &error)) << error;
+  ASSERT_TRUE(writer.Open(path, ""));
   ReportRecord r;
   r.status = ArchiveStatus::kConverted;
   r.old_size = 100;
@@ -162,8 +161,10 @@ TEST(ReportWriterTest, AppendsRecordsAndTotalsThatMatchThem) {
   EXPECT_EQ(1, lines[4]["exit_code"]);
 
   ReportWriter bad;
-  EXPECT_FALSE(bad.Open(dir / "no/such/folder.jsonl", "", &error));
-  EXPECT_NE(std::string::npos, error.find("no/such")) << error;
+  Status failed = bad.Open(dir / "no/such/folder.jsonl", "");
+  EXPECT_FALSE(failed);
+  EXPECT_NE(std::string::npos, failed.message().find("no/such"))
+      << failed.message();
 }
 
 TEST(ReportWriterTest, WritersSharingTheFileNeverTearLines) {
@@ -177,8 +178,7 @@ TEST(ReportWriterTest, WritersSharingTheFileNeverTearLines) {
   for (int w = 0; w < kWriters; ++w) {
     threads.emplace_back([&path, w] {
       ReportWriter writer;
-      std::string error;
-      if (!writer.Open(path, "", &error)) return;
+      if (!writer.Open(path, "")) return;
       for (int i = 0; i < kRecords; ++i) {
         ReportRecord r;
         r.old_path = std::to_string(w) + "/" + std::string(i * 40, 'x');
@@ -201,9 +201,8 @@ TEST(ReportWriterTest, WritersSharingTheFileNeverTearLines) {
 TEST(ReportWriterTest, FindsTheTotalsOfItsOwnNestedRun) {
   ScopedTempDir dir;
   std::string path = dir / "report.jsonl";
-  std::string error;
   ReportWriter outer;
-  ASSERT_TRUE(outer.Open(path, "", &error)) << error;
+  ASSERT_TRUE(outer.Open(path, ""));
   ReportRecord r;
   ASSERT_TRUE(outer.Write(r));
   std::int64_t mark = outer.Mark();
@@ -213,7 +212,7 @@ TEST(ReportWriterTest, FindsTheTotalsOfItsOwnNestedRun) {
     // Another run's nested totals for a different archive, a foreign line
     // and a line cut short come in between.
     ReportWriter other;
-    ASSERT_TRUE(other.Open(path, "/arc/other.zip", &error));
+    ASSERT_TRUE(other.Open(path, "/arc/other.zip"));
     other.Write(r);
     other.Finish(1, 0);
     AppendFile raw;
@@ -221,7 +220,7 @@ TEST(ReportWriterTest, FindsTheTotalsOfItsOwnNestedRun) {
     raw.Append("{\"type\":5,\"parent\":[]}\n{\"type\":\"nested_tot");
   }
   ReportWriter nested;
-  ASSERT_TRUE(nested.Open(path, parent, &error));
+  ASSERT_TRUE(nested.Open(path, parent));
   int count = -7, failed = -7;
   EXPECT_FALSE(outer.FindNestedTotals(mark, parent, &count, &failed));
   EXPECT_EQ(-7, count);

@@ -4,16 +4,15 @@
 
 namespace zavo {
 
-bool RunReport::Open(const std::string& path, const std::string& parent,
-                     std::string* error) {
+Status RunReport::Open(const std::string& path, const std::string& parent) {
   path_ = path;
-  return writer_.Open(path, parent, error);
+  return writer_.Open(path, parent);
 }
 
-bool RunReport::Adopt(long handle, const std::string& path,
-                      const std::string& parent, std::string* error) {
+Status RunReport::Adopt(long handle, const std::string& path,
+                        const std::string& parent) {
   path_ = path;
-  return writer_.Adopt(handle, path, parent, error);
+  return writer_.Adopt(handle, path, parent);
 }
 
 std::string RunReport::BeginRecord(const ArchiveConversion& conversion,

@@ -23,12 +23,10 @@ constexpr int kExitFatal = 2;       // start-up failed or StopOnError stopped
 class RunReport {
  public:
   // Opens the report file `path` for appending (`parent` as ReportWriter
-  // takes it). Returns false with *error set when it cannot be opened.
-  bool Open(const std::string& path, const std::string& parent,
-            std::string* error);
+  // takes it). Fails when it cannot be opened.
+  Status Open(const std::string& path, const std::string& parent);
   // The same with a report a parent run handed on open.
-  bool Adopt(long handle, const std::string& path, const std::string& parent,
-             std::string* error);
+  Status Adopt(long handle, const std::string& path, const std::string& parent);
   bool is_open() const { return writer_.is_open(); }
   // Where the conversion and its nested run write (not owned by them).
   ReportWriter* writer() { return &writer_; }

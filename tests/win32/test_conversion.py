@@ -8,11 +8,11 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from zavo_wine import (BANNER, HEX8, USAGE, ZAVO_EXE, ZavoTest, line, read,
-                       setUpModule, tearDownModule, unzpack, win, write_tree,
-                       zpack)
+from zavo_wine import (BANNER, HEX8, USAGE, VERSION, ZAVO_EXE, ZavoTest, line,
+                       read, setUpModule, tearDownModule, unzpack, win,
+                       write_tree, zpack)
 
-TITLE = ["", "Orlo's archive converter v0.2", ""]
+TITLE = ["", "Orlo's archive converter v" + VERSION, ""]
 
 
 class StartupTest(ZavoTest):

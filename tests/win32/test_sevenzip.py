@@ -8,8 +8,8 @@ import subprocess
 import unittest
 import zipfile
 
-from zavo_wine import (ZavoTest, read, setUpModule, tearDownModule,  # noqa: F401
-                       win)
+from zavo_wine import (VERSION, ZavoTest, read, setUpModule,  # noqa: F401
+                       tearDownModule, win)
 
 SEVEN_ZIP = os.environ.get("ZAVO_7ZIP_DIR", "")
 
@@ -55,7 +55,7 @@ class SevenZipTest(ZavoTest):
         with open(os.path.join(self.program, "zavo.ctl"), "rb") as f:
             self.assertIn(b"\nVerify yes", f.read())
         code, out = self.zavo(win(self.arc) + "\\*.zip")
-        self.assertLines(["", "Orlo's archive converter v0.2", "",
+        self.assertLines(["", "Orlo's archive converter v" + VERSION, "",
                           "processing folder [%s]" % win(self.arc),
                           "[a.zip] -> [a.7z] done!"], out)
         self.assertExit(0, code)
@@ -75,7 +75,7 @@ class SevenZipTest(ZavoTest):
         before = read(os.path.join(self.arc, "a.zip"))
         code, out = self.zavo(win(self.arc) + "\\*.zip")
         w = win(os.path.join(self.arc, "a.zip"))
-        self.assertLines(["", "Orlo's archive converter v0.2", "",
+        self.assertLines(["", "Orlo's archive converter v" + VERSION, "",
                           "processing folder [%s]" % win(self.arc),
                           "verifying [%s]: [sub\\drop.txt] is missing from "
                           "the new archive" % w,

@@ -14,13 +14,13 @@ import unittest
 
 # The tree helpers are the POSIX end-to-end tests' own.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from zavo_e2e import write_tree  # noqa: E402
+from zavo_e2e import VERSION, write_tree  # noqa: E402
 
 ZAVO_EXE = os.environ["ZAVO_EXE"]
 ZPACK_EXE = os.environ["ZPACK_EXE"]
 WINE = shutil.which("wine") or shutil.which("wine64")
 
-BANNER = b"\r\nOrlo's archive converter v0.2\r\n\r\n"
+BANNER = b"\r\nOrlo's archive converter v%s\r\n\r\n" % VERSION.encode()
 USAGE = (b"usage: zavo [/r] [/n] [/k] [/j:N] [--shard K/N] [--report FILE] <filemask>\r\n"
          b"\r\n"
          b"       /r - recursive scan (with subfolders)\r\n"
