@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
 
   SectionedFile file;
   {
-    Status loaded = file.Load(path);
+    zavo::Status loaded = file.Load(path);
     ZAVO_FUZZ_CHECK(loaded.ok(), loaded.message());
   }
   std::string name;
@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   WriteScratch(copy, normal);
   SectionedFile reread;
   {
-    Status loaded = reread.Load(copy);
+    zavo::Status loaded = reread.Load(copy);
     ZAVO_FUZZ_CHECK(loaded.ok(), loaded.message());
   }
   ZAVO_FUZZ_CHECK(reread.complete(), normal);
@@ -56,12 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
 
   // Saving writes exactly the normalised text.
   {
-    Status saved_as = file.SaveAs(path);
+    zavo::Status saved_as = file.SaveAs(path);
     ZAVO_FUZZ_CHECK(saved_as.ok(), saved_as.message());
   }
   SectionedFile saved;
   {
-    Status loaded = saved.Load(path);
+    zavo::Status loaded = saved.Load(path);
     ZAVO_FUZZ_CHECK(loaded.ok(), loaded.message());
   }
   ZAVO_FUZZ_CHECK(saved.Text() == normal, normal);

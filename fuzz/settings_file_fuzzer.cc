@@ -26,7 +26,7 @@ struct Result {
 Result Read(const std::string& path) {
   zavo::SettingsFile settings;
   for (const char* key : kKeys) settings.AddKey(key);
-  Status loaded = settings.Load(path);
+  zavo::Status loaded = settings.Load(path);
   ZAVO_FUZZ_CHECK(loaded.ok(), loaded.message());
   Result result;
   for (int key = 0; key <= kKeyCount + 1; ++key) {
