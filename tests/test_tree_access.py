@@ -7,6 +7,7 @@ path inside the tree, absolutely or relative to the current folder. Only
 calls relative to a held folder may reach into it, and the archivers it
 starts are free to do as they like in the folders they are handed."""
 
+import glob
 import os
 import re
 import shutil
@@ -27,7 +28,7 @@ PATH_CALLS = (
     "truncate,getxattr,lgetxattr,setxattr,lsetxattr,listxattr,llistxattr,"
     "removexattr,lremovexattr,execve")
 
-CALL = re.compile(r'^(\d+)\s+(\w+)\((.*)\)\s+=\s+(-?\d+|\?)')
+CALL = re.compile(r'^(\w+)\((.*)\)\s+=\s+(-?\d+|\?)')
 STRING = re.compile(r'"((?:[^"\\]|\\.)*)"')
 
 
@@ -56,23 +57,24 @@ class TreeAccessTest(ZavoCase):
         """(pid, call, arguments) of every traced call made while the
         process was zavo: before it started another program."""
         zavo = os.path.realpath(os.path.join(self.prog, "zavo"))
-        other = set()
         calls = []
-        with open(log, encoding="latin-1") as f:
-            for line in f:
-                m = CALL.match(line)
-                if not m:
-                    continue
-                pid, name, args, result = m.groups()
-                if pid in other:
-                    continue
-                if name == "execve":
-                    paths = STRING.findall(args)
-                    if result == "0" and paths and \
-                            os.path.realpath(unescape(paths[0])) != zavo:
-                        other.add(pid)
-                    continue
-                calls.append((pid, name, args, result))
+        # One log per process (strace -ff), so that no call is split in two
+        # by another process's.
+        for path in glob.glob(log + ".*"):
+            pid = path.rsplit(".", 1)[1]
+            with open(path, encoding="latin-1") as f:
+                for line in f:
+                    m = CALL.match(line)
+                    if not m:
+                        continue
+                    name, args, result = m.groups()
+                    if name == "execve":
+                        paths = STRING.findall(args)
+                        if result == "0" and paths and \
+                                os.path.realpath(unescape(paths[0])) != zavo:
+                            break  # another program from here on
+                        continue
+                    calls.append((pid, name, args, result))
         return calls
 
     def inside(self, path, cwd):
@@ -92,7 +94,7 @@ class TreeAccessTest(ZavoCase):
         log = os.path.join(self.outside, "strace.log")
         start = self.outside
         p = subprocess.run(
-            ["strace", "-f", "-qq", "-s", "4096", "-o", log,
+            ["strace", "-ff", "-qq", "-s", "4096", "-o", log,
              "-e", "trace=" + PATH_CALLS, "-e", "signal=none",
              os.path.join(self.prog, "zavo"), "/r", "/n", "-j", "2",
              "--report", report, os.path.join(self.arc, "*.*")],

@@ -85,12 +85,11 @@ std::int32_t ArchiverList::Recognise(const std::string& name,
     rules.push_back({definition->extension(), definition->ident_offset(),
                      definition->ident_bytes(), definition->any_extension()});
   }
-  return zavo::Recognise(
-             rules, PathFileName(name), any_extension_,
-             [&probe](std::int32_t offset, std::size_t count,
-                      std::string* bytes) {
-               return probe.ReadAt(offset, count, bytes);
-             })
+  return zavo::Recognise(rules, PathFileName(name), any_extension_,
+                         [&probe](std::int32_t offset, std::size_t count,
+                                  std::string* bytes) {
+                           return probe.ReadAt(offset, count, bytes);
+                         })
       .definition;
 }
 

@@ -40,18 +40,6 @@ std::string Octal(std::uint32_t mode) {
   return text;
 }
 
-// Fills buffer as far as the file allows: fewer bytes only at its end.
-long long ReadPiece(HeldFile* file, char* buffer, std::size_t size) {
-  std::size_t filled = 0;
-  while (filled < size) {
-    long long got = file->Read(buffer + filled, size - filled);
-    if (got < 0) return -1;
-    if (got == 0) break;
-    filled += static_cast<std::size_t>(got);
-  }
-  return static_cast<long long>(filled);
-}
-
 // One entry of a folder as the comparison needs it.
 struct Entry {
   std::string name;
@@ -215,16 +203,20 @@ class TreeComparison {
                              std::to_string(got_status.size) +
                              " in the new archive)");
     }
-    for (;;) {
-      long long a = ReadPiece(&want, piece_a_.data(), kPiece);
-      long long b = ReadPiece(&got, piece_b_.data(), kPiece);
-      if (a < 0) return Differ(rel, "cannot be read in the work folder");
-      if (b < 0) return Differ(rel, "cannot be read in the new archive");
+    for (std::uint64_t at = 0;;) {
+      std::size_t a = 0, b = 0;
+      if (!want.ReadAt(at, piece_a_.data(), kPiece, &a).ok()) {
+        return Differ(rel, "cannot be read in the work folder");
+      }
+      if (!got.ReadAt(at, piece_b_.data(), kPiece, &b).ok()) {
+        return Differ(rel, "cannot be read in the new archive");
+      }
       if (a != b || !std::equal(piece_a_.begin(), piece_a_.begin() + a,
                                 piece_b_.begin())) {
         return Differ(rel, "differs in its bytes");
       }
       if (a == 0) return true;
+      at += a;
     }
   }
 

@@ -21,9 +21,9 @@ Status CaptureFile::Create(std::unique_ptr<CaptureFile>* file) {
       path, GENERIC_READ | GENERIC_WRITE, 0, &inheritable, CREATE_ALWAYS,
       FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    Status failed = Status::Error(std::string("can't make a scratch file [") +
-                                  path + "]: " +
-                                  Win32ErrorText(::GetLastError()));
+    Status failed =
+        Status::Error(std::string("can't make a scratch file [") + path +
+                      "]: " + Win32ErrorText(::GetLastError()));
     ::DeleteFileA(path);
     return failed;
   }

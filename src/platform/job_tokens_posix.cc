@@ -50,7 +50,8 @@ Status JobTokens::Join(int count, std::unique_ptr<JobTokens>* tokens) {
   for (int i = 1; i < count; ++i) {
     char token = '+';
     if (write(fds[1], &token, 1) != 1) {
-      Status failed = Status::Error(std::string("write: ") + std::strerror(errno), errno);
+      Status failed =
+          Status::Error(std::string("write: ") + std::strerror(errno), errno);
       close(fds[0]);
       close(fds[1]);
       return failed;
@@ -58,7 +59,8 @@ Status JobTokens::Join(int count, std::unique_ptr<JobTokens>* tokens) {
   }
   std::string value = std::to_string(fds[0]) + "," + std::to_string(fds[1]);
   if (setenv(kVariable, value.c_str(), 1) != 0) {
-    Status failed = Status::Error(std::string("setenv: ") + std::strerror(errno), errno);
+    Status failed =
+        Status::Error(std::string("setenv: ") + std::strerror(errno), errno);
     close(fds[0]);
     close(fds[1]);
     return failed;

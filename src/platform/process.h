@@ -21,8 +21,8 @@ struct ProcessResult {
   int exit_code = 0;  // with kExited: the full exit code
   int signal = 0;     // with kSignaled
   std::string error;  // with kNotStarted: why
-  // With kSignaled: the child was stopped because ChildSpec::keep_going
-  // said so.
+  // The child was stopped (kSignaled), or never started (kNotStarted),
+  // because ChildSpec::keep_going said so.
   bool stopped = false;
 
   bool succeeded() const {

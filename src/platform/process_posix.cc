@@ -285,6 +285,12 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
   // Interruptions wait until the parent knows the child, so that the
   // handler can pass them on; the child takes them only once it leads its
   // own group with the default actions.
+  if (spec.keep_going && !spec.keep_going()) {
+    // Not even started: what it may not go on with, it may not begin.
+    result.stopped = true;
+    result.error = "not started: it may not go on";
+    return result;
+  }
   sigset_t blocked = InterruptionSet(), saved_mask;
   pthread_sigmask(SIG_BLOCK, &blocked, &saved_mask);
   if (g_interruption != 0 || g_stopping) {

@@ -131,6 +131,12 @@ ProcessResult Start(const std::string& command_line, const ChildSpec& spec) {
     result.error = g_stopping ? "stopped" : "interrupted";
     return result;
   }
+  if (spec.keep_going && !spec.keep_going()) {
+    // Not even started: what it may not go on with, it may not begin.
+    result.stopped = true;
+    result.error = "not started: it may not go on";
+    return result;
+  }
   std::vector<char> child_environment;
   if (!environment.empty()) child_environment = ChildEnvironment(environment);
   if (child_output == nullptr || child_errors == nullptr) {

@@ -206,8 +206,8 @@ bool Converter::OpenReport() {
   if (options_.dry_run) return true;
   if (options_.report_handle >= 0) {
     // A nested run appends to the report its parent holds open.
-    Status adopted = report_.Adopt(options_.report_handle,
-                                   options_.report_file, options_.report_parent);
+    Status adopted = report_.Adopt(options_.report_handle, options_.report_file,
+                                   options_.report_parent);
     if (!adopted.ok()) {
       return Fatal("can't open report file [" + options_.report_file +
                    "]: " + adopted.message());

@@ -16,6 +16,7 @@
 
 #include "conversion/report_record.h"
 #include "platform/append_file.h"
+#include "text/status.h"
 
 namespace zavo {
 
