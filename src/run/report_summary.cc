@@ -110,11 +110,13 @@ bool CountField(const Json& o, const char* key, std::int64_t* count) {
 // attempt to the next. A path elsewhere stays as it is.
 std::string BelowWorkFolder(const std::string& old_path,
                             const std::string& parent) {
-  std::size_t cut = parent.rfind(kPathSeparator);
+  // Win32 takes either slash between names.
+  const char* separators = kIsWin32 ? "\\/" : "/";
+  std::size_t cut = parent.find_last_of(separators);
   if (cut == std::string::npos) return old_path;
   std::string folder = parent.substr(0, cut + 1);
   if (old_path.compare(0, folder.size(), folder) != 0) return old_path;
-  std::size_t work_end = old_path.find(kPathSeparator, folder.size());
+  std::size_t work_end = old_path.find_first_of(separators, folder.size());
   if (work_end == std::string::npos) return old_path;
   return old_path.substr(work_end + 1);
 }
