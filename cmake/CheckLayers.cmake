@@ -3,10 +3,10 @@
 #   cmake -DZAVO_SOURCE_DIR=<checkout> -P cmake/CheckLayers.cmake
 #
 # The layers, lowest first: platform/os.h (header only), text, platform, fs,
-# config, filelists, archivers, driver. testing/ holds test helpers: only
+# config, filelists, archivers, verify, driver. testing/ holds test helpers: only
 # tests include it, and it includes nothing above platform/os.h.
 
-set(layers text platform fs config filelists archivers driver)
+set(layers text platform fs config filelists archivers verify driver)
 
 function(rank_of header out)
   if(header STREQUAL "platform/os.h")

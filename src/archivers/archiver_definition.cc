@@ -279,6 +279,24 @@ unsigned char ArchiverDefinition::Pack(const std::string& folder,
                      folder, runner);
 }
 
+unsigned char ArchiverDefinition::List(const std::string& folder,
+                                       const std::string& output,
+                                       CommandRunner* runner) {
+  if (archive_name_.empty() || list_command_.empty()) return kNotRun;
+  std::string arc_name = archive_name_;
+  if (!IsAbsolutePath(arc_name)) {
+    arc_name = WithBackslash(GetCurrentFolder()) + arc_name;
+  }
+  const std::vector<CommandMacro> macros = {{"@ArcName", arc_name}};
+  std::string command;
+  const unsigned char built = BuildCommand(list_command_, macros, &command);
+  if (built != 0) return built;
+  // A group takes the whole template's output, whatever it ends in (a
+  // pipeline, a comment); the name is zavo's own and needs no quoting.
+  return runner->RunNamedCommand("{ " + command + "\n} >" + output, folder,
+                                 NamesOf(macros));
+}
+
 unsigned char ArchiverDefinition::Test(CommandRunner* runner) {
   if (archive_name_.empty() || test_command_.empty()) return kNotRun;
   const std::vector<CommandMacro> macros = {{"@ArcName", archive_name_}};

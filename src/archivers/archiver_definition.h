@@ -138,6 +138,12 @@ class ArchiverDefinition {
   // stays as written) and runs it in the current folder. Same codes.
   unsigned char Test(CommandRunner* runner);
 
+  // Expands the "list" template with "@ArcName" as ArchiveName, made
+  // absolute as Extract does, and runs it in `folder` with its standard
+  // output written to the file `output` there (a plain name). Same codes.
+  unsigned char List(const std::string& folder, const std::string& output,
+                     CommandRunner* runner);
+
   // The name of the archivers-file section it came from ("zip"), shown to
   // the user; empty for a definition made otherwise.
   const std::string& name() const { return name_; }
@@ -147,6 +153,11 @@ class ArchiverDefinition {
   const std::string& extract_command() const { return extract_command_; }
   const std::string& add_command() const { return add_command_; }
   const std::string& test_command() const { return test_command_; }
+  // The optional "list" template: a command that prints the archive's
+  // members as `lsar -j` does, for kinds that no reader in the process
+  // knows. Empty for none.
+  const std::string& list_command() const { return list_command_; }
+  void set_list_command(const std::string& list) { list_command_ = list; }
   const std::string& archive_name() const { return archive_name_; }
   std::int32_t ident_offset() const { return ident_offset_; }
   // One character per byte, in file order; empty when there is no ident.
@@ -163,6 +174,7 @@ class ArchiverDefinition {
   std::string extract_command_;
   std::string add_command_;
   std::string test_command_;
+  std::string list_command_;
   std::string archive_name_;
   std::int32_t ident_offset_ = 0;
   std::string ident_bytes_;

@@ -50,6 +50,11 @@ std::vector<ArchiverList::RefusedTemplate> ArchiverList::AddDefinitionsFromFile(
     AddDefinition(cache.ReadString(path, section, "extension"),
                   cache.ReadString(path, section, "ident"), extract, add, test);
     definitions_.back()->set_name(section);
+    const std::string list = cache.ReadString(path, section, "list");
+    definitions_.back()->set_list_command(list);
+    if (!CommandTemplateQuotable(list, {"@ArcName"})) {
+      refused.push_back({section, "list"});
+    }
     // The macros each command has (Extract, Pack, Test).
     if (!CommandTemplateQuotable(extract, {"@ArcName", "@FileName"})) {
       refused.push_back({section, "extract"});
@@ -134,6 +139,17 @@ unsigned char ArchiverList::ExtractFrom(const std::string& source,
   if (definition == nullptr) return kNoArchiver;
   definition->SetArchiveName(source);
   unsigned char result = definition->Extract(folder, runner_);
+  definition->SetArchiveName(archive_name_);
+  return result;
+}
+
+unsigned char ArchiverList::ListFrom(const std::string& source,
+                                     const std::string& folder,
+                                     const std::string& output) {
+  ArchiverDefinition* definition = Recognised();
+  if (definition == nullptr) return kNoArchiver;
+  definition->SetArchiveName(source);
+  unsigned char result = definition->List(folder, output, runner_);
   definition->SetArchiveName(archive_name_);
   return result;
 }

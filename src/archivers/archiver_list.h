@@ -46,13 +46,13 @@ class ArchiverList {
   };
 
   // Appends a definition for each section of the archivers file at `path`,
-  // in file order, from its keys "extension", "ident", "extract", "add" and
-  // "test", named after its section, and then, with `write_back`, writes the
-  // file back in its normalised form (see SectionedFileCache::Release). A
-  // missing or unreadable file adds nothing; callers that need the file check
-  // that it exists first. Returns the templates that will be refused at every
-  // use, in file order, for the caller to report; their definitions are
-  // added all the same.
+  // in file order, from its keys "extension", "ident", "extract", "add",
+  // "test" and "list", named after its section, and then, with `write_back`,
+  // writes the file back in its normalised form (see
+  // SectionedFileCache::Release). A missing or unreadable file adds nothing;
+  // callers that need the file check that it exists first. Returns the
+  // templates that will be refused at every use, in file order, for the caller
+  // to report; their definitions are added all the same.
   std::vector<RefusedTemplate> AddDefinitionsFromFile(const std::string& path,
                                                       bool write_back = true);
 
@@ -79,6 +79,11 @@ class ArchiverList {
   // (HeldFile::ChildPath).
   unsigned char ExtractFrom(const std::string& source,
                             const std::string& folder);
+
+  // Lists ArchiveName with the recognising definition's "list" template, as
+  // ExtractFrom extracts it (ArchiverDefinition::List).
+  unsigned char ListFrom(const std::string& source, const std::string& folder,
+                         const std::string& output);
 
   // Names a new archive inside `folder` (which ends in the separator) with
   // the target's extension, makes it the list's ArchiveName and packs the

@@ -15,6 +15,7 @@
 #include "platform/os.h"
 #include "platform/process.h"
 #include "text/text_utils.h"
+#include "verify/tree_changes.h"
 
 namespace zavo {
 
@@ -170,15 +171,21 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
   work_folder_ = work_.ChildPath() + kPathSeparator;
   // The extractor reads the file that was opened, not the name again.
   unsigned char extracted = archivers_->ExtractFrom(reader_path, work_folder_);
-  archive.Close();
   if (InterruptionSignal() != 0) return Interrupted();
-  RemovePrivateFolder(&work_, &link_folder_, link_folder_name_);
   // An archive may give its "./" entry any mode, and attributes that an
   // extractor restores: the work folder stays private whatever it said,
   // and its mark is written again.
   work_.SetMode(kPrivateFolder);
   work_.ClaimWork();
   if (extracted != 0) return Fail(ConversionStep::kExtract);
+  // Verify: an extractor that exits 0 has not shown that it unpacked it
+  // all. Checked before any change made on purpose, so none needs an
+  // allowance.
+  std::vector<std::string> lost = CheckExtraction(&archive, reader_path);
+  archive.Close();
+  RemovePrivateFolder(&work_, &link_folder_, link_folder_name_);
+  if (!lost.empty()) return Fail(ConversionStep::kVerify, lost);
+  if (InterruptionSignal() != 0) return Interrupted();
   if (record_ != nullptr) CountUnpacked(work_folder_, record_);
 
   bool nested_failed = false;
@@ -215,17 +222,31 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
     if (report_ != nullptr && record_ != nullptr) {
       record_->nested_run = true;
       report_->FindNestedTotals(mark, candidate_, &record_->nested_count,
-                                &record_->nested_failed);
+                                &record_->nested_failed,
+                                &record_->nested_converted);
     }
   }
   std::string undeleted;
   if (!DeleteUnwantedFiles(&undeleted)) {
     return Fail(ConversionStep::kDelete, undeleted);
   }
+  // What a scanner changes is told by the tree before and after it; looked
+  // at only for the report.
+  TreeState before_scan;
+  bool count_scan = record_ != nullptr && !options_.scan_commands.empty() &&
+                    !kIsWin32 && ReadTreeState(work_, {}, &before_scan);
   bool scanned = RunScanners();
   if (InterruptionSignal() != 0) return Interrupted();
   if (!scanned) return Fail(ConversionStep::kScan);
+  TreeState after_scan;
+  if (count_scan && ReadTreeState(work_, {}, &after_scan)) {
+    record_->scanned = CountChanges(before_scan, after_scan);
+  }
   if (!AddFiles()) return Fail(ConversionStep::kAdd);
+  if (record_ != nullptr) {
+    record_->deleted = deleted_;
+    record_->added = added_;
+  }
 
   unsigned char packed_result = archivers_->Pack(work_folder_);
   if (InterruptionSignal() != 0) return Interrupted();
@@ -244,9 +265,9 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
   if (record_ != nullptr) record_->tested = tested == 0;
   // A test proves the new archive intact, not complete: a packer that left
   // a file out, or changed one, passes it.
-  std::string difference;
-  if (options_.verify && !Verify(packed, &difference)) {
-    return Fail(ConversionStep::kVerify, difference);
+  std::vector<std::string> differences;
+  if (options_.verify && !Verify(packed, &differences)) {
+    return Fail(ConversionStep::kVerify, differences);
   }
   if (record_ != nullptr) record_->verified = options_.verify;
 
@@ -297,6 +318,7 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
   result.nested_failed = nested_failed;
   result.nested_left_undone = nested_left_undone_;
   result.left_undone = left_undone_;
+  result.notes = notes_;
   return result;
 }
 
@@ -419,44 +441,164 @@ bool ArchiveConversion::RemovePrivateFolder(HeldFolder* parent,
   return gone;
 }
 
+std::vector<std::string> ArchiveConversion::CheckExtraction(
+    HeldFile* archive, const std::string& source) {
+  // Win32 has no reader of its own: its Verify is the packing check alone.
+  if (!options_.verify || kIsWin32) return {};
+  ListArchive list;
+  if (!archivers_->definition(static_cast<std::size_t>(kind_))
+           .list_command()
+           .empty()) {
+    list = [this, &source](std::string* listing, std::string* why) {
+      return ListOldArchive(source, listing, why);
+    };
+  }
+  CheckOutcome outcome =
+      checks_.CheckExtraction(archive, work_, {link_folder_name_}, list);
+  if (record_ != nullptr) record_->extraction_check = outcome.how;
+  return outcome.losses;
+}
+
+bool ArchiveConversion::ListOldArchive(const std::string& source,
+                                       std::string* listing, std::string* why) {
+  // Written beside the link to the archive, in the private link folder,
+  // under a name that is not the archive's own.
+  std::string output = "zavo-list.json";
+  if (PathFileName(candidate_) == output) output = "zavo-list-2.json";
+  unsigned char listed =
+      archivers_->ListFrom(source, link_folder_.ChildPath(), output);
+  if (listed != 0) {
+    *why = "the list command ended with " + IntToText(listed);
+    return false;
+  }
+  // A listing is a few hundred bytes a member.
+  constexpr std::int64_t kMaxListing = std::int64_t{1} << 30;
+  HeldFile file;
+  EntryStatus status;
+  if (!link_folder_.OpenFile(output, &file) || !file.Status(&status) ||
+      status.kind != EntryStatus::Kind::kFile || status.size > kMaxListing) {
+    *why = "the list command wrote no listing";
+    return false;
+  }
+  listing->clear();
+  std::vector<char> piece(1 << 16);
+  for (;;) {
+    long long got = file.Read(piece.data(), piece.size());
+    if (got < 0) {
+      *why = LastHandleError();
+      return false;
+    }
+    if (got == 0) return true;
+    listing->append(piece.data(), static_cast<std::size_t>(got));
+  }
+}
+
 bool ArchiveConversion::Verify(const std::string& packed,
-                               std::string* difference) {
-  std::string archive_folder = WithBackslash(PathFolder(candidate_));
-  // The new archive is unpacked beside the work folder, into a folder made
-  // and claimed as the work folder is.
+                               std::vector<std::string>* lost) {
+  if (kIsWin32) {
+    // No reader in this build: the new archive is unpacked again with the
+    // target's extract template beside the work folder and compared by
+    // path, as the Win32 build works by path throughout.
+    std::string archive_folder = WithBackslash(PathFolder(candidate_));
+    HeldFolder held;
+    std::string name;
+    if (!MakeHeldFolder(folder_, &held, &name)) {
+      lost->push_back("no folder to unpack the new archive into: " +
+                      LastHandleError());
+      return false;
+    }
+    ArchiverDefinition& target = archivers_->definition(0);
+    target.SetArchiveName(packed);
+    unsigned char extracted = target.Extract(archive_folder + name, runner_);
+    bool same = false;
+    std::string difference;
+    if (extracted != 0) {
+      difference = "the new archive does not unpack (result " +
+                   IntToText(extracted) + ")";
+    } else {
+      same = CompareTrees(work_folder_, archive_folder + name,
+                          PathFileName(packed), &difference);
+    }
+    if (!RemovePrivateFolder(&folder_, &held, name)) {
+      left_undone_.push_back("can't remove work folder [" + archive_folder +
+                             name + "]: " + LastHandleError());
+    }
+    if (!same) lost->push_back(difference);
+    return same;
+  }
+  const std::string packed_name = PathFileName(packed);
+  HeldFile file;
+  EntryStatus status;
+  if (!work_.OpenFile(packed_name, &file) || !file.Status(&status) ||
+      status.kind != EntryStatus::Kind::kFile) {
+    lost->push_back("the new archive cannot be opened: " + LastHandleError());
+    return false;
+  }
+  bool readable = false;
+  CheckOutcome outcome =
+      checks_.CheckPacking(&file, work_, {packed_name}, &readable);
+  file.Close();
+  if (!readable) outcome = CheckUnpackedArchive(packed);
+  if (record_ != nullptr) record_->packing_check = outcome.how;
+  *lost = outcome.losses;
+  if (!lost->empty()) return false;
+  // What the target kind cannot hold fails the archive only when asked;
+  // it is never passed over in silence.
+  std::vector<std::string> not_kept = checks_.NotKept();
+  if (record_ != nullptr) record_->not_kept = not_kept;
+  if (not_kept.empty()) return true;
+  std::string what;
+  for (const std::string& item : not_kept) {
+    what += (what.empty() ? "" : ", ") + item;
+  }
+  if (options_.fidelity_exact) {
+    lost->push_back("the new archive does not keep the old one's " + what);
+    return false;
+  }
+  notes_.push_back("not kept by the new archive of [" + candidate_ +
+                   "]: " + what);
+  return true;
+}
+
+CheckOutcome ArchiveConversion::CheckUnpackedArchive(
+    const std::string& packed) {
+  CheckOutcome outcome;
+  outcome.how = "unpacked";
+  // Unpacked inside the private work folder, into a folder made and claimed
+  // as the work folder is; the extractor starts in it through its
+  // descriptor, and the comparison goes through descriptors too.
   HeldFolder held;
   std::string name;
-  if (!MakeHeldFolder(folder_, &held, &name)) {
-    *difference =
-        "no folder to unpack the new archive into: " + LastHandleError();
-    return false;
+  if (!MakeHeldFolder(work_, &held, &name)) {
+    outcome.losses.push_back("no folder to unpack the new archive into: " +
+                             LastHandleError());
+    return outcome;
   }
   ArchiverDefinition& target = archivers_->definition(0);
   target.SetArchiveName(packed);
-  unsigned char extracted = target.Extract(archive_folder + name, runner_);
-  bool same = false;
+  unsigned char extracted = target.Extract(held.ChildPath(), runner_);
   if (extracted != 0) {
-    *difference =
-        "the new archive does not unpack (result " + IntToText(extracted) + ")";
+    outcome.losses.push_back("the new archive does not unpack (result " +
+                             IntToText(extracted) + ")");
   } else {
-    same = CompareTrees(work_folder_, archive_folder + name,
-                        PathFileName(packed), difference);
+    outcome = checks_.CheckUnpacked(held, work_, {PathFileName(packed), name});
   }
-  if (!RemovePrivateFolder(&folder_, &held, name)) {
-    left_undone_.push_back("can't remove work folder [" + archive_folder +
-                           name + "]: " + LastHandleError());
+  if (!RemovePrivateFolder(&work_, &held, name)) {
+    left_undone_.push_back("can't remove work folder [" + work_.path() + name +
+                           "]: " + LastHandleError());
   }
-  return same;
+  return outcome;
 }
 
-ConversionResult ArchiveConversion::Fail(ConversionStep step,
-                                         const std::string& detail) {
+ConversionResult ArchiveConversion::Fail(
+    ConversionStep step, const std::vector<std::string>& details) {
   RemoveWorkFolder();
   ConversionResult result;
   result.status = ConversionStatus::kFailed;
   result.step = step;
-  result.detail = detail;
-  if (!detail.empty()) {
+  for (const std::string& detail : details) {
+    if (detail.empty()) continue;
+    if (result.detail.empty()) result.detail = detail;
     out_->Line(std::string(StepName(step)) + " [" + candidate_ +
                "]: " + detail);
   }
@@ -515,6 +657,7 @@ bool ArchiveConversion::DeleteUnwantedFiles(std::string* failure) {
                    "]: " + LastHandleError();
         return false;
       }
+      ++deleted_;
     }
   }
   return true;
@@ -562,6 +705,7 @@ bool ArchiveConversion::AddFiles() {
     }
     for (const std::string& name : names) {
       if (!CopyIntoWorkFolder(source_folder + name, name)) return false;
+      ++added_;
     }
   }
   return true;

@@ -22,6 +22,7 @@
 #include "platform/dir_handle.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
+#include "verify/conversion_checks.h"
 
 namespace zavo {
 
@@ -57,7 +58,8 @@ struct ConversionResult {
   // interrupted on [<archive>]."
   std::string message;
   // For a failed verification: what differs ("[a/b.txt] differs in its
-  // bytes"), also printed on a line of its own before the message.
+  // bytes"), the first of what is printed on lines of their own before
+  // the message.
   std::string detail;
   // For kDone: the path of the new archive.
   std::string final_name;
@@ -76,6 +78,9 @@ struct ConversionResult {
   // that stays beside the new one, a work folder that stays. The run then
   // ends 1.
   std::vector<std::string> left_undone;
+  // Lines for standard error that leave the exit code as it is: what the
+  // new archive does not keep of the old one (Verify).
+  std::vector<std::string> notes;
 };
 
 // What a step is called in the failure message ("extraction").
@@ -145,15 +150,33 @@ class ArchiveConversion {
   ConversionResult Run(FolderLists* lists);
 
  private:
-  // The one place a failed step is reported. A `detail` goes on a line of
-  // its own before the step's line.
-  ConversionResult Fail(ConversionStep step, const std::string& detail = "");
-  // Unpacks the new archive `packed` with the target's extract template
-  // into a fresh private folder beside the work folder and compares it
-  // with the work folder (see CompareTrees). True when they agree;
-  // otherwise false with *difference saying what differs. The folder is
-  // gone afterwards.
-  bool Verify(const std::string& packed, std::string* difference);
+  // The one place a failed step is reported. Each of `details` goes on a
+  // line of its own before the step's line.
+  ConversionResult Fail(ConversionStep step,
+                        const std::vector<std::string>& details = {});
+  ConversionResult Fail(ConversionStep step, const std::string& detail) {
+    return Fail(step, std::vector<std::string>{detail});
+  }
+  // Verify, the extraction check: the old archive, still open in `archive`,
+  // against what its extractor left in the work folder, before anything in
+  // it changes on purpose. `source` is the name the extractor was given,
+  // for a list template. What was lost; empty when nothing was, or Verify
+  // is off.
+  std::vector<std::string> CheckExtraction(HeldFile* archive,
+                                           const std::string& source);
+  // Runs the kind's list template on `source` into the link folder and
+  // reads what it printed.
+  bool ListOldArchive(const std::string& source, std::string* listing,
+                      std::string* why);
+  // Verify, the packing check: the new archive `packed` (a name in the work
+  // folder) against the final work folder, and then what it does not keep
+  // (a note, or with Fidelity exact a loss). True when nothing was lost;
+  // otherwise false with *lost saying what.
+  bool Verify(const std::string& packed, std::vector<std::string>* lost);
+  // Where no reader here knows the target kind: unpacks the new archive
+  // with the target's extract template into a private folder inside the
+  // work folder, held, and compares that; the folder is gone afterwards.
+  CheckOutcome CheckUnpackedArchive(const std::string& packed);
   ConversionResult Interrupted();
   // Deletes the files the DeleteFile masks match. False, with *failure
   // saying which file and why, when a matched file stays: it would go
@@ -164,6 +187,7 @@ class ArchiveConversion {
   // would go on unscanned.
   bool RunScanners();
   // False when a file that an AddFile mask matches cannot be copied in.
+  // Counts the files copied in into added_.
   bool AddFiles();
   // Holds the archive's folder and opens the archive in it: the file that
   // was listed, a regular file reached without following any link.
@@ -220,6 +244,13 @@ class ArchiveConversion {
   std::vector<std::string> nested_environment_;
   const SharedCount* nested_count_ = nullptr;
   const SortedTextList* own_products_ = nullptr;
+  // Verify: the checks, and what they keep between the extraction and the
+  // packing.
+  ConversionChecks checks_;
+  // The changes made on purpose, for the report.
+  int deleted_ = 0;
+  int added_ = 0;
+  std::vector<std::string> notes_;
 };
 
 }  // namespace zavo

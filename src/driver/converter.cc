@@ -255,6 +255,8 @@ bool Converter::ApplyResult(const ConversionResult& result,
   for (const std::string& line : result.left_undone) {
     ErrorLine(line);
   }
+  // Notes (what a new archive does not keep) leave the exit code alone.
+  for (const std::string& line : result.notes) ErrorLine(line);
   if (!result.left_undone.empty() && result.status == ConversionStatus::kDone) {
     ++failed_archives_;
   }

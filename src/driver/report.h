@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/append_file.h"
 
@@ -45,8 +46,24 @@ struct ReportRecord {
   std::int64_t files = -1;
   std::int64_t folders = -1;
   std::int64_t links = -1;
-  bool tested = false;    // the target's tester ran on it and passed
-  bool verified = false;  // unpacked again, it matched what was packed
+  bool tested = false;  // the target's tester ran on it and passed
+  // With Verify: the old archive matched what its extractor unpacked and
+  // the new archive matched what was packed.
+  bool verified = false;
+  // With Verify: how the extraction and the packing were checked
+  // ("libarchive", "list", "unpacked", "not checked"); empty where the
+  // check did not run.
+  std::string extraction_check;
+  std::string packing_check;
+  // With Verify: what the new archive does not keep ("owners", ...).
+  std::vector<std::string> not_kept;
+  // The changes made on purpose: files deleted (DeleteFile), added
+  // (AddFile), nested archives converted (/n), entries a Scan command
+  // removed, added or changed. -1 where not counted.
+  int deleted = -1;
+  int added = -1;
+  int nested_converted = -1;
+  int scanned = -1;
   double seconds = 0;
   // The nested run on the unpacked files: whether one ran, and the archives
   // it recognised and of those failed (-1 when it left no totals).
@@ -120,9 +137,10 @@ class ReportWriter {
 
   // Looks in what was appended after `mark` for the totals line of the
   // nested run for the archive `parent` and fills in *count (the archives
-  // it recognised) and *failed. Returns false when there is none.
+  // it recognised), *failed and, when given, *converted. Returns false when
+  // there is none.
   bool FindNestedTotals(std::int64_t mark, const std::string& parent,
-                        int* count, int* failed);
+                        int* count, int* failed, int* converted = nullptr);
 
  private:
   bool Append(const std::string& line);

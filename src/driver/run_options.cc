@@ -21,11 +21,12 @@ constexpr char kSettingsName[] = "zavo.ctl";
 #define ZAVO_SYSCONFDIR "/usr/local/etc"
 #endif
 
-// Settings keys, in the order that gives them their indexes 1 to 15.
+// Settings keys, in the order that gives them their indexes 1 to 16.
 constexpr const char* kSettingKeys[] = {
     "Recurse",  "Nested",  "KeepTime",   "StopOnError", "KillExist",
     "Archives", "AddFile", "DeleteFile", "Scan",        "FileList",
-    "Report",   "Verify",  "Jobs",       "MaxNesting",  "MaxNestedArchives"};
+    "Report",   "Verify",  "Jobs",       "MaxNesting",  "MaxNestedArchives",
+    "Fidelity"};
 enum SettingKey {
   kKeyRecurse = 1,
   kKeyNested,
@@ -41,7 +42,8 @@ enum SettingKey {
   kKeyVerify,
   kKeyJobs,
   kKeyMaxNesting,
-  kKeyMaxNestedArchives
+  kKeyMaxNestedArchives,
+  kKeyFidelity
 };
 
 // A limit from the settings: a whole number from 0 up, or `fallback` when
@@ -155,6 +157,7 @@ OptionsResult LoadSettings(const std::string& program_folder, OutputSink* out,
   options->kill_exist = on(kKeyKillExist);
   options->report_file = file.Value(kKeyReport, 1);
   options->verify = on(kKeyVerify);
+  options->fidelity_exact = EqualNoCase(file.Value(kKeyFidelity, 1), "exact");
   std::string jobs = file.Value(kKeyJobs, 1);
   if (!jobs.empty()) {
     int value = SmallNumber(jobs, kMaxJobs);

@@ -32,6 +32,10 @@ struct RunOptions {
   // Settings key Verify: the new archive is unpacked again and compared
   // with the work folder before it takes the old one's place.
   bool verify = false;
+  // Settings key Fidelity exact: with Verify, an archive whose new form
+  // does not keep all the old one holds (owners, hard links, comments...)
+  // fails instead of being converted with a note.
+  bool fidelity_exact = false;
   // How many archives are converted at once (Jobs, -j); never below 1.
   int jobs = 1;
   // --shard K/N: this run converts only the folders of shard K of N

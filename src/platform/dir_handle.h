@@ -43,7 +43,17 @@ struct EntryStatus {
   std::uint32_t owner = 0;
   std::uint32_t group = 0;
   std::int64_t size = 0;
+  // POSIX: the modification time to the nanosecond and the count of names
+  // (hard links) the entry has. Win32: zero.
+  std::int64_t modified_seconds = 0;
+  std::int64_t modified_nanoseconds = 0;
+  std::uint64_t links = 0;
 };
+
+// Where HeldFile::Seek counts from. kData and kHole find the next byte
+// that holds data, or the next hole (the end counts as one), at or after
+// the offset (lseek's SEEK_DATA and SEEK_HOLE); only POSIX has them.
+enum class SeekFrom { kStart, kCurrent, kEnd, kData, kHole };
 
 // What a folder named as a work folder is to a run that meets it.
 enum class LeftoverCheck {
@@ -71,6 +81,10 @@ class HeldFile {
   long long Read(char* buffer, std::size_t size);
   // Writes all of `size` bytes; false when any could not be written.
   bool Write(const char* data, std::size_t size);
+  // Moves the file's position; the new position from the start, or -1 (a
+  // file that cannot seek, an offset past the end for kData and kHole, a
+  // platform without them).
+  std::int64_t Seek(std::int64_t offset, SeekFrom from);
 
   // The open file's own status (fstat): never another file's.
   bool Status(EntryStatus* status) const;

@@ -54,6 +54,9 @@ void FillStatus(const struct stat& st, EntryStatus* status) {
   status->owner = static_cast<std::uint32_t>(st.st_uid);
   status->group = static_cast<std::uint32_t>(st.st_gid);
   status->size = static_cast<std::int64_t>(st.st_size);
+  status->modified_seconds = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+  status->modified_nanoseconds = static_cast<std::int64_t>(st.st_mtim.tv_nsec);
+  status->links = static_cast<std::uint64_t>(st.st_nlink);
 }
 
 // A single name inside a folder: no separator, not "." or "..", not empty.
@@ -324,6 +327,32 @@ bool HeldFile::Write(const char* data, std::size_t size) {
     size -= static_cast<std::size_t>(put);
   }
   return true;
+}
+
+std::int64_t HeldFile::Seek(std::int64_t offset, SeekFrom from) {
+  int whence = SEEK_SET;
+  switch (from) {
+    case SeekFrom::kStart:
+      break;
+    case SeekFrom::kCurrent:
+      whence = SEEK_CUR;
+      break;
+    case SeekFrom::kEnd:
+      whence = SEEK_END;
+      break;
+    case SeekFrom::kData:
+      whence = SEEK_DATA;
+      break;
+    case SeekFrom::kHole:
+      whence = SEEK_HOLE;
+      break;
+  }
+  off_t at = lseek(fd_, static_cast<off_t>(offset), whence);
+  if (at < 0) {
+    Fail("lseek", path_);
+    return -1;
+  }
+  return static_cast<std::int64_t>(at);
 }
 
 bool HeldFile::Status(EntryStatus* status) const {

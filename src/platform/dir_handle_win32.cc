@@ -162,6 +162,27 @@ bool HeldFile::Write(const char* data, std::size_t size) {
   return true;
 }
 
+std::int64_t HeldFile::Seek(std::int64_t offset, SeekFrom from) {
+  int whence;
+  switch (from) {
+    case SeekFrom::kStart:
+      whence = SEEK_SET;
+      break;
+    case SeekFrom::kCurrent:
+      whence = SEEK_CUR;
+      break;
+    case SeekFrom::kEnd:
+      whence = SEEK_END;
+      break;
+    default:
+      // No holes to look for.
+      return -1;
+  }
+  long long at = _lseeki64(fd_, offset, whence);
+  if (at < 0) FailErrno("lseek", path_);
+  return at < 0 ? -1 : at;
+}
+
 bool HeldFile::Status(EntryStatus* status) const {
   *status = EntryStatus();
   struct _stat64 st;
