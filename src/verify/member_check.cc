@@ -329,21 +329,21 @@ class Check {
         !SameMode(member, tree_name, tree_path, &status)) {
       return;
     }
-    if (kind != Kind::kLink && member.has_time && !SameTime(member, status)) {
-      Differs(
-          tree_path, "modification time",
-          Side(TimeText(member.seconds, member.nanoseconds),
-               TimeText(status.modified_seconds, status.modified_nanoseconds),
-               true),
-          Side(TimeText(member.seconds, member.nanoseconds),
-               TimeText(status.modified_seconds, status.modified_nanoseconds),
-               false));
-      return;
-    }
+    const std::size_t losses = result_.losses.size();
     if (kind == Kind::kLink) {
       CompareLink(member, tree_name, tree_path);
     } else if (kind == Kind::kFile) {
       CompareFile(member, path, tree_name, tree_path, status);
+    }
+    // The time last: a file whose bytes differ has another time too.
+    if (result_.losses.size() == losses && kind != Kind::kLink &&
+        member.has_time && !SameTime(member, status)) {
+      std::string archive_time = TimeText(member.seconds, member.nanoseconds);
+      std::string tree_time =
+          TimeText(status.modified_seconds, status.modified_nanoseconds);
+      Differs(tree_path, "modification time",
+              Side(archive_time, tree_time, true),
+              Side(archive_time, tree_time, false));
     }
   }
 
