@@ -204,7 +204,8 @@ std::string FormatRecord(const ReportRecord& r, const std::string& time,
     };
     o["checks"] = {{"extraction", check(r.extraction_check)},
                    {"packing", check(r.packing_check)}};
-    o["not_kept"] = r.not_kept;
+    // Known once the new archive was read.
+    o["not_kept"] = r.packing_check.empty() ? Json(nullptr) : Json(r.not_kept);
   }
   o["changes"] = {{"deleted", Number(r.deleted)},
                   {"added", Number(r.added)},

@@ -77,6 +77,10 @@ class LibarchiveReader : public MemberReader {
       return ReaderOpening::kUnknownKind;
     }
     if (first_ < ARCHIVE_WARN) error_ = Error();
+    if ((archive_format(archive_) & ARCHIVE_FORMAT_BASE_MASK) ==
+        ARCHIVE_FORMAT_ZIP) {
+      zip_ = ReadZipFacts(file_);
+    }
     return ReaderOpening::kOpened;
   }
 
@@ -133,6 +137,14 @@ class LibarchiveReader : public MemberReader {
     member->has_time = archive_entry_mtime_is_set(entry_) != 0;
     member->seconds = static_cast<std::int64_t>(archive_entry_mtime(entry_));
     member->nanoseconds = archive_entry_mtime_nsec(entry_);
+    // A zip time before 1970, read as one after 2038.
+    auto early = zip_.early_times.find(member->path);
+    if (early != zip_.early_times.end() &&
+        member->seconds == (early->second & 0xffffffff)) {
+      member->has_misread_time = true;
+      member->misread_seconds = member->seconds;
+      member->seconds = early->second;
+    }
     member->has_data = member->kind == ArchiveMember::Kind::kFile;
     const char* user = archive_entry_uname(entry_);
     const char* group = archive_entry_gname(entry_);
@@ -191,8 +203,9 @@ class LibarchiveReader : public MemberReader {
     if (!ended_) return extras;
     int kind = archive_format(archive_) & ARCHIVE_FORMAT_BASE_MASK;
     if (kind == ARCHIVE_FORMAT_ZIP) {
-      ZipComments comments = ReadZipComments(file_);
-      if (comments.archive || comments.members) extras.push_back("comments");
+      if (zip_.archive_comment || zip_.member_comments) {
+        extras.push_back("comments");
+      }
     } else if (kind == ARCHIVE_FORMAT_TAR && StartsWithGlobalHeader()) {
       extras.push_back("pax headers");
     }
@@ -274,6 +287,7 @@ class LibarchiveReader : public MemberReader {
   int first_ = ARCHIVE_OK;
   bool started_ = false;
   bool ended_ = false;
+  ZipFacts zip_;
   std::string error_;
 };
 

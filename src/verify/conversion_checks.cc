@@ -17,6 +17,7 @@ CheckOutcome ConversionChecks::Finish(const std::string& how,
     old_owners_ = result.owners;
     old_extras_ = result.extras;
     set_id_restored_ += result.set_id_restored;
+    times_mended_ += result.times_mended;
   } else {
     new_owners_ = result.owners;
     new_extras_ = result.extras;
@@ -35,7 +36,7 @@ CheckOutcome ConversionChecks::CheckExtraction(
   std::string why;
   switch (OpenArchiveReader(archive, &reader, &why)) {
     case ReaderOpening::kOpened: {
-      settings.restore_set_id = true;
+      settings.mend = true;
       return Finish("libarchive", CheckMembers(reader.get(), work, settings),
                     true);
     }

@@ -44,7 +44,7 @@ class ConversionChecks {
  public:
   // The old archive, open in `archive` (not owned; its position moves),
   // against the tree below `work`, leaving out the top entries `skip`.
-  // Set-ID bits the extractor dropped are given back (MemberCheckSettings).
+  // What the extractor is known to get wrong is mended (MemberCheckSettings).
   // Where libarchive does not know the kind, `list` (may be empty) gives a
   // listing that is compared instead: names, kinds and sizes.
   CheckOutcome CheckExtraction(HeldFile* archive, const HeldFolder& work,
@@ -70,8 +70,10 @@ class ConversionChecks {
   // archives were read here and record the same ones.
   std::vector<std::string> NotKept() const;
 
-  // The set-ID bits the extraction check gave back.
+  // The set-ID bits the extraction check gave back, the times it put
+  // right.
   int set_id_restored() const { return set_id_restored_; }
+  int times_mended() const { return times_mended_; }
 
  private:
   CheckOutcome Finish(const std::string& how, const MemberCheckResult& result,
@@ -84,6 +86,7 @@ class ConversionChecks {
   std::set<std::string> new_extras_;
   std::set<std::string> not_kept_;
   int set_id_restored_ = 0;
+  int times_mended_ = 0;
 };
 
 }  // namespace zavo

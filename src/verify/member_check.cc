@@ -336,6 +336,12 @@ class Check {
       CompareFile(member, path, tree_name, tree_path, status);
     }
     // The time last: a file whose bytes differ has another time too.
+    if (result_.losses.size() == losses && kind == Kind::kFile &&
+        settings_.mend && member.has_misread_time &&
+        status.modified_seconds == member.misread_seconds &&
+        MendTime(member, tree_name, &status)) {
+      ++result_.times_mended;
+    }
     if (result_.losses.size() == losses && kind != Kind::kLink &&
         member.has_time && !SameTime(member, status)) {
       std::string archive_time = TimeText(member.seconds, member.nanoseconds);
@@ -453,7 +459,7 @@ class Check {
                 const std::string& tree_path, EntryStatus* status) {
     if (member.mode == status->mode) return true;
     std::uint32_t lacking = member.mode & kSetIdBits & ~status->mode;
-    if (settings_.restore_set_id && lacking != 0 &&
+    if (settings_.mend && lacking != 0 &&
         (status->mode | lacking) == member.mode) {
       std::uint32_t now = RestoreSetId(tree_name, *status, member.mode);
       if (now == member.mode) {
@@ -494,6 +500,25 @@ class Check {
     // not in: what the file has afterwards is the answer.
     file.SetMode(mode);
     return file.Status(&after) ? after.mode : seen.mode;
+  }
+
+  // Gives the file `name` of folder_ the member's time through a
+  // descriptor of its own, once that shows the file seen before.
+  bool MendTime(const ArchiveMember& member, const std::string& name,
+                EntryStatus* status) {
+    HeldFile file;
+    EntryStatus opened;
+    FileTime time;
+    time.seconds = member.seconds;
+    time.nanoseconds = member.nanoseconds;
+    if (!folder_.OpenFile(name, &file) || !file.Status(&opened) ||
+        opened.kind != EntryStatus::Kind::kFile ||
+        opened.identity != status->identity || !file.SetTime(time) ||
+        !file.Status(&opened)) {
+      return false;
+    }
+    *status = opened;
+    return true;
   }
 
   bool SameTime(const ArchiveMember& member, const EntryStatus& status) const {

@@ -27,11 +27,12 @@ struct MemberCheckSettings {
   // Entries at the top of the tree that are no part of it (the new archive
   // itself, a private folder).
   std::vector<std::string> skip;
-  // Set-user-ID and set-group-ID bits that a member has and the unpacked
-  // file or folder lacks are given back through the descriptor (the
-  // extractor never restores them); a bit the file system will not keep is
-  // a loss.
-  bool restore_set_id = false;
+  // What the extractor is known to get wrong is mended through the
+  // entry's own descriptor: set-user-ID and set-group-ID bits that a member
+  // has and the unpacked file or folder lacks (the extractor never restores
+  // them; a bit the file system will not keep is a loss), and a file's time
+  // that the extractor misread as the reader does.
+  bool mend = false;
 };
 
 // What a check found.
@@ -50,8 +51,9 @@ struct MemberCheckResult {
   // headers".
   std::set<std::string> owners;
   std::set<std::string> extras;
-  // The set-ID bits given back.
+  // The set-ID bits given back, the times put right.
   int set_id_restored = 0;
+  int times_mended = 0;
 };
 
 constexpr std::size_t kMaxLosses = 20;

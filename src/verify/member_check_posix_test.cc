@@ -371,7 +371,7 @@ TEST(MemberCheckTest, GivesBackSetIdBitsTheExtractorDropped) {
                 "work folder)"}),
             CheckMembers(&strict, top, settings).losses);
 
-  settings.restore_set_id = true;
+  settings.mend = true;
   ScriptedReader reader({File("tool", "#!/bin/sh\n", 04755), folder});
   MemberCheckResult result = CheckMembers(&reader, top, settings);
   EXPECT_EQ(std::vector<std::string>{}, result.losses);

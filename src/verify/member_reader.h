@@ -39,6 +39,10 @@ struct ArchiveMember {
   bool has_time = false;
   std::int64_t seconds = 0;  // modification time, from 1970 UTC
   std::int64_t nanoseconds = 0;
+  // A time the archive's readers misread, extractors included: what they
+  // give (`seconds` is what the archive means).
+  bool has_misread_time = false;
+  std::int64_t misread_seconds = 0;
   // Whether the reader gives the member's bytes (a listing does not).
   bool has_data = false;
   // What a target may not keep: the owner the member records

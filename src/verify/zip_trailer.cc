@@ -19,6 +19,8 @@ constexpr std::uint32_t kEndSignature = 0x06054b50;
 constexpr std::uint32_t kEnd64LocatorSignature = 0x07064b50;
 constexpr std::uint32_t kEnd64Signature = 0x06064b50;
 constexpr std::uint32_t kCentralSignature = 0x02014b50;
+// The extended timestamp extra field (Info-ZIP's extrafld.txt, "UT").
+constexpr std::uint32_t kTimestampField = 0x5455;
 constexpr std::size_t kMaxComment = 0xffff;
 // Central directories are read in pieces of this size.
 constexpr std::size_t kPiece = 1 << 16;
@@ -47,10 +49,22 @@ bool ReadAt(HeldFile* file, std::int64_t offset, std::size_t size,
   return true;
 }
 
+ZipFacts ReadFacts(HeldFile* file);
+
 }  // namespace
 
-ZipComments ReadZipComments(HeldFile* file) {
-  ZipComments found;
+ZipFacts ReadZipFacts(HeldFile* file) {
+  // A reader in the middle of the archive goes on where it stood.
+  const std::int64_t position = file->Seek(0, SeekFrom::kCurrent);
+  ZipFacts found = ReadFacts(file);
+  file->Seek(position, SeekFrom::kStart);
+  return found;
+}
+
+namespace {
+
+ZipFacts ReadFacts(HeldFile* file) {
+  ZipFacts found;
   std::int64_t end = file->Seek(0, SeekFrom::kEnd);
   if (end < static_cast<std::int64_t>(kEndRecord)) return found;
   // The end record sits before a comment of at most 65,535 bytes: the last
@@ -72,7 +86,7 @@ ZipComments ReadZipComments(HeldFile* file) {
   }
   if (record < 0) return found;
   const unsigned char* r = &tail[static_cast<std::size_t>(record)];
-  found.archive = Le(r + 20, 2) > 0;
+  found.archive_comment = Le(r + 20, 2) > 0;
   std::uint64_t entries = Le(r + 10, 2);
   std::uint64_t directory_size = Le(r + 12, 4);
   std::uint64_t directory_offset = Le(r + 16, 4);
@@ -116,13 +130,36 @@ ZipComments ReadZipComments(HeldFile* file) {
   for (std::uint64_t n = 0; n < entries && at + kCentralEntry <= stop; ++n) {
     const unsigned char* e = bytes_at(at, kCentralEntry);
     if (e == nullptr || Le(e, 4) != kCentralSignature) break;
-    if (Le(e + 32, 2) > 0) {
-      found.members = true;
-      break;
+    const std::uint32_t name = Le(e + 28, 2);
+    const std::uint32_t extra = Le(e + 30, 2);
+    const std::uint32_t comment = Le(e + 32, 2);
+    if (comment > 0) found.member_comments = true;
+    e = bytes_at(at, kCentralEntry + name + extra);
+    if (e == nullptr) break;
+    // The extra fields: an id, a size and that many bytes each.
+    const unsigned char* field = e + kCentralEntry + name;
+    const unsigned char* fields_end = field + extra;
+    while (fields_end - field >= 4) {
+      const std::uint32_t id = Le(field, 2);
+      const std::uint32_t size = Le(field + 2, 2);
+      if (static_cast<std::uint32_t>(fields_end - field - 4) < size) break;
+      // The extended timestamp: flags, then the modification time when
+      // flag 1 says so.
+      if (id == kTimestampField && size >= 5 && (field[4] & 1) != 0) {
+        auto seconds = static_cast<std::int32_t>(Le(field + 5, 4));
+        if (seconds < 0) {
+          found.early_times[std::string(
+              reinterpret_cast<const char*>(e + kCentralEntry), name)] =
+              seconds;
+        }
+      }
+      field += 4 + size;
     }
-    at += kCentralEntry + Le(e + 28, 2) + Le(e + 30, 2);
+    at += kCentralEntry + name + extra + comment;
   }
   return found;
 }
+
+}  // namespace
 
 }  // namespace zavo
