@@ -52,7 +52,8 @@ class ThreadLocale {
 
 class LibarchiveReader : public MemberReader {
  public:
-  explicit LibarchiveReader(HeldFile* file) : file_(file), buffer_(kBlock) {}
+  explicit LibarchiveReader(HeldFile* file)
+      : file_(file), buffer_(new char[kBlock]) {}
   ~LibarchiveReader() override {
     if (form_entry_ != nullptr) archive_entry_free(form_entry_);
     if (archive_ != nullptr) archive_read_free(archive_);
@@ -256,9 +257,8 @@ class LibarchiveReader : public MemberReader {
   static la_ssize_t ReadBlock(struct archive*, void* self,
                               const void** buffer) {
     auto* reader = static_cast<LibarchiveReader*>(self);
-    *buffer = reader->buffer_.data();
-    long long got =
-        reader->file_->Read(reader->buffer_.data(), reader->buffer_.size());
+    *buffer = reader->buffer_.get();
+    long long got = reader->file_->Read(reader->buffer_.get(), kBlock);
     return got < 0 ? ARCHIVE_FATAL : static_cast<la_ssize_t>(got);
   }
 
@@ -280,7 +280,7 @@ class LibarchiveReader : public MemberReader {
 
   ThreadLocale locale_;
   HeldFile* file_;
-  std::vector<char> buffer_;
+  std::unique_ptr<char[]> buffer_;
   struct archive* archive_ = nullptr;
   struct archive_entry* entry_ = nullptr;
   struct archive_entry* form_entry_ = nullptr;

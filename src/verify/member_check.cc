@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -114,8 +115,10 @@ bool CleanPath(const std::string& stored, std::string* clean) {
 // costs its data, not its size.
 class TreeFile {
  public:
-  TreeFile(HeldFile* file, std::int64_t size)
-      : file_(file), size_(size), buffer_(kPiece) {}
+  // `buffer` holds kPiece bytes; it is the check's, used by one file at a
+  // time.
+  TreeFile(HeldFile* file, std::int64_t size, char* buffer)
+      : file_(file), size_(size), buffer_(buffer), holes_(size >= kHoles) {}
 
   // Whether the file holds `data` at `offset`.
   bool Holds(std::int64_t offset, const char* data, std::size_t size) {
@@ -133,8 +136,7 @@ class TreeFile {
         if (static_cast<std::int64_t>(step) > stretch) {
           step = static_cast<std::size_t>(stretch);
         }
-        if (!ReadAt(offset, step) ||
-            std::memcmp(data, buffer_.data(), step) != 0) {
+        if (!ReadAt(offset, step) || std::memcmp(data, buffer_, step) != 0) {
           return false;
         }
       }
@@ -154,9 +156,9 @@ class TreeFile {
       if (step > static_cast<std::int64_t>(kPiece) && stretch > 0) {
         step = static_cast<std::int64_t>(kPiece);
       }
-      if (stretch > 0 && (!ReadAt(from, static_cast<std::size_t>(step)) ||
-                          std::memcmp(buffer_.data(), kZeros,
-                                      static_cast<std::size_t>(step)) != 0)) {
+      if (stretch > 0 &&
+          (!ReadAt(from, static_cast<std::size_t>(step)) ||
+           std::memcmp(buffer_, kZeros, static_cast<std::size_t>(step)) != 0)) {
         return false;
       }
       from += step;
@@ -200,7 +202,7 @@ class TreeFile {
     }
     std::size_t filled = 0;
     while (filled < size) {
-      long long got = file_->Read(buffer_.data() + filled, size - filled);
+      long long got = file_->Read(buffer_ + filled, size - filled);
       if (got <= 0) {
         position_known_ = false;
         return false;
@@ -213,8 +215,11 @@ class TreeFile {
 
   HeldFile* file_;
   std::int64_t size_;
-  std::vector<char> buffer_;
-  bool holes_ = true;
+  char* buffer_;
+  // Only files this large are asked for holes: a smaller one costs less
+  // to read than to ask.
+  static constexpr std::int64_t kHoles = 1 << 20;
+  bool holes_;
   std::int64_t segment_start_ = 0;
   std::int64_t segment_end_ = 0;
   bool segment_hole_ = false;
@@ -371,20 +376,29 @@ class Check {
     if (!member.hard_link.empty()) result_.extras.insert("hard links");
   }
 
-  // Holds the tree's folder for `member_folder` in folder_: the folder of
-  // that very name, else one whose name has it as the reader's form.
+  // Makes folder_ the tree's folder for `member_folder`: the folder of that
+  // very name, else one whose name has it as the reader's form. The last
+  // few folders stay open, as members of several folders often alternate.
   bool Resolve(const std::string& member_folder) {
-    if (folder_.is_open() && member_folder == folder_member_path_) {
-      return true;
+    for (std::size_t i = cache_.size(); i-- > 0;) {
+      if (cache_[i]->member_path == member_folder) {
+        std::unique_ptr<CachedFolder> hit = std::move(cache_[i]);
+        cache_.erase(cache_.begin() + static_cast<std::ptrdiff_t>(i));
+        cache_.push_back(std::move(hit));
+        Use(*cache_.back());
+        return true;
+      }
     }
-    folder_.Close();
-    folder_member_path_ = member_folder;
+    folder_ = nullptr;
+    auto entry = std::make_unique<CachedFolder>();
+    entry->member_path = member_folder;
     auto formed = folder_forms_.find(member_folder);
     std::string tree_path =
         formed == folder_forms_.end() ? member_folder : formed->second;
-    if (!OpenFolderBelow(tree_, tree_path, &folder_)) {
+    if (!OpenFolderBelow(tree_, tree_path, &entry->folder)) {
       // Part by part, each part by its name or its form.
       tree_path.clear();
+      HeldFolder probe;
       std::size_t start = 0;
       while (start < member_folder.size()) {
         std::size_t end = member_folder.find('/', start);
@@ -393,19 +407,19 @@ class Check {
         start = end + 1;
         std::string found;
         EntryStatus status;
+        folder_ = &probe;
         folder_tree_path_ = tree_path;
-        if (!OpenFolderBelow(tree_, tree_path, &folder_) ||
-            !Find(part, &found, &status) ||
-            status.kind != EntryStatus::Kind::kFolder) {
-          folder_.Close();
-          return false;
-        }
+        bool found_folder = OpenFolderBelow(tree_, tree_path, &probe) &&
+                            Find(part, &found, &status) &&
+                            status.kind == EntryStatus::Kind::kFolder;
+        folder_ = nullptr;
+        if (!found_folder) return false;
         tree_path = JoinRelative(tree_path, found);
       }
-      if (!OpenFolderBelow(tree_, tree_path, &folder_)) return false;
+      if (!OpenFolderBelow(tree_, tree_path, &entry->folder)) return false;
       folder_forms_[member_folder] = tree_path;
     }
-    folder_tree_path_ = tree_path;
+    entry->tree_path = tree_path;
     // The folders on the way are named by the member, if not by one of
     // their own.
     std::string claim = tree_path;
@@ -414,12 +428,26 @@ class Check {
       claim =
           slash == std::string::npos ? std::string() : claim.substr(0, slash);
     }
+    if (cache_.size() == kCachedFolders) cache_.erase(cache_.begin());
+    cache_.push_back(std::move(entry));
+    Use(*cache_.back());
     return true;
+  }
+
+  struct CachedFolder {
+    std::string member_path;
+    std::string tree_path;
+    HeldFolder folder;
+  };
+
+  void Use(CachedFolder& cached) {
+    folder_ = &cached.folder;
+    folder_tree_path_ = cached.tree_path;
   }
 
   // Finds the entry for the member name `name` in folder_.
   bool Find(const std::string& name, std::string* found, EntryStatus* status) {
-    if (folder_.Status(name, status) &&
+    if (folder_->Status(name, status) &&
         status->kind != EntryStatus::Kind::kMissing) {
       *found = name;
       return true;
@@ -429,7 +457,7 @@ class Check {
       forms_folder_ = folder_tree_path_;
       forms_ready_ = true;
       std::vector<DirEntry> entries;
-      if (folder_.List(&entries)) {
+      if (folder_->List(&entries)) {
         std::string form;
         for (const DirEntry& entry : entries) {
           if (reader_->NameForm(entry.name, &form)) {
@@ -445,7 +473,7 @@ class Check {
       for (auto it = range.first; it != range.second; ++it) {
         if ((pass == 1 || claimed_.count(JoinRelative(folder_tree_path_,
                                                       it->second)) == 0) &&
-            folder_.Status(it->second, status) &&
+            folder_->Status(it->second, status) &&
             status->kind != EntryStatus::Kind::kMissing) {
           *found = it->second;
           return true;
@@ -483,7 +511,7 @@ class Check {
     EntryStatus after;
     if (seen.kind == EntryStatus::Kind::kFolder) {
       HeldFolder folder;
-      if (!folder_.OpenFolder(name, &folder) || !folder.SelfStatus(&after) ||
+      if (!folder_->OpenFolder(name, &folder) || !folder.SelfStatus(&after) ||
           after.identity != seen.identity) {
         return seen.mode;
       }
@@ -491,7 +519,7 @@ class Check {
       return folder.SelfStatus(&after) ? after.mode : seen.mode;
     }
     HeldFile file;
-    if (!folder_.OpenFile(name, &file) || !file.Status(&after) ||
+    if (!folder_->OpenFile(name, &file) || !file.Status(&after) ||
         after.kind != EntryStatus::Kind::kFile ||
         after.identity != seen.identity) {
       return seen.mode;
@@ -511,7 +539,7 @@ class Check {
     FileTime time;
     time.seconds = member.seconds;
     time.nanoseconds = member.nanoseconds;
-    if (!folder_.OpenFile(name, &file) || !file.Status(&opened) ||
+    if (!folder_->OpenFile(name, &file) || !file.Status(&opened) ||
         opened.kind != EntryStatus::Kind::kFile ||
         opened.identity != status->identity || !file.SetTime(time) ||
         !file.Status(&opened)) {
@@ -536,7 +564,7 @@ class Check {
   void CompareLink(const ArchiveMember& member, const std::string& tree_name,
                    const std::string& tree_path) {
     std::string target;
-    if (!folder_.ReadLink(tree_name, &target)) {
+    if (!folder_->ReadLink(tree_name, &target)) {
       Lose(tree_path, "cannot be read in the work folder");
       return;
     }
@@ -592,7 +620,7 @@ class Check {
     if (!member.has_data) return;
     HeldFile file;
     EntryStatus opened;
-    if (!folder_.OpenFile(tree_name, &file) || !file.Status(&opened) ||
+    if (!folder_->OpenFile(tree_name, &file) || !file.Status(&opened) ||
         opened.kind != EntryStatus::Kind::kFile ||
         opened.identity != status.identity) {
       Lose(tree_path, "cannot be read in the work folder");
@@ -603,7 +631,7 @@ class Check {
 
   void CompareData(HeldFile* file, std::int64_t size,
                    const ArchiveMember& member, const std::string& tree_path) {
-    TreeFile tree_file(file, size);
+    TreeFile tree_file(file, size, piece_.get());
     std::int64_t covered = 0;
     DataPiece piece;
     for (;;) {
@@ -648,18 +676,18 @@ class Check {
             &first_folder) ||
         !first_folder.OpenFile(
             slash == std::string::npos ? first : first.substr(slash + 1), &a) ||
-        !folder_.OpenFile(name, &b) || !a.Status(&sa) || !b.Status(&sb) ||
+        !folder_->OpenFile(name, &b) || !a.Status(&sa) || !b.Status(&sb) ||
         sa.kind != EntryStatus::Kind::kFile ||
         sb.kind != EntryStatus::Kind::kFile) {
       Lose(tree_path, "cannot be read in the work folder");
       return false;
     }
-    std::vector<char> piece_a(kPiece), piece_b(kPiece);
+    std::unique_ptr<char[]> other(new char[kPiece]);
     for (bool same = sa.size == sb.size;;) {
-      long long got_a = same ? a.Read(piece_a.data(), kPiece) : -1;
-      long long got_b = same ? b.Read(piece_b.data(), kPiece) : -1;
+      long long got_a = same ? a.Read(piece_.get(), kPiece) : -1;
+      long long got_b = same ? b.Read(other.get(), kPiece) : -1;
       same = same && got_a == got_b && got_a >= 0 &&
-             std::memcmp(piece_a.data(), piece_b.data(),
+             std::memcmp(piece_.get(), other.get(),
                          static_cast<std::size_t>(got_a)) == 0;
       if (!same) {
         Lose(tree_path, "differs in its bytes");
@@ -688,6 +716,8 @@ class Check {
   MemberReader* reader_;
   const HeldFolder& tree_;
   const MemberCheckSettings& settings_;
+  // The tree's bytes are read into this, a piece at a time.
+  std::unique_ptr<char[]> piece_{new char[kPiece]};
   std::string expected_;
   std::string actual_;
   MemberCheckResult result_;
@@ -703,9 +733,12 @@ class Check {
       files_;
   // Tree files with more than one name, by identity: the first tree path.
   std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> linked_;
-  // The folder the last member lay in, held, by its member and tree paths.
-  HeldFolder folder_;
-  std::string folder_member_path_;
+  // The folders the last members lay in, held, the last used last; a few,
+  // whatever the depth.
+  static constexpr std::size_t kCachedFolders = 8;
+  std::vector<std::unique_ptr<CachedFolder>> cache_;
+  // The folder the member at hand lies in, and its path in the tree.
+  HeldFolder* folder_ = nullptr;
   std::string folder_tree_path_;
   // Member folders found under another name (the reader's form).
   std::unordered_map<std::string, std::string> folder_forms_;
