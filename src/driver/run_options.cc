@@ -295,6 +295,14 @@ std::vector<std::string> HelpDetails(const std::string& program_folder) {
       "exit codes: 0 all done, 1 some archive failed or was left as it was,");
   lines.push_back(
       "            2 fatal stop (command line, settings, StopOnError)");
+  if (!kIsWin32) {
+    // The one setting whose choice a user meets in the output itself.
+    lines.push_back("");
+    lines.push_back(
+        "Verify yes checks each extraction and each new archive; what the");
+    lines.push_back(
+        "new archive does not keep is named (Fidelity exact: it fails)");
+  }
   lines.push_back("");
   lines.push_back("settings: the first of these files that exists");
   for (const std::string& place : SettingsPlaces(program_folder)) {
