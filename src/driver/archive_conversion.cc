@@ -184,8 +184,8 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
   std::vector<std::string> lost = CheckExtraction(&archive, reader_path);
   archive.Close();
   RemovePrivateFolder(&work_, &link_folder_, link_folder_name_);
-  if (!lost.empty()) return Fail(ConversionStep::kVerify, lost);
   if (InterruptionSignal() != 0) return Interrupted();
+  if (!lost.empty()) return Fail(ConversionStep::kVerify, lost);
   if (record_ != nullptr) CountUnpacked(work_folder_, record_);
 
   bool nested_failed = false;
@@ -266,9 +266,9 @@ ConversionResult ArchiveConversion::Run(FolderLists* lists) {
   // A test proves the new archive intact, not complete: a packer that left
   // a file out, or changed one, passes it.
   std::vector<std::string> differences;
-  if (options_.verify && !Verify(packed, &differences)) {
-    return Fail(ConversionStep::kVerify, differences);
-  }
+  bool verified = !options_.verify || Verify(packed, &differences);
+  if (InterruptionSignal() != 0) return Interrupted();
+  if (!verified) return Fail(ConversionStep::kVerify, differences);
   if (record_ != nullptr) record_->verified = options_.verify;
 
   if (turn_ && !turn_()) return Fail(ConversionStep::kPutInPlace);

@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "platform/process.h"
 #include "verify/deep_folder.h"
 
 namespace zavo {
@@ -245,6 +246,11 @@ class Check {
     ArchiveMember member;
     for (;;) {
       if (Full()) return result_;
+      // A run that is being stopped waits for no archive to be read whole.
+      if (InterruptionSignal() != 0) {
+        result_.losses.push_back("the check was interrupted");
+        return result_;
+      }
       ReadOutcome next = reader_->Next(&member);
       if (next == ReadOutcome::kEnd) break;
       if (next == ReadOutcome::kError) {
