@@ -113,6 +113,33 @@ TEST_F(ArchiverCommandTest, DefinitionsComeFromTheFileWhichIsNormalised) {
                                 std::istreambuf_iterator<char>()));
 }
 
+TEST_F(ArchiverCommandTest, ListPrintsIntoAFileOfItsFolder) {
+  const std::string path = folder_ + "archivers.ini";
+  std::ofstream(dir_ / "archivers.ini", std::ios::binary)
+      << "[7z]\nextension=7z\n[arj]\nextension=arj\n"
+         "list=lsar -j @ArcName | cat\n[lzh]\nextension=lzh\n"
+         "list=sh -c \"lsar -j @ArcName\"\n";
+  ArchiverList list(&runner_);
+  std::vector<ArchiverList::RefusedTemplate> refused =
+      list.AddDefinitionsFromFile(path, false);
+  // Win32 quotes no macro for a shell, and refuses none.
+  ASSERT_EQ(kQuotesForShell ? 1u : 0u, refused.size());
+  if (kQuotesForShell) {
+    EXPECT_EQ("lzh", refused[0].section);
+    EXPECT_EQ("list", refused[0].key);
+  }
+  list.SetArchiveName(Write("old.arj"));
+  const std::string source = folder_ + "link/old.arj";
+  EXPECT_EQ(0, list.ListFrom(source, work_, "listing.json"));
+  ASSERT_EQ(1u, runner_.calls.size());
+  // The whole template's output, a pipeline too, goes to the file.
+  EXPECT_EQ(
+      "{ lsar -j " + Quoted("lsar -j ", source) + " | cat\n} >listing.json",
+      runner_.calls[0].command);
+  EXPECT_EQ(work_, runner_.calls[0].folder);
+  EXPECT_EQ(folder_ + "old.arj", list.archive_name());
+}
+
 TEST_F(ArchiverCommandTest, ExtractRunsInTheWorkFolderItMakes) {
   ArchiverList list(&runner_);
   list.AddDefinition("rar", "", "", "", "");
