@@ -1,5 +1,6 @@
 #include "verify/member_check.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -183,11 +184,13 @@ class TreeFile {
           // No holes to be told (a file system or platform without them).
           holes_ = false;
         } else if (hole > offset) {
-          segment_end_ = hole;
+          segment_end_ = std::min(hole, size_);
         } else {
+          // A hole up to the next data, or to the end when none follows.
+          // A file that changes meanwhile is read as it is.
           std::int64_t data = file_->Seek(offset, SeekFrom::kData);
-          segment_hole_ = true;
-          segment_end_ = data < 0 ? size_ : data;
+          segment_hole_ = data < 0 || data > offset;
+          if (segment_hole_ && data > 0) segment_end_ = std::min(data, size_);
         }
       }
     }
