@@ -449,7 +449,7 @@ std::vector<std::string> ArchiveConversion::CheckExtraction(
   if (!archivers_->definition(static_cast<std::size_t>(kind_))
            .list_command()
            .empty()) {
-    list = [this, &source](std::string* listing, std::string* why) {
+    list = [this, &source](HeldFile* listing, std::string* why) {
       return ListOldArchive(source, listing, why);
     };
   }
@@ -460,7 +460,7 @@ std::vector<std::string> ArchiveConversion::CheckExtraction(
 }
 
 bool ArchiveConversion::ListOldArchive(const std::string& source,
-                                       std::string* listing, std::string* why) {
+                                       HeldFile* listing, std::string* why) {
   // Written beside the link to the archive, in the private link folder,
   // under a name that is not the archive's own.
   std::string output = "zavo-list.json";
@@ -471,26 +471,13 @@ bool ArchiveConversion::ListOldArchive(const std::string& source,
     *why = "the list command ended with " + IntToText(listed);
     return false;
   }
-  // A listing is a few hundred bytes a member.
-  constexpr std::int64_t kMaxListing = std::int64_t{1} << 30;
-  HeldFile file;
   EntryStatus status;
-  if (!link_folder_.OpenFile(output, &file) || !file.Status(&status) ||
-      status.kind != EntryStatus::Kind::kFile || status.size > kMaxListing) {
+  if (!link_folder_.OpenFile(output, listing) || !listing->Status(&status) ||
+      status.kind != EntryStatus::Kind::kFile) {
     *why = "the list command wrote no listing";
     return false;
   }
-  listing->clear();
-  std::vector<char> piece(1 << 16);
-  for (;;) {
-    long long got = file.Read(piece.data(), piece.size());
-    if (got < 0) {
-      *why = LastHandleError();
-      return false;
-    }
-    if (got == 0) return true;
-    listing->append(piece.data(), static_cast<std::size_t>(got));
-  }
+  return true;
 }
 
 bool ArchiveConversion::Verify(const std::string& packed,

@@ -165,8 +165,8 @@ class ArchiveConversion {
   std::vector<std::string> CheckExtraction(HeldFile* archive,
                                            const std::string& source);
   // Runs the kind's list template on `source` into the link folder and
-  // reads what it printed.
-  bool ListOldArchive(const std::string& source, std::string* listing,
+  // opens what it printed.
+  bool ListOldArchive(const std::string& source, HeldFile* listing,
                       std::string* why);
   // Verify, the packing check: the new archive `packed` (a name in the work
   // folder) against the final work folder, and then what it does not keep

@@ -48,9 +48,9 @@ CheckOutcome ConversionChecks::CheckExtraction(
   outcome.how = "not checked";
   outcome.why = why;
   if (!list) return outcome;
-  std::string listing;
+  HeldFile listing;
   std::string error;
-  if (!list(&listing, &error) || !ListingReader(listing, &reader, &error)) {
+  if (!list(&listing, &error) || !ListingReader(&listing, &reader, &error)) {
     // The user asked for this check: a listing that cannot be had is as
     // good as a failed one.
     outcome.how = "list";

@@ -36,9 +36,9 @@ struct CheckOutcome {
   std::string why;
 };
 
-// Runs a kind's list template for the old archive and gives what it
-// printed; false with *why when it could not be run or failed.
-using ListArchive = std::function<bool(std::string* listing, std::string* why)>;
+// Runs a kind's list template for the old archive and opens what it
+// printed in *listing; false with *why when it could not be run or failed.
+using ListArchive = std::function<bool(HeldFile* listing, std::string* why)>;
 
 class ConversionChecks {
  public:

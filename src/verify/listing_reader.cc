@@ -2,7 +2,9 @@
 // JSON. A listing has names, kinds, link targets and sizes, which is enough
 // to see that the extraction left nothing out and cut nothing short.
 
+#include <istream>
 #include <nlohmann/json.hpp>
+#include <streambuf>
 #include <utility>
 
 #include "verify/member_reader.h"
@@ -140,13 +142,34 @@ class ListedMembers : public MemberReader {
   std::size_t next_ = 0;
 };
 
+// The listing's bytes as a stream, read from its descriptor a piece at a
+// time: a listing of many members is never held whole.
+class HeldFileBuffer : public std::streambuf {
+ public:
+  explicit HeldFileBuffer(HeldFile* file) : file_(file) {}
+
+ protected:
+  int_type underflow() override {
+    long long got = file_->Read(piece_, sizeof piece_);
+    if (got <= 0) return traits_type::eof();
+    setg(piece_, piece_, piece_ + got);
+    return traits_type::to_int_type(piece_[0]);
+  }
+
+ private:
+  HeldFile* file_;
+  char piece_[1 << 16];
+};
+
 }  // namespace
 
-bool ListingReader(const std::string& listing,
-                   std::unique_ptr<MemberReader>* reader, std::string* error) {
+bool ListingReader(HeldFile* listing, std::unique_ptr<MemberReader>* reader,
+                   std::string* error) {
+  HeldFileBuffer buffer(listing);
+  std::istream stream(&buffer);
   std::vector<ArchiveMember> members;
   ListingHandler handler(&members);
-  if (!Json::sax_parse(listing, &handler) || !handler.found_contents()) {
+  if (!Json::sax_parse(stream, &handler) || !handler.found_contents()) {
     *error = "the listing is no lsar -j listing";
     return false;
   }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/temp_dir.h"
 #include "verify/member_reader.h"
 
 namespace zavo {
@@ -25,9 +26,18 @@ TEST(ListingReaderTest, ReadsTheMembersOfAnLsarListing) {
     "lsarFormatName": "ARJ",
     "lsarProperties": {"XADArchiveName": "t.arj"}
   })";
+  ScopedTempDir dir;
+  HeldFolder folder;
+  ASSERT_TRUE(HeldFolder::Open(dir.path(), &folder));
+  // A listing larger than the pieces it is read in.
+  WriteFile(dir / "listing.json", listing.substr(0, listing.size() - 1) +
+                                      ", \"padding\": \"" +
+                                      std::string(100000, 'x') + "\"}");
+  HeldFile file;
+  ASSERT_TRUE(folder.OpenFile("listing.json", &file));
   std::unique_ptr<MemberReader> reader;
   std::string error;
-  ASSERT_TRUE(ListingReader(listing, &reader, &error)) << error;
+  ASSERT_TRUE(ListingReader(&file, &reader, &error)) << error;
   std::vector<std::string> seen;
   ArchiveMember member;
   while (reader->Next(&member) == ReadOutcome::kItem) {
@@ -47,7 +57,9 @@ TEST(ListingReaderTest, ReadsTheMembersOfAnLsarListing) {
             seen);
 
   for (const char* wrong : {"", "{", "[]", R"({"lsarFormatName": "ARJ"})"}) {
-    EXPECT_FALSE(ListingReader(wrong, &reader, &error)) << wrong;
+    WriteFile(dir / "wrong.json", wrong);
+    ASSERT_TRUE(folder.OpenFile("wrong.json", &file));
+    EXPECT_FALSE(ListingReader(&file, &reader, &error)) << wrong;
   }
 }
 

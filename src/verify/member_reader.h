@@ -121,11 +121,12 @@ ReaderOpening OpenArchiveReader(HeldFile* archive,
 std::unique_ptr<MemberReader> TreeReader(const HeldFolder* top,
                                          std::vector<std::string> skip);
 
-// The members the JSON `listing` names, as `lsar -j` prints it: names,
-// kinds, link targets and sizes, no bytes. False with *error when it is no
-// such listing.
-bool ListingReader(const std::string& listing,
-                   std::unique_ptr<MemberReader>* reader, std::string* error);
+// The members the JSON in `listing` names, as `lsar -j` prints it: names,
+// kinds, link targets and sizes, no bytes. The file is read from its
+// position to its end, in pieces; the caller owns it. False with *error
+// when it is no such listing.
+bool ListingReader(HeldFile* listing, std::unique_ptr<MemberReader>* reader,
+                   std::string* error);
 
 }  // namespace zavo
 
