@@ -233,8 +233,10 @@ class CheckedConversionTest(ZavoCase):
         short = self.make_fake_archiver(
             "short-x", 'bsdtar -x --no-same-owner -p -f "$1" && '
             'truncate -s 5 f.txt')
+        # Keeps the folder's time: only the file is to be missing.
         dropping = self.make_fake_archiver(
-            "drop-x", 'bsdtar -x --no-same-owner -p -f "$1" && rm sub/g.txt')
+            "drop-x", 'bsdtar -x --no-same-owner -p -f "$1" && '
+            't=$(stat -c %Y sub) && rm sub/g.txt && touch -d "@$t" sub')
         arj_short = self.make_fake_archiver(
             "arj-short", 'arj x -y -i "$1" >&2 && truncate -s 5 f.txt')
         archivers = self.default_archivers.replace(
