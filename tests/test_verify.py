@@ -309,9 +309,18 @@ class CheckedConversionTest(ZavoCase):
             info = tarfile.TarInfo("f.txt")
             info.size, info.mtime, info.uname, info.gname = 3, 981173106, "", ""
             t.addfile(info, io.BytesIO(b"abc"))
+        # cpio's newc format gives a file's bytes with its last name only.
+        stage = os.path.join(self.scratch, "links.tar.stage")
+        listing = subprocess.run(["find", ".", "-mindepth", "1"], cwd=stage,
+                                 check=True, stdout=subprocess.PIPE).stdout
+        with open(os.path.join(self.arc, "newc.cpio"), "wb") as out:
+            subprocess.run(["cpio", "-o", "-H", "newc"], cwd=stage,
+                           input=listing, stdout=out,
+                           stderr=subprocess.DEVNULL, check=True)
         not_kept = {"git.tar": ["pax headers"], "note.zip": ["comments"],
                     "links.tar": ["extended attributes", "hard links",
-                                  "owners"]}
+                                  "owners"],
+                    "newc.cpio": ["hard links"]}
         originals = {n: read_bytes(os.path.join(self.arc, n)) for n in not_kept}
         for name, data in originals.items():
             with open(os.path.join(self.scratch, name), "wb") as f:

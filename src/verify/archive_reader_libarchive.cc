@@ -126,6 +126,7 @@ class LibarchiveReader : public MemberReader {
       member->link_target = target;
       member->kind = ArchiveMember::Kind::kLink;
     }
+    member->links = archive_entry_nlink(entry_);
     if (const char* first = archive_entry_hardlink(entry_)) {
       member->hard_link = first;
       member->kind = ArchiveMember::Kind::kFile;

@@ -266,6 +266,12 @@ class Check {
     for (const std::string& extra : reader_->ArchiveExtras()) {
       result_.extras.insert(extra);
     }
+    // The files whose bytes no later name brought are empty in the archive.
+    for (const auto& empty : deferred_) {
+      Differs(empty.second.first, "size",
+              Side("0", std::to_string(empty.second.second), true) + " bytes",
+              Side("0", std::to_string(empty.second.second), false));
+    }
     FindUnnamed();
     return result_;
   }
@@ -608,8 +614,11 @@ class Check {
         result_.not_kept.insert("hard links");
         if (!SameFiles(earlier->second.first, tree_name, tree_path)) return;
       }
-      // A hard link's member seldom carries the bytes again.
+      // A hard link's member seldom carries the bytes again; where it does,
+      // they are the file's (cpio's newc format puts them on the last
+      // name of a file).
       if (!member.has_size || member.size == 0) return;
+      deferred_.erase(identity);
     } else if (status.links > 1 && status.identity.known()) {
       // Two names of one file in the tree that the archive has as two
       // files: a copy, unless the tree's second name is no member at all.
@@ -617,6 +626,13 @@ class Check {
       if (!first.second) result_.not_kept.insert("hard links");
     }
     files_[path] = std::make_pair(tree_path, identity);
+    if (member.links > 1 && member.has_size && member.size == 0 &&
+        status.size != 0 && status.identity.known()) {
+      // An empty first name of a file with more: its bytes may come with a
+      // later name.
+      deferred_[identity] = std::make_pair(tree_path, status.size);
+      return;
+    }
     if (member.has_size && member.size != status.size) {
       Differs(
           tree_path, "size",
@@ -742,6 +758,11 @@ class Check {
       files_;
   // Tree files with more than one name, by identity: the first tree path.
   std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> linked_;
+  // Files named empty by their first member whose bytes a later name is
+  // to bring, by identity: the tree path and the size the tree has.
+  std::map<std::pair<std::uint64_t, std::uint64_t>,
+           std::pair<std::string, std::int64_t>>
+      deferred_;
   // The folders the last members lay in, held, the last used last; a few,
   // whatever the depth.
   static constexpr std::size_t kCachedFolders = 8;

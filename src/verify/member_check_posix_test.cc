@@ -238,6 +238,19 @@ ScriptedReader::Item HardLink(const std::string& path,
   return item;
 }
 
+// A member of a file with two names, as cpio's newc format gives them: the
+// bytes, if any, come with the last name.
+ScriptedReader::Item Linked(ScriptedReader::Item item,
+                            const std::string& data = "") {
+  item.member.links = 2;
+  if (!data.empty()) {
+    item.member.has_size = true;
+    item.member.size = static_cast<std::int64_t>(data.size());
+    item.pieces = {{0, data}};
+  }
+  return item;
+}
+
 struct ScriptedCase {
   const char* what;
   std::function<void(const std::string&)> make_tree;
@@ -305,6 +318,22 @@ TEST(MemberCheckTest, ReadsMembersAsArchivesGiveThem) {
        {File("a", "same"), HardLink("b", "a")},
        {"[b] differs in its bytes"},
        {"hard links"}},
+      {"bytes with the last name of a file",
+       [](const std::string& t) {
+         WriteFile(t + "/a", "same");
+         link((t + "/a").c_str(), (t + "/b").c_str());
+       },
+       {Linked(File("a", "")), Linked(HardLink("b", "a"), "same")},
+       {},
+       {}},
+      {"bytes that no later name brings",
+       [](const std::string& t) {
+         WriteFile(t + "/a", "same");
+         link((t + "/a").c_str(), (t + "/b").c_str());
+       },
+       {Linked(File("a", "")), Linked(HardLink("b", "a"))},
+       {"[a] differs in its size (0 bytes, 4 in the work folder)"},
+       {}},
       {"two names of one file packed as two files",
        [](const std::string& t) {
          WriteFile(t + "/a", "same");

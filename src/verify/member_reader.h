@@ -32,6 +32,9 @@ struct ArchiveMember {
   // A second name of an earlier member's file (tar's and cpio's hard
   // links): that member's path as stored; empty for none.
   std::string hard_link;
+  // The names the member's file has, as the archive records it (cpio's
+  // newc format gives the bytes with the last of them only).
+  std::uint32_t links = 1;
   bool has_size = false;
   std::int64_t size = 0;
   bool has_mode = false;
