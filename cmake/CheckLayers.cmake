@@ -3,11 +3,11 @@
 #   cmake -DZAVO_SOURCE_DIR=<checkout> -P cmake/CheckLayers.cmake
 #
 # The layers, lowest first: platform/os.h (header only), text, platform, fs,
-# config, filelists, archivers, conversion, run. testing/ holds test
+# config, filelists, archivers, verify, conversion, run. testing/ holds test
 # helpers: only tests include it, and it includes nothing above
 # platform/os.h.
 
-set(layers text platform fs config filelists archivers conversion run)
+set(layers text platform fs config filelists archivers verify conversion run)
 
 function(rank_of header out)
   if(header STREQUAL "platform/os.h")

@@ -20,12 +20,13 @@ fail() {
   exit 1
 }
 
-# Control data: the name, the version zavo reports, and the packages of
-# the archivers the default archivers file runs.
+# Control data: the name, the version zavo reports, the packages of the
+# archivers the default archivers file runs, and the libraries zavo links
+# (libarchive13: Verify reads archives itself).
 info=$(dpkg-deb -I "$deb")
 field() { dpkg-deb -f "$deb" "$1"; }
 [[ $(field Package) == zavo ]] || fail "Package is $(field Package)"
-for dep in 7zip libarchive-tools arj unar nomarch unace libc6; do
+for dep in 7zip libarchive-tools arj unar nomarch unace libc6 libarchive13; do
   grep -Eq "(^|, )$dep( |,|$)" <<<"$(field Depends)" || fail "Depends lacks $dep: $(field Depends)"
 done
 grep -q 'conffiles' <<<"$info" || fail "no conffiles"

@@ -11,6 +11,7 @@ need make make
 need python3 python3
 need /usr/include/gtest/gtest.h libgtest-dev
 need /usr/include/nlohmann/json.hpp nlohmann-json3-dev  # JSON of the report
+need /usr/include/archive.h libarchive-dev  # Verify reads archives in the process
 # The archivers of the default archivers file and of the tests.
 need 7zz 7zip  # packs and tests the target kind
 need bsdtar libarchive-tools  # extracts every kind but arj

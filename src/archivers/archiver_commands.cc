@@ -162,4 +162,11 @@ CommandOutcome TestArchive(const ArchiverDefinition& definition,
                      runner);
 }
 
+CommandOutcome ListArchive(const ArchiverDefinition& definition,
+                           const std::string& archive, const ChildSpec& spec,
+                           CommandRunner* runner) {
+  return RunTemplate(definition.list_command(), {{"@ArcName", archive}}, spec,
+                     runner);
+}
+
 }  // namespace zavo

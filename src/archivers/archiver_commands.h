@@ -106,6 +106,13 @@ CommandOutcome TestArchive(const ArchiverDefinition& definition,
                            const std::string& archive, const ChildSpec& spec,
                            CommandRunner* runner);
 
+// The "list" template with "@ArcName" as `archive`: the members as
+// `lsar -j` prints them, on the standard output `spec` gives the child
+// (the caller points it at the file the listing is to be read from).
+CommandOutcome ListArchive(const ArchiverDefinition& definition,
+                           const std::string& archive, const ChildSpec& spec,
+                           CommandRunner* runner);
+
 }  // namespace zavo
 
 #endif  // ZAVO_ARCHIVERS_ARCHIVER_COMMANDS_H_

@@ -104,6 +104,11 @@ class ArchiverDefinition {
   const std::string& extract_command() const { return extract_command_; }
   const std::string& add_command() const { return add_command_; }
   const std::string& test_command() const { return test_command_; }
+  // The optional "list" template: a command that prints the archive's
+  // members as `lsar -j` does, for kinds that no reader in the process
+  // knows. Empty for none.
+  const std::string& list_command() const { return list_command_; }
+  void set_list_command(const std::string& list) { list_command_ = list; }
   std::int32_t ident_offset() const { return ident_offset_; }
   // One character per byte, in file order; empty when there is no ident.
   const std::string& ident_bytes() const { return ident_bytes_; }
@@ -114,6 +119,7 @@ class ArchiverDefinition {
   std::string extract_command_;
   std::string add_command_;
   std::string test_command_;
+  std::string list_command_;
   std::int32_t ident_offset_ = 0;
   std::string ident_bytes_;
   bool any_extension_ = true;

@@ -39,6 +39,11 @@ std::vector<ArchiverList::RefusedTemplate> ArchiverList::AddDefinitionsFromFile(
     definitions_.back()->set_name(section);
     definitions_.back()->set_any_extension(!EqualNoCase(
         TrimBlanks(cache.ReadString(path, section, "anyextension")), "no"));
+    const std::string list = cache.ReadString(path, section, "list");
+    definitions_.back()->set_list_command(list);
+    if (!CommandTemplateQuotable(list, {"@ArcName"})) {
+      refused.push_back({section, "list"});
+    }
     // The macros each command has (Extract, Pack, Test).
     if (!CommandTemplateQuotable(extract, {"@ArcName", "@FileName"})) {
       refused.push_back({section, "extract"});

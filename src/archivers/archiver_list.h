@@ -37,13 +37,14 @@ class ArchiverList {
   };
 
   // Appends a definition for each section of the archivers file at `path`,
-  // in file order, from its keys "extension", "ident", "extract", "add" and
-  // "test" (and "anyextension": "no" clears it), named after its section,
-  // and then, with `write_back`, writes the file back in its normalised form
-  // (see SectionedFileCache::Release). A missing or unreadable file adds
-  // nothing; callers that need the file check that it exists first. Returns
-  // the templates that will be refused at every use, in file order, for the
-  // caller to report; their definitions are added all the same.
+  // in file order, from its keys "extension", "ident", "extract", "add",
+  // "test" and "list" (and "anyextension": "no" clears it), named after its
+  // section, and then, with `write_back`, writes the file back in its
+  // normalised form (see SectionedFileCache::Release). A missing or
+  // unreadable file adds nothing; callers that need the file check that it
+  // exists first. Returns the templates that will be refused at every use,
+  // in file order, for the caller to report; their definitions are added
+  // all the same.
   std::vector<RefusedTemplate> AddDefinitionsFromFile(const std::string& path,
                                                       bool write_back = true);
 

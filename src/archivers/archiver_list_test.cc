@@ -111,6 +111,34 @@ TEST_F(ArchiverCommandTest, DefinitionsComeFromTheFileWhichIsNormalised) {
                                 std::istreambuf_iterator<char>()));
 }
 
+// A list template is read with the others, refused where its macro's
+// quoting is not proven, and run with the archive's name.
+TEST_F(ArchiverCommandTest, ListTemplatesAreReadCheckedAndRun) {
+  const std::string path = folder_ + "archivers.ini";
+  std::ofstream(dir_ / "archivers.ini", std::ios::binary)
+      << "[7z]\nextension=7z\n[arj]\nextension=arj\n"
+         "list=lsar -j @ArcName | cat\n[lzh]\nextension=lzh\n"
+         "list=sh -c \"lsar -j @ArcName\"\n";
+  ArchiverList list;
+  std::vector<ArchiverList::RefusedTemplate> refused =
+      list.AddDefinitionsFromFile(path, false);
+  // Win32 quotes no macro for a shell, and refuses none.
+  ASSERT_EQ(kQuotesForShell ? 1u : 0u, refused.size());
+  if (kQuotesForShell) {
+    EXPECT_EQ("lzh", refused[0].section);
+    EXPECT_EQ("list", refused[0].key);
+  }
+  const std::string source = folder_ + "link/old.arj";
+  EXPECT_TRUE(
+      ListArchive(list.definition(1), source, In(work_), &runner_).succeeded());
+  EXPECT_EQ(CommandOutcome::Kind::kNoTemplate,
+            ListArchive(list.definition(0), source, In(work_), &runner_).kind);
+  ASSERT_EQ(1u, runner_.calls.size());
+  EXPECT_EQ("lsar -j " + Quoted("lsar -j ", source) + " | cat",
+            runner_.calls[0].command);
+  EXPECT_EQ(work_, runner_.calls[0].folder);
+}
+
 // Each operation puts the archive and the file name of its own into its
 // template, runs where it is told, and says how the command ended.
 TEST_F(ArchiverCommandTest, OperationsFillTheirTemplatesAndRunWhereTold) {

@@ -10,6 +10,7 @@
 #include "fs/work_names.h"
 #include "platform/os.h"
 #include "text/text_utils.h"
+#include "verify/tree_changes.h"
 
 namespace zavo {
 
@@ -23,8 +24,9 @@ constexpr std::uint32_t kPrivateFolder = 0700;
 // costs a retry, and only a folder full of work folders runs out.
 constexpr int kWorkFolderDraws = 4096;
 // The folders inside the work folder: the unpacked archive, the new archive
-// unpacked again to be verified, the link that leads the extractor to the
-// archive that was opened.
+// unpacked again to be verified (where no reader here knows its kind), the
+// link that leads the extractor and the list template to the archive that
+// was opened.
 constexpr char kUnpacked[] = "x";
 constexpr char kVerified[] = "v";
 constexpr char kSource[] = "s";
@@ -317,6 +319,18 @@ bool ArchiveConversion::Prepare(OutputSink* out, NestedRunner* nested,
     *result = Fail(out, ConversionStep::kExtract, step.message());
     return false;
   }
+  // An extractor that exits 0 has not shown that it unpacked it all.
+  // Checked before any change made on purpose, so none needs an allowance.
+  std::vector<std::string> lost = CheckExtraction(record);
+  LetGoOfSource();
+  if (InterruptionSignal() != 0) {
+    *result = Interrupted();
+    return false;
+  }
+  if (!lost.empty()) {
+    *result = Fail(out, ConversionStep::kVerify, lost);
+    return false;
+  }
   if (settings_.nested && nested != nullptr) {
     step = RunNested(out, nested, record);
     if (InterruptionSignal() != 0) {
@@ -333,6 +347,11 @@ bool ArchiveConversion::Prepare(OutputSink* out, NestedRunner* nested,
     *result = Fail(out, ConversionStep::kDelete, step.message());
     return false;
   }
+  // What a scanner changes is told by the tree before and after it; looked
+  // at only for the report.
+  TreeState before_scan;
+  const bool count_scan = !settings_.scan_commands.empty() && !kIsWin32 &&
+                          ReadTreeState(unpacked_, {}, &before_scan);
   step = RunScanners(out);
   if (InterruptionSignal() != 0) {
     *result = Interrupted();
@@ -342,11 +361,17 @@ bool ArchiveConversion::Prepare(OutputSink* out, NestedRunner* nested,
     *result = Fail(out, ConversionStep::kScan);
     return false;
   }
+  TreeState after_scan;
+  if (count_scan && ReadTreeState(unpacked_, {}, &after_scan)) {
+    record->scanned = CountChanges(before_scan, after_scan);
+  }
   step = AddFiles();
   if (!step.ok()) {
     *result = Fail(out, ConversionStep::kAdd);
     return false;
   }
+  record->deleted = deleted_;
+  record->added = added_;
   step = Pack(&detail);
   if (InterruptionSignal() != 0) {
     *result = Interrupted();
@@ -368,13 +393,13 @@ bool ArchiveConversion::Prepare(OutputSink* out, NestedRunner* nested,
   // A test proves the new archive intact, not complete: a packer that left
   // a file out, or changed one, passes it.
   if (settings_.verify) {
-    step = Verify();
+    lost = Verify(record);
     if (InterruptionSignal() != 0) {
       *result = Interrupted();
       return false;
     }
-    if (!step.ok()) {
-      *result = Fail(out, ConversionStep::kVerify, step.message());
+    if (!lost.empty()) {
+      *result = Fail(out, ConversionStep::kVerify, lost);
       return false;
     }
   }
@@ -390,22 +415,64 @@ Status ArchiveConversion::Extract(std::string* detail) {
   // archiver that reads the name's extension still sees it, in a private
   // folder of the work folder, reached through its descriptor too.
   std::string archive = source_.file.ChildPath();
-  HeldFolder links;
-  std::string links_name = kSource;
   if (!kIsWin32) {
-    Status made = MakePrivateFolder(work_, &links, &links_name);
-    if (made.ok()) made = links.MakeLink(source_.name, archive);
+    std::string links_name = kSource;
+    Status made = MakePrivateFolder(work_, &links_, &links_name);
+    if (made.ok()) made = links_.MakeLink(source_.name, archive);
     if (!made.ok()) return made;
     archive = work_.ChildPath() + "/" + kSource + "/" + source_.name;
   }
   CommandOutcome outcome =
       ExtractArchive(definition, archive, ArchiverSpec(unpacked_), runner_);
-  RemovePrivateFolder(&work_, &links, links_name);
-  // Nothing reads the archive again; Win32 would not remove it open.
-  source_.file.Close();
   if (outcome.succeeded()) return Status();
   *detail = Stopped(outcome, settings_.limits);
   return Status::Error(outcome.Describe());
+}
+
+void ArchiveConversion::LetGoOfSource() {
+  if (links_.is_open()) {
+    RemovePrivateFolder(&work_, &links_, kSource);
+  }
+  source_.file.Close();
+}
+
+std::vector<std::string> ArchiveConversion::CheckExtraction(
+    ReportRecord* record) {
+  // Win32 has no reader of its own: its Verify is the packing check alone.
+  if (!settings_.verify || kIsWin32) return {};
+  ArchiveLister list;
+  if (!archivers_.definition(static_cast<std::size_t>(source_.kind))
+           .list_command()
+           .empty()) {
+    list = [this](HeldFile* listing, std::string* why) {
+      Status listed = ListOldArchive(listing);
+      if (!listed.ok()) *why = listed.message();
+      return listed.ok();
+    };
+  }
+  CheckOutcome outcome =
+      checks_.CheckExtraction(source_.file, unpacked_, {}, list);
+  record->extraction_check = outcome.how;
+  return outcome.losses;
+}
+
+Status ArchiveConversion::ListOldArchive(HeldFile* listing) {
+  // Written into the work folder, beside x, under a name of zavo's own.
+  constexpr char kListing[] = "l";
+  HeldFile written;
+  Status step = work_.NewFile(kListing, 0600, &written);
+  if (!step.ok()) return step;
+  ChildSpec spec = ArchiverSpec(links_);
+  spec.output = written.handle();
+  spec.inherit.push_back(written.handle());
+  CommandOutcome outcome = ListArchive(
+      archivers_.definition(static_cast<std::size_t>(source_.kind)),
+      work_.ChildPath() + "/" + kSource + "/" + source_.name, spec, runner_);
+  written.Close();
+  if (!outcome.succeeded()) {
+    return Status::Error("the list command " + outcome.Describe());
+  }
+  return work_.OpenFile(kListing, listing);
 }
 
 Status ArchiveConversion::CheckUnpacked(ReportRecord* record) {
@@ -472,6 +539,7 @@ Status ArchiveConversion::RunNested(OutputSink* out, NestedRunner* nested,
   record->nested_run = true;
   record->nested_count = outcome.archives;
   record->nested_failed = outcome.failed;
+  record->nested_converted = outcome.converted;
   if (outcome.process.outcome == ProcessResult::Outcome::kExited &&
       outcome.process.exit_code == 1) {
     nested_failed_ = true;
@@ -515,6 +583,7 @@ Status ArchiveConversion::DeleteUnwantedFiles() {
         return Status::Error("can't delete [" + WithBackslash(sub) +
                              entry.name + "]: " + gone.Reason());
       }
+      ++deleted_;
     }
   }
   return Status();
@@ -582,6 +651,7 @@ Status ArchiveConversion::AddFiles() {
       }
       Status copied = CopyIn(source, status, entry.name);
       if (!copied.ok()) return copied;
+      ++added_;
     }
   }
   return Status();
@@ -677,7 +747,40 @@ Status ArchiveConversion::Test(ReportRecord* record) {
   return Status();
 }
 
-Status ArchiveConversion::Verify() {
+std::vector<std::string> ArchiveConversion::Verify(ReportRecord* record) {
+  std::vector<std::string> lost;
+  bool readable = false;
+  if (!kIsWin32) {
+    CheckOutcome outcome =
+        checks_.CheckPacking(packed_, unpacked_, {packed_name_}, &readable);
+    if (readable) {
+      record->packing_check = outcome.how;
+      lost = outcome.losses;
+    }
+  }
+  if (!readable) lost = CheckUnpackedArchive(record);
+  if (!lost.empty() || kIsWin32) return lost;
+  // What the target kind cannot hold fails the archive only when asked;
+  // it is never passed over in silence.
+  std::vector<std::string> not_kept = checks_.NotKept();
+  record->not_kept = not_kept;
+  if (not_kept.empty()) return lost;
+  std::string what;
+  for (const std::string& item : not_kept) {
+    what += (what.empty() ? "" : ", ") + item;
+  }
+  if (settings_.fidelity_exact) {
+    lost.push_back("the new archive does not keep the old one's " + what);
+  } else {
+    notes_.push_back("not kept by the new archive of [" + source_.path +
+                     "]: " + what);
+  }
+  return lost;
+}
+
+std::vector<std::string> ArchiveConversion::CheckUnpackedArchive(
+    ReportRecord* record) {
+  record->packing_check = "unpacked";
   const ArchiverDefinition& target = archivers_.definition(settings_.target);
   // The new archive is unpacked again into a private folder of the work
   // folder, with the target's own extractor, and the two trees compared
@@ -686,24 +789,25 @@ Status ArchiveConversion::Verify() {
   std::string name = kVerified;
   Status made = MakePrivateFolder(work_, &again, &name);
   if (!made.ok()) {
-    return Status::Error("no folder to unpack the new archive into: " +
-                         made.message());
+    return {"no folder to unpack the new archive into: " + made.message()};
   }
   const std::string archive = kIsWin32
                                   ? packed_.ChildPath()
                                   : unpacked_.ChildPath() + "/" + packed_name_;
   CommandOutcome outcome =
       ExtractArchive(target, archive, ArchiverSpec(again), runner_);
-  Status same;
+  std::vector<std::string> lost;
   std::string difference;
   if (!outcome.succeeded()) {
-    same = Status::Error("the new archive does not unpack (" +
-                         outcome.Describe() + ")");
+    lost.push_back("the new archive does not unpack (" + outcome.Describe() +
+                   ")");
+  } else if (!kIsWin32) {
+    lost = checks_.CheckUnpacked(again, unpacked_, {packed_name_}).losses;
   } else if (!CompareTrees(unpacked_, again, packed_name_, &difference)) {
-    same = Status::Error(difference);
+    lost.push_back(difference);
   }
   RemovePrivateFolder(&work_, &again, name);
-  return same;
+  return lost;
 }
 
 ConversionResult ArchiveConversion::Commit(OutputSink* out, ListKeeper* lists,
@@ -741,6 +845,7 @@ ConversionResult ArchiveConversion::Commit(OutputSink* out, ListKeeper* lists,
   result.final_name = WithBackslash(source_.folder.path()) + new_name;
   result.nested_failed = nested_failed_;
   result.left_undone = left_undone_;
+  result.notes = notes_;
   return result;
 }
 
@@ -820,14 +925,16 @@ ConversionResult ArchiveConversion::Kept(OutputSink* out) {
   return result;
 }
 
-ConversionResult ArchiveConversion::Fail(OutputSink* out, ConversionStep step,
-                                         const std::string& detail) {
+ConversionResult ArchiveConversion::Fail(
+    OutputSink* out, ConversionStep step,
+    const std::vector<std::string>& details) {
   RemoveWorkFolder();
   ConversionResult result;
   result.status = ConversionStatus::kFailed;
   result.step = step;
-  result.detail = detail;
-  if (!detail.empty()) {
+  for (const std::string& detail : details) {
+    if (detail.empty()) continue;
+    if (result.detail.empty()) result.detail = detail;
     out->Line(std::string(StepName(step)) + " [" + source_.path +
               "]: " + detail);
   }

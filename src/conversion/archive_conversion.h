@@ -7,9 +7,11 @@
 //
 // The work folder W is made private (0700) and held; the archive unpacks
 // into its sub-folder x, so that no entry of the archive (a "./" of mode
-// 0777, say) can open W to anyone else. Everything in the tree is reached
-// through held folders; archivers are handed the descriptors they need and
-// run restricted (ChildSpec::restricted) with the size limit of the
+// 0777, say) can open W to anyone else. With Verify, the old archive is read
+// here and compared with x right after the extraction, and the new archive
+// with the final x before it takes the old one's place. Everything in the tree
+// is reached through held folders; archivers are handed the descriptors they
+// need and run restricted (ChildSpec::restricted) with the size limit of the
 // settings, and are stopped when they would leave too little free space.
 
 #ifndef ZAVO_CONVERSION_ARCHIVE_CONVERSION_H_
@@ -28,6 +30,7 @@
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "text/sorted_text_list.h"
+#include "verify/conversion_checks.h"
 
 namespace zavo {
 
@@ -63,7 +66,7 @@ struct ConversionResult {
   // interrupted on [<archive>]."
   std::string message;
   // For a failed step: what failed ("[a/b.txt] differs in its bytes"),
-  // also printed on a line of its own before the message.
+  // the first of what is printed on lines of their own before the message.
   std::string detail;
   // For kDone: the path of the new archive.
   std::string final_name;
@@ -79,6 +82,9 @@ struct ConversionResult {
   // that stays beside the new one, a work folder that stays. The run then
   // ends 1.
   std::vector<std::string> left_undone;
+  // Lines for standard error that leave the exit code as it is: what the
+  // new archive does not keep of the old one (Verify).
+  std::vector<std::string> notes;
 };
 
 // What a step is called in the failure message ("extraction").
@@ -104,9 +110,11 @@ struct ArchiveSource {
 struct NestedOutcome {
   ProcessResult process;  // exit 0: all done; 1: some archive left as it
                           // was; anything else: the run failed
-  // The archives it recognised and of those failed; -1 when not known.
+  // The archives it recognised, and of those failed and converted; -1 when
+  // not known.
   int archives = -1;
   int failed = -1;
+  int converted = -1;
 };
 
 // Runs the converter on an archive's unpacked files: the run's own business
@@ -199,10 +207,14 @@ class ArchiveConversion {
   std::string DigestOld(ReportRecord* record) const;
 
  private:
-  // The one place a failed step is reported. A `detail` goes on a line of
-  // its own before the step's line.
+  // The one place a failed step is reported. Each of `details` goes on a
+  // line of its own before the step's line.
   ConversionResult Fail(OutputSink* out, ConversionStep step,
-                        const std::string& detail = "");
+                        const std::vector<std::string>& details);
+  ConversionResult Fail(OutputSink* out, ConversionStep step,
+                        const std::string& detail = "") {
+    return Fail(out, step, std::vector<std::string>{detail});
+  }
   ConversionResult Interrupted();
   // The new name is taken by a file that stays: "exists, not replaced!".
   ConversionResult Kept(OutputSink* out);
@@ -219,8 +231,21 @@ class ArchiveConversion {
   // The spec archivers start from: in `folder`, handed the work folders,
   // output collected, restricted and limited, watched for free space.
   ChildSpec ArchiverSpec(const HeldFolder& folder);
+  // Runs the extractor on the archive, which it reads through a link in the
+  // private folder s; the link stays for the list template until
+  // LetGoOfSource.
   Status Extract(std::string* detail);
+  // Removes s and closes the archive: nothing reads it any more (and Win32
+  // removes no file that is open).
+  void LetGoOfSource();
   Status CheckUnpacked(ReportRecord* record);
+  // Verify, the extraction check: the old archive, read here, against what
+  // its extractor left in x, before anything in x changes on purpose. What
+  // was lost, a text each; empty when nothing was, or Verify is off.
+  std::vector<std::string> CheckExtraction(ReportRecord* record);
+  // Runs the kind's list template on the old archive into a file of the
+  // work folder and opens it in *listing.
+  Status ListOldArchive(HeldFile* listing);
   Status RunNested(OutputSink* out, NestedRunner* nested, ReportRecord* record);
   // Deletes the files the DeleteFile masks match. Fails, naming the file,
   // when a matched file stays: it would go into the new archive.
@@ -235,9 +260,14 @@ class ArchiveConversion {
                 const std::string& name);
   Status Pack(std::string* detail);
   Status Test(ReportRecord* record);
-  // Unpacks the new archive into a private folder beside x and compares
-  // the two trees. Fails, saying what differs.
-  Status Verify();
+  // Verify, the packing check: the new archive against the final x, read
+  // here where a reader knows its kind, else unpacked with the target's
+  // extractor into a private folder beside x; then what it does not keep
+  // (a note, or with Fidelity exact a loss). What was lost, a text each.
+  std::vector<std::string> Verify(ReportRecord* record);
+  // The new archive unpacked into the private folder v of the work folder
+  // and compared with x.
+  std::vector<std::string> CheckUnpackedArchive(ReportRecord* record);
   // Publishes the packed archive under its final name and removes the old
   // one. *taken is set when the name was found taken at the moment of the
   // rename and may not be replaced.
@@ -253,14 +283,24 @@ class ArchiveConversion {
   HeldFolder work_;
   std::string work_name_;
   HeldFolder unpacked_;
+  // s, holding the link the extractor reads the archive by, while it is
+  // there.
+  HeldFolder links_;
   // The new archive's name in x, and the file, held once packed.
   std::string packed_name_;
   HeldFile packed_;
   FileTime old_time_;
   bool have_time_ = false;
   bool nested_failed_ = false;
-  // See ConversionResult::left_undone.
+  // See ConversionResult::left_undone and notes.
   std::vector<std::string> left_undone_;
+  std::vector<std::string> notes_;
+  // Verify: the checks, and what they keep between the extraction and the
+  // packing.
+  ConversionChecks checks_;
+  // The changes made on purpose, for the report.
+  int deleted_ = 0;
+  int added_ = 0;
 };
 
 }  // namespace zavo

@@ -33,6 +33,10 @@ struct ConversionSettings {
   bool stop_on_error = false;
   bool kill_exist = false;
   bool verify = false;
+  // Fidelity exact: with Verify, what the new archive cannot keep of the
+  // old one (owners, hard links, comments...) fails it instead of being
+  // named on standard error.
+  bool fidelity_exact = false;
   bool nested = false;
   // The archivers-file definition every archive is packed with (the first
   // section unless chosen otherwise).

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zavo {
 
@@ -36,8 +37,24 @@ struct ReportRecord {
   std::int64_t files = -1;
   std::int64_t folders = -1;
   std::int64_t links = -1;
-  bool tested = false;    // the target's tester ran on it and passed
-  bool verified = false;  // unpacked again, it matched what was packed
+  bool tested = false;  // the target's tester ran on it and passed
+  // With Verify: the old archive matched what its extractor unpacked and
+  // the new archive matched what was packed.
+  bool verified = false;
+  // With Verify: how the extraction and the packing were checked
+  // ("libarchive", "list", "unpacked", "not checked"); empty where the
+  // check did not run.
+  std::string extraction_check;
+  std::string packing_check;
+  // With Verify: what the new archive does not keep ("owners", ...).
+  std::vector<std::string> not_kept;
+  // The changes made on purpose: files deleted (DeleteFile), added
+  // (AddFile), nested archives converted (/n), entries a Scan command
+  // removed, added or changed. -1 where not counted.
+  int deleted = -1;
+  int added = -1;
+  int nested_converted = -1;
+  int scanned = -1;
   double seconds = 0;
   // The nested run on the unpacked files: whether one ran, and the archives
   // it recognised and of those failed (-1 when it left no totals).

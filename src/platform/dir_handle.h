@@ -48,7 +48,16 @@ struct EntryStatus {
   std::uint32_t owner = 0;
   std::uint32_t group = 0;
   std::int64_t size = 0;
+  // POSIX: the modification time to the nanosecond and the count of names
+  // (hard links) the entry has. Win32: zero.
+  std::int64_t modified_seconds = 0;
+  std::int64_t modified_nanoseconds = 0;
+  std::uint64_t links = 0;
 };
+
+// What HeldFile::NextRegion looks for: the next byte that holds data, or
+// the next hole (the end counts as one).
+enum class FileRegion { kData, kHole };
 
 // What a folder named as a work folder is to a run that meets it.
 enum class LeftoverCheck {
@@ -78,6 +87,11 @@ class HeldFile {
                 std::size_t* got) const;
   // Writes all of `size` bytes; fails when any could not be written.
   Status Write(const char* data, std::size_t size);
+  // Where the next `region` starts at or after `offset` (lseek's SEEK_DATA
+  // and SEEK_HOLE), in *at. Fails at or past the end, and where the system
+  // cannot tell (Win32, file systems without holes answer "the end").
+  Status NextRegion(std::uint64_t offset, FileRegion region,
+                    std::uint64_t* at) const;
 
   // The open file's own status (fstat): never another file's.
   Status Stat(EntryStatus* status) const;

@@ -60,6 +60,9 @@ void FillStatus(const struct stat& st, EntryStatus* status) {
   status->owner = static_cast<std::uint32_t>(st.st_uid);
   status->group = static_cast<std::uint32_t>(st.st_gid);
   status->size = static_cast<std::int64_t>(st.st_size);
+  status->modified_seconds = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+  status->modified_nanoseconds = static_cast<std::int64_t>(st.st_mtim.tv_nsec);
+  status->links = static_cast<std::uint64_t>(st.st_nlink);
 }
 
 // A single name inside a folder: no separator, not "." or "..", not empty.
@@ -425,6 +428,16 @@ Status HeldFile::Write(const char* data, std::size_t size) {
     data += put;
     size -= static_cast<std::size_t>(put);
   }
+  return Status();
+}
+
+Status HeldFile::NextRegion(std::uint64_t offset, FileRegion region,
+                            std::uint64_t* at) const {
+  // The position moves, but nothing here reads by it: reads say where.
+  off_t found = lseek(fd_, static_cast<off_t>(offset),
+                      region == FileRegion::kData ? SEEK_DATA : SEEK_HOLE);
+  if (found < 0) return Fail("lseek", path_);
+  *at = static_cast<std::uint64_t>(found);
   return Status();
 }
 

@@ -180,6 +180,10 @@ Status HeldFile::Write(const char* data, std::size_t size) {
   return Status();
 }
 
+Status HeldFile::NextRegion(std::uint64_t, FileRegion, std::uint64_t*) const {
+  return Status::Error("lseek(" + path_ + "): no holes to look for here");
+}
+
 Status HeldFile::Stat(EntryStatus* status) const {
   *status = EntryStatus();
   struct _stat64 st;

@@ -368,6 +368,15 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
     _exit(127);
   }
   g_children[slot] = pid;
+  // An interruption taken by another thread while this slot still said
+  // "about to start" passed this child over: it gets it now (twice does no
+  // harm).
+  const int pending = g_interruption;
+  if (pending != 0) {
+    SignalChild(pid, pending);
+  } else if (g_stopping) {
+    SignalChild(pid, SIGTERM);
+  }
   pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);
   close(report[1]);
   StartFailure failure = {0, 0};

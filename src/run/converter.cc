@@ -613,6 +613,8 @@ bool Converter::ApplyResult(const ConversionResult& result,
   if (!result.left_undone.empty() && result.status == ConversionStatus::kDone) {
     ++failed_archives_;
   }
+  // Notes (what a new archive does not keep) leave the exit code alone.
+  for (const std::string& line : result.notes) sink_->Note(line);
   switch (result.status) {
     case ConversionStatus::kDone:
       if (progress_) progress_->Converted(size_before, size_after);

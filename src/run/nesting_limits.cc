@@ -115,8 +115,8 @@ NestedOutcome NestedRun::Run(const HeldFolder& unpacked,
   NestedOutcome outcome;
   outcome.process = runner_->Run(spec);
   if (report_ != nullptr) {
-    report_->FindNestedTotals(mark, archive, &outcome.archives,
-                              &outcome.failed);
+    report_->FindNestedTotals(mark, archive, &outcome.archives, &outcome.failed,
+                              &outcome.converted);
   }
   return outcome;
 }

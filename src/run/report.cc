@@ -169,6 +169,22 @@ std::string FormatRecord(const ReportRecord& r, const std::string& time,
   }
   o["tested"] = r.tested;
   o["verified"] = r.verified;
+  if (r.extraction_check.empty() && r.packing_check.empty()) {
+    o["checks"] = nullptr;
+    o["not_kept"] = nullptr;
+  } else {
+    auto check = [](const std::string& how) {
+      return how.empty() ? Json(nullptr) : Json(how);
+    };
+    o["checks"] = {{"extraction", check(r.extraction_check)},
+                   {"packing", check(r.packing_check)}};
+    // Known once the new archive was read.
+    o["not_kept"] = r.packing_check.empty() ? Json(nullptr) : Json(r.not_kept);
+  }
+  o["changes"] = {{"deleted", Number(r.deleted)},
+                  {"added", Number(r.added)},
+                  {"nested", Number(r.nested_converted)},
+                  {"scan", Number(r.scanned)}};
   o["seconds"] = Milliseconds(r.seconds);
   if (r.nested_run) {
     o["nested"] = {{"count", Number(r.nested_count)},
@@ -254,7 +270,7 @@ std::int64_t ReportWriter::Mark() { return file_.Size(); }
 
 bool ReportWriter::FindNestedTotals(std::int64_t mark,
                                     const std::string& parent, int* count,
-                                    int* failed) {
+                                    int* failed, int* converted) {
   std::string appended;
   if (mark < 0 || !file_.ReadFrom(mark, &appended)) return false;
   // The parent field as the nested run wrote it, to compare with.
@@ -285,6 +301,7 @@ bool ReportWriter::FindNestedTotals(std::int64_t mark,
     }
     *count = number("converted") + number("failed") + number("left");
     *failed = number("failed");
+    if (converted != nullptr) *converted = number("converted");
     found = true;  // the last one wins: a parent converted twice is rerun
   }
   return found;

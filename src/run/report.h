@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "conversion/report_record.h"
 #include "platform/append_file.h"
@@ -85,9 +86,10 @@ class ReportWriter {
 
   // Looks in what was appended after `mark` for the totals line of the
   // nested run for the archive `parent` and fills in *count (the archives
-  // it recognised) and *failed. Returns false when there is none.
+  // it recognised), *failed and, when given, *converted. Returns false when
+  // there is none.
   bool FindNestedTotals(std::int64_t mark, const std::string& parent,
-                        int* count, int* failed);
+                        int* count, int* failed, int* converted = nullptr);
 
  private:
   bool Append(const std::string& line);

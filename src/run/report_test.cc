@@ -53,7 +53,9 @@ TEST(ReportFormatTest, FailedRecordHasEveryFieldOnOneLine) {
       "old_size":1234,"new_size":null,"old_sha256":")" +
                 r.old_sha256 + R"(","new_sha256":null,
       "unpacked":{"files":3,"folders":1,"links":0},"tested":false,
-      "verified":false,"seconds":1.235,"nested":null})"),
+      "verified":false,"checks":null,"not_kept":null,
+      "changes":{"deleted":null,"added":null,"nested":null,"scan":null},
+      "seconds":1.235,"nested":null})"),
             nlohmann::ordered_json::parse(line));
 }
 
@@ -64,7 +66,20 @@ TEST(ReportFormatTest, LeftAndNestedRecords) {
   r.nested_run = true;
   r.nested_count = 2;
   r.nested_failed = 1;
+  r.extraction_check = "not checked";
+  r.packing_check = "libarchive";
+  r.not_kept = {"hard links", "owners"};
+  r.deleted = 2;
+  r.added = 0;
   Json o = Json::parse(FormatRecord(r, "t", "/arc/outer.zip"));
+  EXPECT_EQ((Json{{"extraction", "not checked"}, {"packing", "libarchive"}}),
+            o["checks"]);
+  EXPECT_EQ((Json{"hard links", "owners"}), o["not_kept"]);
+  EXPECT_EQ((Json{{"deleted", 2},
+                  {"added", 0},
+                  {"nested", nullptr},
+                  {"scan", nullptr}}),
+            o["changes"]);
   EXPECT_EQ("left", o["status"]);
   EXPECT_EQ("exists", o["reason"]);
   EXPECT_TRUE(o["step"].is_null());
