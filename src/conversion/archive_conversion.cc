@@ -404,7 +404,21 @@ bool ArchiveConversion::Prepare(OutputSink* out, NestedRunner* nested,
     }
   }
   record->verified = settings_.verify;
+  step = Park();
+  if (!step.ok()) {
+    *result = Fail(out, ConversionStep::kPutInPlace, step.message());
+    return false;
+  }
   return true;
+}
+
+Status ArchiveConversion::Park() {
+  // Win32 renames no file that is open.
+  if (kIsWin32) packed_.Close();
+  Status step = unpacked_.Rename(packed_name_, work_, packed_name_, false);
+  if (kIsWin32 && step.ok()) step = work_.OpenFile(packed_name_, &packed_);
+  if (step.ok()) step = RemovePrivateFolder(&work_, &unpacked_, kUnpacked);
+  return step;
 }
 
 Status ArchiveConversion::Extract(std::string* detail) {
@@ -873,8 +887,8 @@ Status ArchiveConversion::PutInPlace(const std::string& final_base,
   // lets go of the new archive for the rename and opens it again after.
   if (kIsWin32) packed_.Close();
   if (step.ok()) {
-    step = unpacked_.Rename(packed_name_, source_.folder, final_base, replace,
-                            taken);
+    step = work_.Rename(packed_name_, source_.folder, final_base, replace,
+                        taken);
   }
   if (kIsWin32 && step.ok()) source_.folder.OpenFile(final_base, &packed_);
   // The new name must be on the disk before the old archive goes: after a

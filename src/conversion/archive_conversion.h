@@ -268,6 +268,9 @@ class ArchiveConversion {
   // The new archive unpacked into the private folder v of the work folder
   // and compared with x.
   std::vector<std::string> CheckUnpackedArchive(ReportRecord* record);
+  // Moves the new archive from x into W and removes x: a prepared archive
+  // waiting for its turn holds its new archive alone.
+  Status Park();
   // Publishes the packed archive under its final name and removes the old
   // one. *taken is set when the name was found taken at the moment of the
   // rename and may not be replaced.
@@ -286,7 +289,8 @@ class ArchiveConversion {
   // s, holding the link the extractor reads the archive by, while it is
   // there.
   HeldFolder links_;
-  // The new archive's name in x, and the file, held once packed.
+  // The new archive's name in x (in W once parked), and the file, held
+  // once packed.
   std::string packed_name_;
   HeldFile packed_;
   FileTime old_time_;

@@ -18,9 +18,12 @@ namespace zavo {
 namespace {
 
 // How many prepared archives may wait for their turn besides the ones the
-// jobs are preparing, for each job: each holds its work folder, unpacked
-// archive and new archive on the disk until it is applied.
-constexpr int kParkedPerJob = 2;
+// jobs are preparing. Each holds its new archive alone on the disk (its
+// unpacked files are gone once it is parked) and a few descriptors until
+// it is applied; another archive starts only while the file system keeps
+// twice KeepFree free, so that its extraction is not stopped for the room
+// the waiting ones take.
+constexpr int kParkedMost = 64;
 
 // A conversion's lines go to its scratch files, where its archivers' output
 // goes too, so the two keep their order. Escaped as the console's lines
@@ -278,7 +281,8 @@ bool Converter::Run() {
   }
 
   const int jobs = options_.jobs;
-  plan_.reset(new JobPlan(jobs, jobs > 1 ? jobs * kParkedPerJob : 0));
+  plan_.reset(new JobPlan(jobs, jobs > 1 ? kParkedMost : 0));
+  top.Duplicate(&space_);
   if (jobs > 1) {
     Status joined = JobTokens::Join(jobs, &tokens_);
     if (!joined.ok()) {
@@ -394,7 +398,7 @@ bool Converter::ScanFile(const ScannedFolder& folder, const std::string& name) {
   }
   // No more archives wait or run at once than the plan holds: their work
   // folders and scratch files are what the run holds.
-  const int most = options_.jobs + options_.jobs * kParkedPerJob;
+  const int most = options_.jobs + (options_.jobs > 1 ? kParkedMost : 0);
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -496,7 +500,9 @@ void Converter::WorkerLoop() {
     Item* item = nullptr;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [this, &id] { return closing_ || plan_->Take(&id); });
+      changed_.wait(lock, [this, &id] {
+        return closing_ || plan_->Take(&id, Room());
+      });
       if (id == 0) return;
       item = items_[id].get();
     }
@@ -507,6 +513,14 @@ void Converter::WorkerLoop() {
     }
     changed_.notify_all();
   }
+}
+
+bool Converter::Room() const {
+  std::int64_t bytes = 0, entries = -1;
+  if (!space_.is_open() || !space_.FreeSpace(&bytes, &entries).ok()) {
+    return true;
+  }
+  return bytes / 2 >= options_.conversion.limits.keep_free;
 }
 
 bool Converter::ApplyReady(bool wait) {

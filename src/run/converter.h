@@ -108,6 +108,9 @@ class Converter {
   void AddItem(std::unique_ptr<Item> item);
   // Prepares the archive of `item` (a job's work, on any thread).
   void Prepare(Item* item);
+  // Whether the file system of the mask's folder has room for one more
+  // archive to start besides the first waiting one: twice KeepFree free.
+  bool Room() const;
   // Applies the items whose turn has come; with `wait`, waits for jobs
   // until nothing is left. Returns false once the run has stopped.
   bool ApplyReady(bool wait);
@@ -167,6 +170,8 @@ class Converter {
   bool closing_ = false;
   std::vector<std::thread> workers_;
   std::unique_ptr<JobTokens> tokens_;
+  // The mask's folder, held to ask its file system for free space.
+  HeldFolder space_;
 };
 
 }  // namespace zavo
