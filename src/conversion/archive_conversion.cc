@@ -887,8 +887,8 @@ Status ArchiveConversion::PutInPlace(const std::string& final_base,
   // lets go of the new archive for the rename and opens it again after.
   if (kIsWin32) packed_.Close();
   if (step.ok()) {
-    step = work_.Rename(packed_name_, source_.folder, final_base, replace,
-                        taken);
+    step =
+        work_.Rename(packed_name_, source_.folder, final_base, replace, taken);
   }
   if (kIsWin32 && step.ok()) source_.folder.OpenFile(final_base, &packed_);
   // The new name must be on the disk before the old archive goes: after a

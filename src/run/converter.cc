@@ -500,9 +500,8 @@ void Converter::WorkerLoop() {
     Item* item = nullptr;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [this, &id] {
-        return closing_ || plan_->Take(&id, Room());
-      });
+      changed_.wait(
+          lock, [this, &id] { return closing_ || plan_->Take(&id, Room()); });
       if (id == 0) return;
       item = items_[id].get();
     }
