@@ -112,6 +112,43 @@ class ConversionTest(ZavoCase):
                                    os.path.join(self.scratch, "inner")))
         self.assertIn("[inner.zip] -> [inner.7z] done!", lines)
 
+    def test_nested_runs_take_relative_paths_from_the_starting_folder(self):
+        # A relative archivers file with a folder part, AddFile mask and Scan
+        # program name the folder the run was started in, in nested runs
+        # too: both archives get the added file and are scanned.
+        start = os.path.join(self.scratch, "start")
+        log = os.path.join(self.scratch, "scanned")
+        for folder in ("conf", "add", "bin"):
+            os.makedirs(os.path.join(start, folder))
+        os.rename(os.path.join(self.prog, "archivers.ini"),
+                  os.path.join(start, "conf", "archivers.ini"))
+        with open(os.path.join(start, "add", "id.nfo"), "wb") as f:
+            f.write(b"added")
+        scanner = os.path.join(start, "bin", "scan")
+        with open(scanner, "w") as f:
+            f.write('#!/bin/sh\nls "$1" >> %s\n' % log)
+        os.chmod(scanner, 0o755)
+        self.write_settings("AddFile add/*.nfo\nScan bin/scan @Folder\n",
+                            archives="conf/archivers.ini")
+        inner = self.archives.make("zip", os.path.join(self.scratch, "in.zip"),
+                                   {"deep.txt": b"deep\n"})
+        self.archives.make("zip", os.path.join(self.arc, "outer.zip"),
+                           {"inner.zip": read_bytes(inner), "top.txt": b"t"})
+        code, lines = self.zavo_lines("/n", os.path.join(self.arc, "*.zip"),
+                                      cwd=start)
+        self.assertEqual(0, code, lines)
+        got = unpack_7z(os.path.join(self.arc, "outer.7z"),
+                        os.path.join(self.scratch, "outer"))
+        self.assertEqual({"top.txt": b"t", "id.nfo": b"added"},
+                         {k: v for k, v in got.items() if k != "inner.7z"})
+        self.assertEqual({"deep.txt": b"deep\n", "id.nfo": b"added"},
+                         unpack_7z(os.path.join(self.scratch, "outer",
+                                                "inner.7z"),
+                                   os.path.join(self.scratch, "inner")))
+        with open(log) as f:
+            scanned = f.read().split()
+        self.assertEqual(2, scanned.count("deep.txt") + scanned.count("top.txt"))
+
     def test_hostile_names_are_never_run(self):
         names = ["$(touch pwned).zip", "a;touch pwned;.zip", "`touch pwned`.zip",
                  "it's \"quoted\".zip", "two  blanks.zip", "-dash.zip",

@@ -4,13 +4,14 @@
 import fcntl
 import os
 import pty
+import re
 import select
 import shutil
 import subprocess
 import termios
 import unittest
 
-from zavo_e2e import VERSION, ZavoCase, write_tree
+from zavo_e2e import SOURCE, VERSION, ZavoCase, write_tree
 
 
 def snapshot(root):
@@ -84,7 +85,12 @@ class UserInterfaceTest(ZavoCase):
                        "       %s/zavo.ctl" % self.prog):
             self.assertIn(wanted, lines)
         places = lines[lines.index("settings: the first of these files that exists") + 1:]
-        self.assertEqual(3, len(places))
+        keys = " ".join(places[3:])
+        places = places[:3]
+        # Every key the manual page describes is named.
+        with open(os.path.join(SOURCE, "doc", "zavo.1.in")) as f:
+            described = set(re.findall(r"^\.It Cm ([A-Z]\w+)", f.read(), re.M))
+        self.assertEqual(described, set(keys.split()[1:-2]), keys)
         self.assertTrue(places[1].endswith("/.config/zavo/zavo.ctl")
                         or places[1].endswith("/zavo/zavo.ctl"))
 

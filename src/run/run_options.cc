@@ -1,6 +1,7 @@
 #include "run/run_options.h"
 
 #include <cstdint>
+#include <cstring>
 #include <thread>
 
 #include "archivers/archiver_commands.h"
@@ -381,6 +382,16 @@ std::vector<std::string> HelpDetails(const std::string& program_folder) {
   for (const std::string& place : SettingsPlaces(program_folder)) {
     lines.push_back("       " + place);
   }
+  // The keys it reads, named as the manual page describes them.
+  std::string keys = "keys:";
+  for (const char* key : kSettingKeys) {
+    if (keys.size() + 1 + std::strlen(key) > 72) {
+      lines.push_back(keys);
+      keys = "     ";
+    }
+    keys += " " + std::string(key);
+  }
+  lines.push_back(keys + " (man zavo)");
   return lines;
 }
 

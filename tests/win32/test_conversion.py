@@ -148,6 +148,29 @@ class ConversionTest(ZavoTest):
         self.assertEqual([], self.leftovers(arc))
 
 
+    def test_nested_runs_take_relative_paths_from_the_starting_folder(self):
+        # A relative archivers file with a folder part and a relative
+        # AddFile mask name the folder the run was started in, in the
+        # nested runs too.
+        start = os.path.join(self.scratch, "start")
+        arc = os.path.join(self.scratch, "arc")
+        write_tree(start, {"add/id.nfo": b"added"})
+        os.makedirs(os.path.join(start, "conf"))
+        shutil.move(os.path.join(self.program, "archivers.ini"),
+                    os.path.join(start, "conf", "archivers.ini"))
+        with open(os.path.join(self.program, "zavo.ctl"), "w",
+                  newline="") as f:
+            f.write("Archives conf\\archivers.ini\r\nAddFile add\\*.nfo\r\n")
+        write_tree(arc, {"outer.zpa": zpack({
+            "inner.zpa": zpack({"x.txt": b"x"}), "plain.txt": b"p"})})
+        code, out = self.zavo("/n", win(arc) + "\\*.zpa", cwd=start)
+        self.assertExit(0, code)
+        outer = unzpack(read(os.path.join(arc, "outer.zpb")))
+        self.assertEqual({"x.txt": b"x", "id.nfo": b"added"},
+                         unzpack(outer.pop("inner.zpb")))
+        self.assertEqual({"plain.txt": b"p", "id.nfo": b"added"}, outer)
+
+
 class FailureTest(ZavoTest):
 
     def test_failed_archives_are_reported_and_left_alone(self):
