@@ -34,6 +34,9 @@ struct ConversionSettings {
   bool kill_exist = false;
   bool verify = false;
   bool nested = false;
+  // --keep or KeepOriginal: the new archive goes beside the old one, which
+  // stays as it was; never replaced, not even by a new archive of its name.
+  bool keep_original = false;
   // The archivers-file definition every archive is packed with (the first
   // section unless chosen otherwise).
   std::size_t target = 0;

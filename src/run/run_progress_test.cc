@@ -37,11 +37,11 @@ TEST(RunProgressTest, StatusLineEstimatesFromTheBytesDone) {
   now = 120;
   // A third of the bytes in 20 seconds: 40 more.
   progress.Begin(arc + std::string(100, 'n') + ".zip", 2000);
-  std::string line = progress.StatusLine();
-  EXPECT_EQ(79u, line.size());
-  EXPECT_EQ("1/3 archives, 1000 B of 2.9 KB, 0:20, about 0:40 left: ...",
-            line.substr(0, 58));
-  EXPECT_EQ("n.zip", line.substr(74));
+  // Cut in the middle to fit 80 columns less one.
+  EXPECT_EQ(
+      "1/3 archives, 1000 B of 2.9 KB, 0:20, about 0:40 left: "
+      "nnnnnnnnnn...nnnnnnn.zip",
+      progress.StatusLine());
   progress.Failed();
   // More archives than counted: the total follows.
   progress.Begin(arc + "c.zip", -1);
