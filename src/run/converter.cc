@@ -370,7 +370,7 @@ bool Converter::Run() {
 
 std::unique_ptr<ArchiveConversion> Converter::Recognise(
     const ScannedFolder& folder, const std::string& name, CommandRunner* runner,
-    std::intptr_t output, std::intptr_t errors) {
+    std::intptr_t output, std::intptr_t errors, std::int64_t* size) {
   // Opened below the folder without following a link or waiting, and
   // recognised by what was opened: the conversion works on this very file.
   ArchiveSource source;
@@ -387,6 +387,7 @@ std::unique_ptr<ArchiveConversion> Converter::Recognise(
   if (!folder.held->Duplicate(&source.folder).ok()) return nullptr;
   source.name = name;
   source.path = folder.path + name;
+  if (size != nullptr) *size = source.status.size;
   return std::unique_ptr<ArchiveConversion>(
       new ArchiveConversion(options_.conversion, *archivers_, runner,
                             std::move(source), output, errors));
@@ -427,8 +428,9 @@ bool Converter::ScanFile(const ScannedFolder& folder, const std::string& name) {
   }
   item->segments.reset(
       new SegmentRunner(runner_, item->output.get(), item->errors.get()));
-  item->conversion = Recognise(folder, name, item->segments.get(),
-                               item->output->handle(), item->errors->handle());
+  item->conversion =
+      Recognise(folder, name, item->segments.get(), item->output->handle(),
+                item->errors->handle(), &item->size_before);
   if (item->conversion == nullptr) {
     // Listed as a file, it could not be opened as one: someone swapped it
     // for a link, a pipe or a folder since. Named when its name was meant
@@ -532,13 +534,12 @@ void Converter::Prepare(Item* item) {
   ArchiveConversion& conversion = *item->conversion;
   CaptureSink sink(item->output.get(), item->errors.get());
   item->began = std::chrono::steady_clock::now();
-  EntryStatus status;
   // Its size as it was opened; the report reads it whole for its checksum.
   if (report_.is_open()) {
     std::string complaint = report_.BeginRecord(conversion, &item->record);
     if (!complaint.empty()) sink.Note(complaint);
   }
-  item->size_before = item->record.old_size >= 0 ? item->record.old_size : -1;
+  if (item->record.old_size >= 0) item->size_before = item->record.old_size;
   if (!nesting_.LeavesAsItIs(conversion.path(), &sink, &item->result)) {
     std::unique_ptr<NestedRun> nested = nesting_.MakeNestedRun(
         item->segments.get(), report_.is_open() ? report_.writer() : nullptr);

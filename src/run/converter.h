@@ -102,12 +102,14 @@ class Converter {
   void ScanWorkFolder(const ScannedFolder& folder, const std::string& name);
   // Opens `name` in `folder` and makes its conversion when it is an archive
   // to convert; null otherwise.
-  // Its commands run through `runner`.
+  // Its commands run through `runner`; its size goes to *size (may be
+  // null).
   std::unique_ptr<ArchiveConversion> Recognise(const ScannedFolder& folder,
                                                const std::string& name,
                                                CommandRunner* runner,
                                                std::intptr_t output,
-                                               std::intptr_t errors);
+                                               std::intptr_t errors,
+                                               std::int64_t* size = nullptr);
 
   // The work: items go into the plan in scan order; jobs prepare the
   // archives; the calling thread applies every item in order.
