@@ -60,7 +60,9 @@ TEST(TerminalTextTest, NamesAreEscapedAndCutInTheMiddle) {
     // Its end is the name's end.
     const std::string tail = fitted.substr(fitted.find("...") + 3);
     EXPECT_EQ(tail, (wide + ".zip").substr(wide.size() + 4 - tail.size()));
-    if (columns >= 9) EXPECT_EQ(".zip", fitted.substr(fitted.size() - 4));
+    if (columns >= 9) {
+      EXPECT_EQ(".zip", fitted.substr(fitted.size() - 4));
+    }
   }
 }
 
