@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-deb}
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAVO_TESTS=OFF \
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZAVO_TESTS=OFF \
   -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 cmake --build "$build" -j2
 rm -f "$build"/zavo_*.deb
@@ -48,6 +48,11 @@ root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 dpkg -x "$deb" "$root/pkg"
 zavo=$root/pkg/usr/bin/zavo
+# A small program: stripped of its symbols and debug information.
+if readelf -S "$zavo" | grep -Eq '\.(debug_[a-z]+|symtab)\b'; then
+  fail "zavo is not stripped ($(stat -c %s "$zavo") bytes)"
+fi
+echo "installed program: $(stat -c %s "$zavo") bytes"
 [[ $("$zavo" --version) == "zavo $(field Version)" ]] || fail "--version: $("$zavo" --version)"
 mandoc -T lint -W warning "$root/pkg/usr/share/man/man1/zavo.1"
 grep -q '/etc/zavo/zavo.ctl' "$root/pkg/usr/share/man/man1/zavo.1" || fail "man page without /etc"

@@ -161,7 +161,7 @@ class HonestReportingTest(ZavoCase):
         # A switch is never the mask; a mistyped one is no file name.
         for params in (["/r"], ["-r", "-n"], ["-K"]):
             self.assertEqual((2, fatal), self.zavo(*params), params)
-        for params in (["-v", "*.zip"], ["*.zip", "-v"], ["/r", "-", "*.zip"]):
+        for params in (["-x", "*.zip"], ["*.zip", "-x"], ["/r", "-", "*.zip"]):
             bad = [p for p in params if p.startswith("-")][0]
             self.assertEqual((2, ["unknown switch [%s]" % bad] + fatal),
                              self.zavo(*params), params)

@@ -4,7 +4,8 @@
 
 _zavo() {
   local cur="${COMP_WORDS[COMP_CWORD]}"
-  local switches="-r -n -k --dry-run --summary --help --version"
+  local switches="-r -n -k -j -t --to --keep -q --quiet -v --verbose --shard
+    --report --dry-run --summary --report-summary --help --version"
   if [[ "$cur" == -* ]]; then
     COMPREPLY=($(compgen -W "$switches" -- "$cur"))
     return 0

@@ -139,12 +139,27 @@ CommandOutcome RunTemplate(const std::string& command_template,
   return outcome;
 }
 
+namespace {
+
+// The spec with a label that names the definition and its template, so
+// that the child's messages can be told apart from the next one's.
+ChildSpec Labelled(const ArchiverDefinition& definition, const char* key,
+                   const ChildSpec& spec) {
+  ChildSpec labelled = spec;
+  labelled.label =
+      (definition.name().empty() ? definition.extension() : definition.name()) +
+      " " + key;
+  return labelled;
+}
+
+}  // namespace
+
 CommandOutcome ExtractArchive(const ArchiverDefinition& definition,
                               const std::string& archive, const ChildSpec& spec,
                               CommandRunner* runner) {
   return RunTemplate(definition.extract_command(),
                      {{"@ArcName", archive}, {"@FileName", kExtractFileName}},
-                     spec, runner);
+                     Labelled(definition, "extract", spec), runner);
 }
 
 CommandOutcome PackArchive(const ArchiverDefinition& definition,
@@ -152,14 +167,14 @@ CommandOutcome PackArchive(const ArchiverDefinition& definition,
                            CommandRunner* runner) {
   return RunTemplate(definition.add_command(),
                      {{"@ArcName", archive}, {"@FileName", kPackFileName}},
-                     spec, runner);
+                     Labelled(definition, "add", spec), runner);
 }
 
 CommandOutcome TestArchive(const ArchiverDefinition& definition,
                            const std::string& archive, const ChildSpec& spec,
                            CommandRunner* runner) {
-  return RunTemplate(definition.test_command(), {{"@ArcName", archive}}, spec,
-                     runner);
+  return RunTemplate(definition.test_command(), {{"@ArcName", archive}},
+                     Labelled(definition, "test", spec), runner);
 }
 
 CommandOutcome ListArchive(const ArchiverDefinition& definition,

@@ -20,11 +20,13 @@ class Recorder : public CommandRunner {
  public:
   ProcessResult Run(const ChildSpec& spec) override {
     commands.push_back(spec.command);
+    labels.push_back(spec.label);
     ProcessResult result;
     result.outcome = ProcessResult::Outcome::kExited;
     return result;
   }
   std::vector<std::string> commands;
+  std::vector<std::string> labels;
 };
 
 ChildSpec In(const std::string& folder) {
@@ -67,6 +69,21 @@ TEST(CommandBuildingTest, RefusedTemplatesAreNamedAtLoadAndNeverRun) {
   std::string command;
   EXPECT_EQ(BuildOutcome::kRefused,
             BuildCommand("scan $(echo @Folder)", {{"@Folder", "f"}}, &command));
+}
+
+TEST(CommandBuildingTest, EachArchiverCommandIsLabelledWithItsSection) {
+  ArchiverDefinition zip("zip", "", "x", "a", "t");
+  zip.set_name("Zip files");
+  ArchiverDefinition unnamed("arj", "", "x", "", "");
+  Recorder runner;
+  ExtractArchive(zip, "a.zip", In(""), &runner);
+  PackArchive(zip, "a.zip", In(""), &runner);
+  TestArchive(zip, "a.zip", In(""), &runner);
+  ExtractArchive(unnamed, "a.arj", In(""), &runner);
+  RunTemplate("scan @Folder", {{"@Folder", "f"}}, In(""), &runner);
+  EXPECT_EQ((std::vector<std::string>{"Zip files extract", "Zip files add",
+                                      "Zip files test", "arj extract", ""}),
+            runner.labels);
 }
 
 TEST(CommandBuildingTest, EveryCommandCarriesTheNamesAsTheyAre) {

@@ -167,6 +167,9 @@ ArchiveConversion::Taken ArchiveConversion::NameTaken(
       existing.kind == EntryStatus::Kind::kMissing) {
     return Taken::kFree;
   }
+  if (settings_.keep_original && IsOriginal(final_base, existing)) {
+    return Taken::kKept;
+  }
   // KillExist replaces what was there before the run, never an archive this
   // run made a moment ago from another one of the same name (a.zip and
   // a.tgz both become a.7z), nor, where others may write in the folder,
@@ -184,6 +187,17 @@ ArchiveConversion::Taken ArchiveConversion::NameTaken(
     return Taken::kBlocked;
   }
   return Taken::kReplaceable;
+}
+
+bool ArchiveConversion::IsOriginal(const std::string& name,
+                                   const EntryStatus& status) const {
+  // Kept originals stay whatever KillExist says: the new archive of a
+  // misnamed archive (x.7z holding zip bytes) would take its very name, and
+  // a hard link to it would be written over.
+  const bool same_name =
+      kNamesIgnoreCase ? EqualNoCase(name, source_.name) : name == source_.name;
+  return same_name || (status.identity.known() &&
+                       status.identity == source_.status.identity);
 }
 
 std::string ArchiveConversion::DigestOld(ReportRecord* record) const {
@@ -898,7 +912,9 @@ Status ArchiveConversion::PutInPlace(const std::string& final_base,
   const bool same_name = kNamesIgnoreCase
                              ? EqualNoCase(final_base, source_.name)
                              : final_base == source_.name;
-  if (same_name || source_.status.read_only) return Status();
+  if (same_name || source_.status.read_only || settings_.keep_original) {
+    return Status();
+  }
   // The old name goes only while it still names the file that was
   // converted; whatever someone put there meanwhile stays.
   EntryStatus still;

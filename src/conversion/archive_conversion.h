@@ -171,7 +171,8 @@ class ArchiveConversion {
     kReplaceable,  // a file KillExist may replace: of the old archive's
                    // owner, writable, not one of `own_products`
     kKept,         // a file that stays: KillExist is off, or it is another
-                   // owner's or this run's own
+                   // owner's or this run's own, or the old archive itself
+                   // while it is kept (keep_original)
     kBlocked,      // KillExist, but a folder or a read-only file is there:
                    // the replacing step fails
   };
@@ -187,7 +188,8 @@ class ArchiveConversion {
   bool Prepare(OutputSink* out, NestedRunner* nested, ReportRecord* record,
                ConversionResult* result);
 
-  // Puts the prepared archive in the old one's place: prints "done!" or
+  // Puts the prepared archive in the old one's place (beside it, with
+  // keep_original: the old one then stays as it was): prints "done!" or
   // "exists, not replaced!" (the name is taken and may not be replaced:
   // see NameTaken), or reports a failed replacing step. `lists` (may be
   // null) are told of the new name at once; the work folder goes
@@ -218,6 +220,8 @@ class ArchiveConversion {
   ConversionResult Interrupted();
   // The new name is taken by a file that stays: "exists, not replaced!".
   ConversionResult Kept(OutputSink* out);
+  // Whether the entry `name`, found as `status`, is the old archive itself.
+  bool IsOriginal(const std::string& name, const EntryStatus& status) const;
   // Makes a new private folder in `parent`, named as a work folder when
   // `name` is empty, and holds it.
   Status MakePrivateFolder(const HeldFolder& parent, HeldFolder* folder,

@@ -38,6 +38,9 @@ struct ConversionSettings {
   // named on standard error.
   bool fidelity_exact = false;
   bool nested = false;
+  // --keep or KeepOriginal: the new archive goes beside the old one, which
+  // stays as it was; never replaced, not even by a new archive of its name.
+  bool keep_original = false;
   // The archivers-file definition every archive is packed with (the first
   // section unless chosen otherwise).
   std::size_t target = 0;

@@ -13,6 +13,7 @@ namespace zavo {
 // How one recognised archive ended.
 enum class ArchiveStatus {
   kConverted,  // the new archive stands in the old one's place
+  kKept,       // the new archive stands beside the old one, which stays
   kFailed,     // a step failed; `detail` names it
   kLeft,       // left as it was on purpose; `detail` says why
 };

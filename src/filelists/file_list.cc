@@ -202,20 +202,42 @@ std::string FormatFileList(const FileList& list, const std::string& marker) {
   return data;
 }
 
-bool RenameEntry(FileList* list, const std::string& old_name,
-                 const std::string& new_name) {
-  if (old_name.empty() || !NameSurvivesRoundTrip(new_name)) return false;
+namespace {
+
+// The index of the entry that follows the file `old_name` when it is given
+// `new_name`; -1 when there is none or the new name would not survive.
+int EntryToFollow(const FileList& list, const std::string& old_name,
+                  const std::string& new_name) {
+  if (old_name.empty() || !NameSurvivesRoundTrip(new_name)) return -1;
   const std::string file_name = FileListName(old_name);
   // Where names keep their case, "a.zip" and "A.ZIP" are two files, and
   // each entry follows its own file.
-  int index = kNamesIgnoreCase ? -1 : list->FindExact(file_name);
-  if (index < 0) index = list->Find(file_name);
+  int index = kNamesIgnoreCase ? -1 : list.FindExact(file_name);
+  if (index < 0) index = list.Find(file_name);
+  return index;
+}
+
+}  // namespace
+
+bool RenameEntry(FileList* list, const std::string& old_name,
+                 const std::string& new_name) {
+  int index = EntryToFollow(*list, old_name, new_name);
   if (index < 0) return false;
   FileListEntry entry = list->Take(static_cast<std::size_t>(index));
   entry.SetName(new_name);
   // Left at its old place, the entry would break the order that every
   // binary search relies on, and later renames in the folder could miss.
   list->Insert(std::move(entry));
+  return true;
+}
+
+bool CopyEntry(FileList* list, const std::string& old_name,
+               const std::string& new_name) {
+  int index = EntryToFollow(*list, old_name, new_name);
+  if (index < 0) return false;
+  FileListEntry copy = list->entry(static_cast<std::size_t>(index));
+  copy.SetName(new_name);
+  list->Insert(std::move(copy));
   return true;
 }
 

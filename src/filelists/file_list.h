@@ -147,6 +147,12 @@ std::string FormatFileList(const FileList& list, const std::string& marker);
 bool RenameEntry(FileList* list, const std::string& old_name,
                  const std::string& new_name);
 
+// Adds an entry named `new_name` with the lines of the entry RenameEntry
+// would rename, which stays as it is: for an old archive that stays beside
+// its new one. Returns false, changing nothing, where RenameEntry would.
+bool CopyEntry(FileList* list, const std::string& old_name,
+               const std::string& new_name);
+
 }  // namespace zavo
 
 #endif  // ZAVO_FILELISTS_FILE_LIST_H_

@@ -174,6 +174,18 @@ TEST_F(FileListTest, RenamedEntriesKeepTheListSearchable) {
             Format(list));
 }
 
+TEST_F(FileListTest, CopyKeepsTheOldEntryAndGivesTheNewNameItsLines) {
+  FileList list = Parse("b.zip 1\r\n >more\r\n\"my a.zip\" 2\r\nz.zip 3\r\n");
+  EXPECT_TRUE(CopyEntry(&list, "b.zip", "b.7z"));
+  EXPECT_TRUE(CopyEntry(&list, "my a.zip", "my a.7z"));
+  EXPECT_FALSE(CopyEntry(&list, "c.zip", "c.7z"));
+  EXPECT_FALSE(CopyEntry(&list, "z.zip", "z\n.7z"));
+  EXPECT_EQ(
+      "\"my a.7z\" 2\r\n\"my a.zip\" 2\r\nb.7z 1\r\n >more\r\nb.zip 1\r\n "
+      ">more\r\nz.zip 3\r\n",
+      Format(list));
+}
+
 TEST_F(FileListTest, RenameTakesTheFirstOfEqualNames) {
   FileList list = Parse("a.zip one\r\nA.ZIP two\r\n");
   EXPECT_TRUE(RenameEntry(&list, "a.zip", "a.rar"));

@@ -31,9 +31,13 @@ class CaptureFile {
   // For ChildSpec::output and errors: children write through it at the same
   // position.
   std::intptr_t handle() const { return handle_; }
-  // Hands everything collected to `take`, in pieces of at most 64 KiB, in
-  // order; false when it could not be read whole.
-  bool ForEachChunk(const std::function<void(const char*, std::size_t)>& take);
+  // Hands what was collected from byte `from` up to byte `to` (-1: to the
+  // end) to `take`, in pieces of at most 64 KiB, in order; false when it
+  // could not be read whole.
+  bool ForEachChunk(const std::function<void(const char*, std::size_t)>& take,
+                    std::int64_t from = 0, std::int64_t to = -1);
+  // How many bytes were collected so far; -1 when that cannot be told.
+  std::int64_t Size() const;
 
  private:
   explicit CaptureFile(std::intptr_t handle) : handle_(handle) {}

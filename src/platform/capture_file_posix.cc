@@ -1,6 +1,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -43,12 +44,20 @@ bool CaptureFile::Append(const std::string& text) {
 }
 
 bool CaptureFile::ForEachChunk(
-    const std::function<void(const char*, std::size_t)>& take) {
+    const std::function<void(const char*, std::size_t)>& take,
+    std::int64_t from, std::int64_t to) {
   int fd = static_cast<int>(handle_);
   char buffer[65536];
-  off_t at = 0;
+  off_t at = static_cast<off_t>(from);
   for (;;) {
-    ssize_t got = pread(fd, buffer, sizeof(buffer), at);
+    std::size_t want = sizeof(buffer);
+    if (to >= 0) {
+      if (at >= to) break;
+      if (static_cast<std::int64_t>(want) > to - at) {
+        want = static_cast<std::size_t>(to - at);
+      }
+    }
+    ssize_t got = pread(fd, buffer, want, at);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return false;
     if (got == 0) break;
@@ -56,6 +65,12 @@ bool CaptureFile::ForEachChunk(
     at += got;
   }
   return true;
+}
+
+std::int64_t CaptureFile::Size() const {
+  struct stat st;
+  if (fstat(static_cast<int>(handle_), &st) != 0) return -1;
+  return static_cast<std::int64_t>(st.st_size);
 }
 
 }  // namespace zavo

@@ -50,18 +50,42 @@ bool CaptureFile::Append(const std::string& text) {
 }
 
 bool CaptureFile::ForEachChunk(
-    const std::function<void(const char*, std::size_t)>& take) {
+    const std::function<void(const char*, std::size_t)>& take,
+    std::int64_t from, std::int64_t to) {
   HANDLE h = reinterpret_cast<HANDLE>(handle_);
-  LARGE_INTEGER zero = {};
-  if (!::SetFilePointerEx(h, zero, nullptr, FILE_BEGIN)) return false;
+  LARGE_INTEGER start = {};
+  start.QuadPart = from;
+  if (!::SetFilePointerEx(h, start, nullptr, FILE_BEGIN)) return false;
   char buffer[65536];
+  std::int64_t at = from;
+  bool whole = true;
   for (;;) {
+    DWORD want = sizeof(buffer);
+    if (to >= 0) {
+      if (at >= to) break;
+      if (static_cast<std::int64_t>(want) > to - at) {
+        want = static_cast<DWORD>(to - at);
+      }
+    }
     DWORD got = 0;
-    if (!::ReadFile(h, buffer, sizeof(buffer), &got, nullptr)) return false;
+    if (!::ReadFile(h, buffer, want, &got, nullptr)) {
+      whole = false;
+      break;
+    }
     if (got == 0) break;
     take(buffer, got);
+    at += got;
   }
-  return true;
+  // Children and Append write where the handle points: at the end.
+  LARGE_INTEGER zero = {};
+  ::SetFilePointerEx(h, zero, nullptr, FILE_END);
+  return whole;
+}
+
+std::int64_t CaptureFile::Size() const {
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(reinterpret_cast<HANDLE>(handle_), &size)) return -1;
+  return size.QuadPart;
 }
 
 }  // namespace zavo

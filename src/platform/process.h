@@ -75,6 +75,9 @@ struct ChildSpec {
   // the child with its group (SIGKILL on POSIX). Called on the thread that
   // runs the child.
   std::function<bool()> keep_going;
+  // What the child is for, as messages name it ("zip extract"); empty when
+  // its starter did not say. Nothing of it reaches the child.
+  std::string label;
 };
 
 // Runs the child that `spec` describes and waits for it. On POSIX the
@@ -124,6 +127,8 @@ class SharedCount {
   // Adds one and returns the new total, counted over every process that
   // holds the count; -1 when it could not be counted.
   long Add();
+  // The count now, over every holder; -1 when it cannot be read.
+  long Value() const;
   // Sets the count back to zero, for every holder.
   bool Reset();
   // What a child given this count (RunProgram's `shared`) passes to Open.

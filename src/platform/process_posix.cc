@@ -609,6 +609,12 @@ long SharedCount::Add() {
   return static_cast<long>(st.st_size) - static_cast<long>(kCountHeaderSize);
 }
 
+long SharedCount::Value() const {
+  struct stat st;
+  if (fstat(static_cast<int>(handle_), &st) != 0) return -1;
+  return static_cast<long>(st.st_size) - static_cast<long>(kCountHeaderSize);
+}
+
 bool SharedCount::Reset() {
   return ftruncate(static_cast<int>(handle_),
                    static_cast<off_t>(kCountHeaderSize)) == 0;

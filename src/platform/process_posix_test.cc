@@ -64,7 +64,9 @@ TEST(ProcessTest, SharedCountReachesOnlyTheChildItIsHandedTo) {
   EXPECT_NE(0, RunShellCommand("exec 2>/dev/null; " + add, "").Code());
   EXPECT_EQ(0, RunProgram({"/bin/sh", "-c", add}, "", {}, count.get()).Code());
   EXPECT_EQ(3, count->Add());
+  EXPECT_EQ(3, count->Value());
   EXPECT_TRUE(count->Reset());
+  EXPECT_EQ(0, count->Value());
   EXPECT_EQ(1, count->Add());
   // Descriptors that are no count: standard output, none, not a number.
   for (const char* name : {"1", "987", "", "3x", "-4"}) {

@@ -379,6 +379,12 @@ long SharedCount::Add() {
   return static_cast<long>(size.QuadPart) - static_cast<long>(kCountHeaderSize);
 }
 
+long SharedCount::Value() const {
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(AsHandle(handle_), &size)) return -1;
+  return static_cast<long>(size.QuadPart) - static_cast<long>(kCountHeaderSize);
+}
+
 bool SharedCount::Reset() {
   HANDLE file = AsHandle(handle_);
   LARGE_INTEGER at;

@@ -10,6 +10,7 @@
 #include "platform/process.h"
 #include "run/leftover_work_folders.h"
 #include "run/run_preview.h"
+#include "run/target_kind.h"
 #include "text/printable.h"
 #include "text/text_utils.h"
 
@@ -44,6 +45,30 @@ class CaptureSink : public OutputSink {
   CaptureFile* errors_;
 };
 
+// Holds a part's lines until its outcome decides which of them are shown.
+class LineBuffer : public OutputSink {
+ public:
+  void Line(const std::string& text) override { held_.push_back({true, text}); }
+  void Note(const std::string& text) override {
+    held_.push_back({false, text});
+  }
+  // Passes the lines on to `sink`, but for the standard-output line
+  // `skipped` (none when empty).
+  void Replay(OutputSink* sink, const std::string& skipped) {
+    for (const auto& held : held_) {
+      if (!held.first) {
+        sink->Note(held.second);
+      } else if (skipped.empty() || held.second != skipped) {
+        sink->Line(held.second);
+      }
+    }
+    held_.clear();
+  }
+
+ private:
+  std::vector<std::pair<bool, std::string>> held_;  // standard output?, text
+};
+
 }  // namespace
 
 // One entry of the plan: the first file of a folder, a line of the scan's
@@ -61,6 +86,8 @@ struct Converter::Item {
   std::unique_ptr<ArchiveConversion> conversion;
   std::unique_ptr<CaptureFile> output;
   std::unique_ptr<CaptureFile> errors;
+  // Runs the archive's commands, noting whose output is whose.
+  std::unique_ptr<SegmentRunner> segments;
   // Prepare's outcome: ready to go in place, or `result`.
   bool ready = false;
   ConversionResult result;
@@ -102,6 +129,9 @@ int Converter::Execute() {
     progress_->Hide();
     if (options_.summary || progress_->live()) {
       stream_sink_.Note(progress_->Summary());
+      if (nesting_.tally() != nullptr) {
+        stream_sink_.Note(NestedSummary(nesting_.tally()->Counts()));
+      }
     }
   }
   if (!completed) {
@@ -109,12 +139,12 @@ int Converter::Execute() {
     stream_sink_.Line("exiting...");
     return report_.Finish(
         interrupted_ ? 128 + InterruptionSignal() : kExitFatal, started_,
-        &stream_sink_);
+        &stream_sink_, nesting_.tally());
   }
   return report_.Finish(failed_archives_ > 0 || folders_.left_undone()
                             ? kExitSomeFailed
                             : kExitDone,
-                        started_, &stream_sink_);
+                        started_, &stream_sink_, nesting_.tally());
 }
 
 bool Converter::Start() {
@@ -123,9 +153,14 @@ bool Converter::Start() {
     help_requested_ = true;
     return false;
   }
-  stream_sink_.Line("");
-  stream_sink_.Line(kBannerTitle);
-  stream_sink_.Line("");
+  // A nested run's banner would only repeat its parent's, which the top run
+  // printed once; a quiet run prints none.
+  const int depth = NestingLimits::DepthFromEnvironment();
+  if (depth == 0 && !AsksForQuiet(args_)) {
+    stream_sink_.Line("");
+    stream_sink_.Line(kBannerTitle);
+    stream_sink_.Line("");
+  }
   if (start_folder_.empty()) start_folder_ = GetCurrentFolder();
   options_ = RunOptions();
   OptionsResult loaded =
@@ -149,8 +184,21 @@ bool Converter::Start() {
     case OptionsStatus::kReady:
       break;
   }
+  options_.nesting_depth = depth;
+  if (depth > 0) {
+    options_.quiet = options_.quiet || NestingLimits::InheritedQuiet();
+    // The originals inside an archive stay in the original archive, which
+    // a --keep run keeps: converted copies beside them would only double
+    // the new archive.
+    options_.conversion.keep_original = false;
+  } else if (options_.quiet) {
+    options_.summary = true;
+  }
+  options_.group_messages =
+      terminal_ || options_.verbose || NestingLimits::InheritedGrouping();
   if (!options_.dry_run && (terminal_ || options_.summary)) {
-    progress_.reset(new RunProgress(err_, terminal_));
+    progress_.reset(
+        new RunProgress(err_, terminal_, RunProgress::SteadySeconds, columns_));
     if (progress_->live()) {
       // The status line is erased for every line of the run's own. With one
       // job it is brought up to date after every command; jobs run their
@@ -166,7 +214,7 @@ bool Converter::Start() {
   }
   if (!LoadArchivers()) return false;
   if (!OpenReport()) return false;
-  options_.nesting_depth = NestingLimits::DepthFromEnvironment();
+  report_.set_originals_kept(options_.conversion.keep_original);
   nesting_.Start();
   folders_.Start(sink_);
   return true;
@@ -199,6 +247,11 @@ bool Converter::LoadArchivers() {
     }
     stream_sink_.Line("pause (3 seconds)...");
     if (pause_) pause_(3000);
+  }
+  if (!options_.target_name.empty()) {
+    Status chosen = ChooseTarget(*archivers_, options_.target_name, file,
+                                 &options_.conversion.target);
+    if (!chosen.ok()) return Fatal(chosen.message());
   }
   return true;
 }
@@ -257,10 +310,13 @@ bool Converter::Run() {
     ScanWorkFolder(folder, name);
   };
   if (options_.dry_run) {
-    calls.file = [this](const ScannedFolder& folder, const std::string& name) {
+    // The names the run itself would take, as the run keeps them.
+    SortedTextList predicted(kNamesIgnoreCase);
+    calls.file = [this, &predicted](const ScannedFolder& folder,
+                                    const std::string& name) {
       std::unique_ptr<ArchiveConversion> conversion =
-          Recognise(folder, name, -1, -1);
-      if (conversion != nullptr) ShowConversion(*conversion, sink_);
+          Recognise(folder, name, runner_, -1, -1);
+      if (conversion != nullptr) ShowConversion(*conversion, &predicted, sink_);
       return true;
     };
     calls.work_folder = [this](const ScannedFolder& folder,
@@ -317,8 +373,8 @@ bool Converter::Run() {
 }
 
 std::unique_ptr<ArchiveConversion> Converter::Recognise(
-    const ScannedFolder& folder, const std::string& name, std::intptr_t output,
-    std::intptr_t errors) {
+    const ScannedFolder& folder, const std::string& name, CommandRunner* runner,
+    std::intptr_t output, std::intptr_t errors, std::int64_t* size) {
   // Opened below the folder without following a link or waiting, and
   // recognised by what was opened: the conversion works on this very file.
   ArchiveSource source;
@@ -335,8 +391,9 @@ std::unique_ptr<ArchiveConversion> Converter::Recognise(
   if (!folder.held->Duplicate(&source.folder).ok()) return nullptr;
   source.name = name;
   source.path = folder.path + name;
+  if (size != nullptr) *size = source.status.size;
   return std::unique_ptr<ArchiveConversion>(
-      new ArchiveConversion(options_.conversion, *archivers_, runner_,
+      new ArchiveConversion(options_.conversion, *archivers_, runner,
                             std::move(source), output, errors));
 }
 
@@ -373,8 +430,11 @@ bool Converter::ScanFile(const ScannedFolder& folder, const std::string& name) {
     ++failed_archives_;
     return !scan_stopped_;
   }
+  item->segments.reset(
+      new SegmentRunner(runner_, item->output.get(), item->errors.get()));
   item->conversion =
-      Recognise(folder, name, item->output->handle(), item->errors->handle());
+      Recognise(folder, name, item->segments.get(), item->output->handle(),
+                item->errors->handle(), &item->size_before);
   if (item->conversion == nullptr) {
     // Listed as a file, it could not be opened as one: someone swapped it
     // for a link, a pipe or a folder since. Named when its name was meant
@@ -478,16 +538,15 @@ void Converter::Prepare(Item* item) {
   ArchiveConversion& conversion = *item->conversion;
   CaptureSink sink(item->output.get(), item->errors.get());
   item->began = std::chrono::steady_clock::now();
-  EntryStatus status;
   // Its size as it was opened; the report reads it whole for its checksum.
   if (report_.is_open()) {
     std::string complaint = report_.BeginRecord(conversion, &item->record);
     if (!complaint.empty()) sink.Note(complaint);
   }
-  item->size_before = item->record.old_size >= 0 ? item->record.old_size : -1;
+  if (item->record.old_size >= 0) item->size_before = item->record.old_size;
   if (!nesting_.LeavesAsItIs(conversion.path(), &sink, &item->result)) {
     std::unique_ptr<NestedRun> nested = nesting_.MakeNestedRun(
-        runner_, report_.is_open() ? report_.writer() : nullptr);
+        item->segments.get(), report_.is_open() ? report_.writer() : nullptr);
     item->ready =
         conversion.Prepare(&sink, nested.get(), &item->record, &item->result);
   }
@@ -569,6 +628,22 @@ bool Converter::Apply(Item* item) {
 
 void Converter::ShowCollected(Item* item) {
   if (progress_) progress_->Hide();
+  // Quiet, the archivers' output never reaches standard output, and is
+  // shown for the archives that did not go well; the rest is shown as
+  // ever.
+  if ((options_.group_messages || options_.quiet) &&
+      !item->segments->broken()) {
+    const bool show = !options_.quiet || options_.verbose || !item->ready;
+    if (!ShowArchiverMessages(item->conversion->path(), item->output.get(),
+                              item->errors.get(), item->segments->segments(),
+                              show, out_, err_)) {
+      sink_->Note("can't read back the output collected for [" +
+                  item->conversion->path() + "]");
+    }
+    item->output.reset();
+    item->errors.reset();
+    return;
+  }
   // The archivers' output is escaped as the run's own lines are: what an
   // archive's names hold never reaches the terminal as it is.
   struct {
@@ -608,8 +683,12 @@ bool Converter::ApplyArchive(Item* item) {
   ConversionResult result = item->result;
   std::int64_t size_after = -1;
   if (item->ready) {
-    result = conversion.Commit(sink_, folders_.Lists(), folders_.made(),
-                               &item->record);
+    // Quiet, an archive that went well says nothing.
+    LineBuffer held;
+    result = conversion.Commit(options_.quiet ? &held : sink_, folders_.Lists(),
+                               folders_.made(), &item->record);
+    held.Replay(sink_,
+                result.status == ConversionStatus::kDone ? result.line : "");
     size_after = item->record.new_size;
   }
   if (report_.is_open()) {
@@ -626,11 +705,21 @@ bool Converter::ApplyResult(const ConversionResult& result,
   if (!result.left_undone.empty() && result.status == ConversionStatus::kDone) {
     ++failed_archives_;
   }
+  if (options_.nesting_depth > 0 && nesting_.tally() != nullptr &&
+      result.status != ConversionStatus::kInterrupted) {
+    nesting_.tally()->Count(
+        result.status == ConversionStatus::kDone     ? ArchiveStatus::kConverted
+        : result.status == ConversionStatus::kFailed ? ArchiveStatus::kFailed
+                                                     : ArchiveStatus::kLeft);
+  }
   // Notes (what a new archive does not keep) leave the exit code alone.
   for (const std::string& line : result.notes) sink_->Note(line);
   switch (result.status) {
     case ConversionStatus::kDone:
-      if (progress_) progress_->Converted(size_before, size_after);
+      if (progress_) {
+        progress_->Converted(size_before, size_after,
+                             options_.conversion.keep_original);
+      }
       folders_.AddMade(result.final_name);
       if (result.nested_failed) ++failed_archives_;
       folders_.ReportUnsavedLists(result.unsaved_lists);

@@ -30,6 +30,7 @@
 #include "conversion/archive_conversion.h"
 #include "conversion/output_sink.h"
 #include "platform/job_tokens.h"
+#include "run/archiver_messages.h"
 #include "run/folder_scan.h"
 #include "run/job_plan.h"
 #include "run/nesting_limits.h"
@@ -75,8 +76,11 @@ class Converter {
   // unless set.
   void set_start_folder(const std::string& folder) { start_folder_ = folder; }
   // Whether standard error is a terminal that a status line may be drawn
-  // on.
+  // on, and how wide it is (asked before each drawing; none: 80 columns).
   void set_terminal(bool terminal) { terminal_ = terminal; }
+  void set_terminal_columns(RunProgress::Columns columns) {
+    columns_ = std::move(columns);
+  }
 
   const std::string& fatal_message() const { return fatal_message_; }
   // The options Start loaded.
@@ -98,10 +102,14 @@ class Converter {
   void ScanWorkFolder(const ScannedFolder& folder, const std::string& name);
   // Opens `name` in `folder` and makes its conversion when it is an archive
   // to convert; null otherwise.
+  // Its commands run through `runner`; its size goes to *size (may be
+  // null).
   std::unique_ptr<ArchiveConversion> Recognise(const ScannedFolder& folder,
                                                const std::string& name,
+                                               CommandRunner* runner,
                                                std::intptr_t output,
-                                               std::intptr_t errors);
+                                               std::intptr_t errors,
+                                               std::int64_t* size = nullptr);
 
   // The work: items go into the plan in scan order; jobs prepare the
   // archives; the calling thread applies every item in order.
@@ -136,6 +144,7 @@ class Converter {
   // status line.
   OutputSink* sink_ = &stream_sink_;
   bool terminal_ = false;
+  RunProgress::Columns columns_;
   std::unique_ptr<RunProgress> progress_;
   std::unique_ptr<ProgressSink> progress_sink_;
   std::unique_ptr<ProgressRunner> progress_runner_;

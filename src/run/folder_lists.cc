@@ -73,10 +73,21 @@ void FolderLists::RenameEntry(const std::string& old_name,
   }
 }
 
+void FolderLists::CopyEntry(const std::string& old_name,
+                            const std::string& new_name) {
+  for (auto& list : lists_) {
+    if (list->usable) zavo::CopyEntry(&list->entries, old_name, new_name);
+  }
+}
+
 void FolderLists::Renamed(const std::string& old_name,
                           const std::string& new_name,
                           std::vector<std::string>* unsaved) {
-  RenameEntry(old_name, new_name);
+  if (copy_entries_) {
+    CopyEntry(old_name, new_name);
+  } else {
+    RenameEntry(old_name, new_name);
+  }
   Save(unsaved);
 }
 

@@ -50,8 +50,13 @@ class FolderLists : public ListKeeper {
 
   // Renames the entry of `old_name` to `new_name` in every list.
   void RenameEntry(const std::string& old_name, const std::string& new_name);
+  // Gives `new_name` a copy of the entry of `old_name` in every list.
+  void CopyEntry(const std::string& old_name, const std::string& new_name);
+  // Whether Renamed copies entries instead (the old archive stays: --keep).
+  void set_copy_entries(bool copy) { copy_entries_ = copy; }
 
-  // ListKeeper: renames the entry and writes the lists back at once.
+  // ListKeeper: renames (or copies) the entry and writes the lists back at
+  // once.
   void Renamed(const std::string& old_name, const std::string& new_name,
                std::vector<std::string>* unsaved) override;
 
@@ -76,6 +81,7 @@ class FolderLists : public ListKeeper {
   HeldFolder folder_;
   std::string path_;
   bool loaded_ = false;
+  bool copy_entries_ = false;
   // One list per name of names_, in its order.
   std::vector<std::unique_ptr<List>> lists_;
 };

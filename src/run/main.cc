@@ -7,6 +7,7 @@
 #include "archivers/command_runner.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
+#include "platform/terminal.h"
 #include "run/converter.h"
 #include "run/report_summary.h"
 
@@ -28,6 +29,9 @@ int main(int argc, char** argv) {
   zavo::SystemCommandRunner runner;
   zavo::Converter converter(args, &runner, std::cout, std::cerr);
   converter.set_terminal(zavo::StandardErrorIsTerminal());
+  // The status line follows the terminal's width as it changes.
+  zavo::WatchTerminalWidth();
+  converter.set_terminal_columns(zavo::StandardErrorColumns);
   int code = converter.Execute();
   std::cout.flush();
   if (converter.interrupted())

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "run/archiver_messages.h"
 #include "text/text_utils.h"
 
 namespace zavo {
@@ -14,6 +15,10 @@ namespace {
 // conversions; set for the nested runs a conversion starts.
 constexpr char kDepthVariable[] = "ZAVO_NESTING_DEPTH";
 constexpr char kCountVariable[] = "ZAVO_NESTED_COUNT";
+// Set to 1 for a nested run whose parent is quiet, or shows the archivers'
+// output grouped.
+constexpr char kQuietVariable[] = "ZAVO_QUIET";
+constexpr char kGroupingVariable[] = "ZAVO_GROUP_MESSAGES";
 
 }  // namespace
 
@@ -28,12 +33,24 @@ int NestingLimits::DepthFromEnvironment() {
   return NestingDepthFromText(GetEnvironment(kDepthVariable));
 }
 
+bool NestingLimits::InheritedQuiet() {
+  return DepthFromEnvironment() > 0 && GetEnvironment(kQuietVariable) == "1";
+}
+
+bool NestingLimits::InheritedGrouping() {
+  return DepthFromEnvironment() > 0 && GetEnvironment(kGroupingVariable) == "1";
+}
+
 void NestingLimits::Start() {
   count_.reset();
+  tally_.reset();
   if (options_.nesting_depth > 0) {
     count_ = SharedCount::Open(GetEnvironment(kCountVariable));
     // Without the top run's count, this run still counts its own.
     if (count_ == nullptr) count_ = SharedCount::Create();
+    tally_ = NestedTally::Open(GetEnvironment(NestedTally::kVariable));
+  } else if (options_.conversion.nested) {
+    tally_ = NestedTally::Create();
   }
 }
 
@@ -64,7 +81,7 @@ std::unique_ptr<NestedRun> NestingLimits::MakeNestedRun(
     CommandRunner* runner, ReportWriter* report) const {
   if (!options_.conversion.nested) return nullptr;
   std::unique_ptr<NestedRun> run(
-      new NestedRun(options_, runner, count_.get(), report));
+      new NestedRun(options_, runner, count_.get(), report, tally_.get()));
   // Each archive of the top run starts its own count of nested conversions;
   // nested runs hand the one they were given on.
   if (options_.nesting_depth == 0) {
@@ -112,6 +129,15 @@ NestedOutcome NestedRun::Run(const HeldFolder& unpacked,
                                count_->Name());
     spec.inherit.push_back(count_->handle());
   }
+  if (tally_ != nullptr) tally_->HandOn(&spec);
+  // Set either way, so that what the environment zavo was started in says
+  // never reaches a nested run in place of this run's own.
+  spec.environment.push_back(std::string(kQuietVariable) + "=" +
+                             (options_.quiet ? "1" : "0"));
+  spec.environment.push_back(std::string(kGroupingVariable) + "=" +
+                             (options_.group_messages ? "1" : "0"));
+  // Its output is the nested run's own lines, shown as they are.
+  spec.label = kNestedRunLabel;
   NestedOutcome outcome;
   outcome.process = runner_->Run(spec);
   if (report_ != nullptr) {

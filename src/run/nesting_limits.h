@@ -16,6 +16,7 @@
 #include "conversion/archive_conversion.h"
 #include "conversion/output_sink.h"
 #include "platform/process.h"
+#include "run/nested_tally.h"
 #include "run/report.h"
 #include "run/run_options.h"
 
@@ -33,8 +34,13 @@ class NestedRun : public NestedRunner {
  public:
   // None of the pointers is owned; `count` and `report` may be null.
   NestedRun(const RunOptions& options, CommandRunner* runner,
-            const SharedCount* count, ReportWriter* report)
-      : options_(options), runner_(runner), count_(count), report_(report) {}
+            const SharedCount* count, ReportWriter* report,
+            const NestedTally* tally = nullptr)
+      : options_(options),
+        runner_(runner),
+        count_(count),
+        report_(report),
+        tally_(tally) {}
   NestedOutcome Run(const HeldFolder& unpacked, const std::string& shown,
                     const std::string& archive, ChildSpec spec) override;
 
@@ -44,6 +50,7 @@ class NestedRun : public NestedRunner {
   CommandRunner* runner_;
   const SharedCount* count_;
   ReportWriter* report_;
+  const NestedTally* tally_;
   // The count a top run makes for each of its archives.
   std::unique_ptr<SharedCount> own_count_;
 };
@@ -58,9 +65,21 @@ class NestingLimits {
   // on; 0 for a run a person started.
   static int DepthFromEnvironment();
 
+  // What a nested run's parent handed on besides its depth: whether it is
+  // quiet (-q), and whether it shows the archivers' output grouped under
+  // their archives (RunOptions::group_messages). False in a top run.
+  static bool InheritedQuiet();
+  static bool InheritedGrouping();
+
   // Takes up the count for this run's depth: a nested run joins the count
-  // handed on to it, or counts on its own when there is none to join.
+  // handed on to it, or counts on its own when there is none to join. The
+  // same for the tally of nested archives, which a top run that converts
+  // nested archives makes.
   void Start();
+
+  // The tally of the nested runs' archives: the top run reads it, nested
+  // runs count into it. Null when there is none.
+  NestedTally* tally() const { return tally_.get(); }
 
   // The line that says why the archive at `path` is left as it is at this
   // depth or count; empty when it may be converted. A nested run counts the
@@ -83,6 +102,7 @@ class NestingLimits {
   // The count of the nested runs below one archive of the top run; null in
   // the top run, which makes one for each archive.
   std::unique_ptr<SharedCount> count_;
+  std::unique_ptr<NestedTally> tally_;
 };
 
 }  // namespace zavo

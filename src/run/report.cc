@@ -102,6 +102,8 @@ const char* StatusName(ArchiveStatus status) {
   switch (status) {
     case ArchiveStatus::kConverted:
       return "converted";
+    case ArchiveStatus::kKept:
+      return "kept";
     case ArchiveStatus::kFailed:
       return "failed";
     case ArchiveStatus::kLeft:
@@ -197,17 +199,26 @@ std::string FormatRecord(const ReportRecord& r, const std::string& time,
 }
 
 std::string FormatTotals(const ReportTotals& t, int exit_code, double seconds,
-                         const std::string& time, const std::string& parent) {
+                         const std::string& time, const std::string& parent,
+                         const NestedCounts* nested) {
   Json o;
   o["type"] = parent.empty() ? "totals" : "nested_totals";
   o["time"] = time;
   o["converted"] = t.converted;
+  o["kept"] = t.kept;
   o["failed"] = t.failed;
   o["left"] = t.left;
   o["bytes_before"] = t.bytes_before;
   o["bytes_after"] = t.bytes_after;
   o["seconds"] = Milliseconds(seconds);
   o["exit_code"] = exit_code;
+  if (nested != nullptr) {
+    o["nested"] = {{"converted", nested->converted},
+                   {"failed", nested->failed},
+                   {"left", nested->left}};
+  } else if (parent.empty()) {
+    o["nested"] = nullptr;
+  }
   if (!parent.empty()) PutText(&o, "parent", parent);
   return Line(o);
 }
@@ -248,7 +259,9 @@ bool ReportWriter::Write(const ReportRecord& record) {
 void ReportWriter::Count(const ReportRecord& record) {
   switch (record.status) {
     case ArchiveStatus::kConverted:
-      ++totals_.converted;
+    case ArchiveStatus::kKept:
+      ++(record.status == ArchiveStatus::kKept ? totals_.kept
+                                               : totals_.converted);
       if (record.old_size > 0) totals_.bytes_before += record.old_size;
       if (record.new_size > 0) totals_.bytes_after += record.new_size;
       break;
@@ -261,9 +274,10 @@ void ReportWriter::Count(const ReportRecord& record) {
   }
 }
 
-bool ReportWriter::Finish(int exit_code, double seconds) {
-  return Append(
-      FormatTotals(totals(), exit_code, seconds, UtcTimestamp(), parent_));
+bool ReportWriter::Finish(int exit_code, double seconds,
+                          const NestedCounts* nested) {
+  return Append(FormatTotals(totals(), exit_code, seconds, UtcTimestamp(),
+                             parent_, nested));
 }
 
 std::int64_t ReportWriter::Mark() { return file_.Size(); }
@@ -299,7 +313,8 @@ bool ReportWriter::FindNestedTotals(std::int64_t mark,
         field("parent_b64") != expected.value("parent_b64", Json())) {
       continue;
     }
-    *count = number("converted") + number("failed") + number("left");
+    *count = number("converted") + number("kept") + number("failed") +
+             number("left");
     *failed = number("failed");
     if (converted != nullptr) *converted = number("converted");
     found = true;  // the last one wins: a parent converted twice is rerun

@@ -17,6 +17,7 @@
 
 #include "conversion/report_record.h"
 #include "platform/append_file.h"
+#include "run/nested_tally.h"
 #include "text/status.h"
 
 namespace zavo {
@@ -24,6 +25,7 @@ namespace zavo {
 // The totals of a run, counted from the records it wrote.
 struct ReportTotals {
   int converted = 0;
+  int kept = 0;  // converted beside the old archive, which stays (--keep)
   int failed = 0;
   int left = 0;
   // The sizes of the converted archives before and after.
@@ -44,10 +46,13 @@ std::string FormatRecord(const ReportRecord& record, const std::string& time,
                          const std::string& parent);
 
 // The totals line: type "totals" for a run started by the user, or
-// "nested_totals" with the "parent" field for a nested run.
+// "nested_totals" with the "parent" field for a nested run. `nested` (may
+// be null: written as null) counts the archives of every nested run below
+// a run started by the user.
 std::string FormatTotals(const ReportTotals& totals, int exit_code,
                          double seconds, const std::string& time,
-                         const std::string& parent);
+                         const std::string& parent,
+                         const NestedCounts* nested = nullptr);
 
 // Appends records and the totals line to a report file. Each line goes out
 // with one write: runs that share the file, nested or parallel, never tear
@@ -70,8 +75,9 @@ class ReportWriter {
   // error() when the line could not be written whole.
   bool Write(const ReportRecord& record);
 
-  // Writes the totals line.
-  bool Finish(int exit_code, double seconds);
+  // Writes the totals line, with `nested` as FormatTotals takes it.
+  bool Finish(int exit_code, double seconds,
+              const NestedCounts* nested = nullptr);
 
   ReportTotals totals() {
     std::lock_guard<std::mutex> hold(mutex_);

@@ -138,6 +138,12 @@ std::string ShownKey(const std::string& key) {
   return shown;
 }
 
+// Whether an archive line's status says a new archive was made: in the old
+// one's place, or beside it.
+bool IsConverted(const std::string& status) {
+  return status == "converted" || status == "kept";
+}
+
 std::string Plural(std::int64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -147,6 +153,7 @@ std::string Plural(std::int64_t n, const char* one, const char* many) {
 // The counts of one kind of archives (top-level or nested).
 struct KindCounts {
   std::int64_t converted = 0;
+  std::int64_t kept = 0;  // converted beside an original that stays
   std::int64_t failed = 0;
   std::int64_t left = 0;
   std::int64_t bytes_before = 0;
@@ -154,8 +161,8 @@ struct KindCounts {
 
   void Add(const std::string& status, std::int64_t old_size,
            std::int64_t new_size) {
-    if (status == "converted") {
-      ++converted;
+    if (status == "converted" || status == "kept") {
+      ++(status == "kept" ? kept : converted);
       if (old_size > 0) bytes_before += old_size;
       if (new_size > 0) bytes_after += new_size;
     } else if (status == "failed") {
@@ -165,9 +172,12 @@ struct KindCounts {
     }
   }
   std::string Text() const {
-    return std::to_string(converted) + " converted, " + std::to_string(failed) +
-           " failed, " + std::to_string(left) + " left; " +
-           std::to_string(bytes_before) + " bytes before, " +
+    // Kept archives are named only where there are some, so that the line
+    // of a run without --keep reads as it always did.
+    return std::to_string(converted) + " converted, " +
+           (kept > 0 ? std::to_string(kept) + " kept, " : std::string()) +
+           std::to_string(failed) + " failed, " + std::to_string(left) +
+           " left; " + std::to_string(bytes_before) + " bytes before, " +
            std::to_string(bytes_after) + " after";
   }
 };
@@ -191,12 +201,12 @@ void ReportSummary::Keep(const std::string& key, const ArchiveLine& line,
   if (found == kept->end()) {
     Latest& latest = (*kept)[key];
     latest.line = line;
-    latest.converted = line.status == "converted" ? 1 : 0;
+    latest.converted = IsConverted(line.status) ? 1 : 0;
     return;
   }
   ++*seen_again;
   Latest& latest = found->second;
-  if (line.status == "converted") ++latest.converted;
+  if (IsConverted(line.status)) ++latest.converted;
   if (std::tie(line.time, line.order) >
       std::tie(latest.line.time, latest.line.order)) {
     latest.line = line;
@@ -224,7 +234,7 @@ void ReportSummary::ReadLine(FileCount* file, std::int64_t number,
     const char* detail = line.status == "failed" ? "step"
                          : line.status == "left" ? "reason"
                                                  : nullptr;
-    if (line.status != "converted" && detail == nullptr) return refuse();
+    if (!IsConverted(line.status) && detail == nullptr) return refuse();
     if (!TextField(o, "old", false, &line.old_path) || line.old_path.empty() ||
         !TextField(o, "parent", true, &line.parent) ||
         (detail != nullptr && !TextField(o, detail, true, &line.detail)) ||
@@ -243,14 +253,15 @@ void ReportSummary::ReadLine(FileCount* file, std::int64_t number,
     return;
   }
   if (kind != "totals" && kind != "nested_totals") return refuse();
-  std::int64_t converted, failed, left;
+  std::int64_t converted, failed, left, kept = 0;
   auto exit_code = o.find("exit_code");
   if (!CountField(o, "converted", &converted) ||
       !CountField(o, "failed", &failed) || !CountField(o, "left", &left) ||
-      exit_code == o.end() || !exit_code->is_number_integer()) {
+      exit_code == o.end() || !exit_code->is_number_integer() ||
+      (o.contains("kept") && !CountField(o, "kept", &kept))) {
     return refuse();
   }
-  file->accounted += converted + failed + left;
+  file->accounted += converted + kept + failed + left;
   // A nested run's totals belong to its archive's conversion, not to a run
   // of its own.
   if (kind == "totals") {

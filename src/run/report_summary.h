@@ -51,7 +51,7 @@ class ReportSummary {
 
   // 2 when there were problems; else 0 when every run finished with exit
   // code 0, no run was cut short, at least one run was read and every
-  // archive's latest line says "converted"; else 1.
+  // archive's latest line says "converted" (or "kept"); else 1.
   int ExitCode() const;
 
  private:
@@ -59,7 +59,7 @@ class ReportSummary {
   struct ArchiveLine {
     std::string old_path;  // exact bytes ("old_b64" when given)
     std::string parent;    // exact bytes; empty for a top-level archive
-    std::string status;    // "converted", "failed" or "left"
+    std::string status;    // "converted", "kept", "failed", "left"
     std::string detail;    // the step of a failure, the reason for a left one
     std::int64_t old_size = -1;
     std::int64_t new_size = -1;

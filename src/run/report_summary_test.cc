@@ -26,16 +26,19 @@ std::string Archive(const std::string& old_path, ArchiveStatus status,
   r.detail = detail;
   r.old_path = old_path;
   r.old_size = 100;
-  if (status == ArchiveStatus::kConverted) r.new_size = 60;
+  if (status == ArchiveStatus::kConverted || status == ArchiveStatus::kKept) {
+    r.new_size = 60;
+  }
   std::string time = "2026-01-01T00:00:" + std::string(second < 10 ? "0" : "") +
                      std::to_string(second) + ".000Z";
   return FormatRecord(r, time, parent);
 }
 
 std::string Totals(int converted, int failed, int left, int exit_code,
-                   const std::string& parent = "") {
+                   const std::string& parent = "", int kept = 0) {
   ReportTotals t;
   t.converted = converted;
+  t.kept = kept;
   t.failed = failed;
   t.left = left;
   return FormatTotals(t, exit_code, 1.0, "2026-01-01T00:01:00.000Z", parent);
@@ -44,6 +47,7 @@ std::string Totals(int converted, int failed, int left, int exit_code,
 constexpr ArchiveStatus kConverted = ArchiveStatus::kConverted;
 constexpr ArchiveStatus kFailed = ArchiveStatus::kFailed;
 constexpr ArchiveStatus kLeft = ArchiveStatus::kLeft;
+constexpr ArchiveStatus kKept = ArchiveStatus::kKept;
 
 struct Case {
   const char* name;
@@ -112,6 +116,14 @@ TEST(ReportSummaryTest, ViewsOfReportSets) {
        0,
        {"archives: 2 converted, 0 failed, 0 left; 200 bytes before, 120 "
         "after"}},
+      {"archives kept beside their originals are done, and named",
+       {Archive(a, kKept, "", 1) + Archive(b, kConverted, "", 2) +
+        Totals(1, 0, 0, 0, "", 1)},
+       0,
+       {"archives: 1 converted, 1 kept, 0 failed, 0 left; 200 bytes before, "
+        "120 after",
+        "all done: every archive converted, every run finished with exit "
+        "code 0"}},
       {"no run at all", {""}, 1, {"not all done: no run finished"}},
       {"a cut last line and lines of other programs are named, never read",
        {"not json\n{\"type\":\"archive\"}\n" + std::string(3 << 20, '{') +

@@ -148,6 +148,39 @@ TEST(ReportFormatTest, TotalsAndTimestamp) {
       << UtcTimestamp();
 }
 
+TEST(ReportWriterTest, KeptArchivesAndNestedArchivesInTheTotals) {
+  ScopedTempDir dir;
+  const std::string path = dir / "report.jsonl";
+  for (bool nested : {false, true}) {
+    ReportWriter writer;
+    ASSERT_TRUE(writer.Open(path, ""));
+    ReportRecord r;
+    r.status = ArchiveStatus::kKept;
+    r.old_size = 10;
+    r.new_size = 5;
+    ASSERT_TRUE(writer.Write(r));
+    r.status = ArchiveStatus::kConverted;
+    ASSERT_TRUE(writer.Write(r));
+    NestedCounts counts;
+    counts.converted = 3;
+    counts.failed = 1;
+    counts.left = 2;
+    ASSERT_TRUE(writer.Finish(1, 0.5, nested ? &counts : nullptr));
+    std::vector<Json> lines = ParseLines(ReadFile(path));
+    const Json& totals = lines.back();
+    EXPECT_EQ("kept", lines[lines.size() - 3]["status"]);
+    EXPECT_EQ(1, totals["kept"]);
+    EXPECT_EQ(1, totals["converted"]);
+    EXPECT_EQ(20, totals["bytes_before"]);
+    if (nested) {
+      EXPECT_EQ(Json::parse(R"({"converted":3,"failed":1,"left":2})"),
+                totals["nested"]);
+    } else {
+      EXPECT_TRUE(totals["nested"].is_null());
+    }
+  }
+}
+
 TEST(ReportWriterTest, AppendsRecordsAndTotalsThatMatchThem) {
   ScopedTempDir dir;
   std::string path = dir / "report.jsonl";

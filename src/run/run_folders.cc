@@ -25,6 +25,8 @@ void RunFolders::Start(OutputSink* sink) {
   made_.Clear();
   folders_left_ = false;
   lists_unsaved_ = false;
+  // An old archive that stays keeps its entry; the new one gets a copy.
+  lists_.set_copy_entries(options_.conversion.keep_original);
 }
 
 bool RunFolders::InShard(const std::string& relative) const {
@@ -70,7 +72,10 @@ void RunFolders::Enter(HeldFolder folder, const std::string& path,
   made_here_.Clear();
   current_ = std::move(folder);
   current_path_ = path;
-  sink_->Line("processing folder [" + PathFolder(path + "x") + "]");
+  // Quiet, a folder has a line only when it is left.
+  if (!options_.quiet) {
+    sink_->Line("processing folder [" + PathFolder(path + "x") + "]");
+  }
   lock_ = std::move(lock);
   if (!ours) {
     sink_->Line("folder [" + PathFolder(path + "x") +

@@ -22,13 +22,16 @@ constexpr char kSettingsName[] = "zavo.ctl";
 #define ZAVO_SYSCONFDIR "/usr/local/etc"
 #endif
 
-// Settings keys, in the order that gives them their indexes 1 to 21.
+// Settings keys, in the order that gives them their indexes 1 to 23.
 constexpr const char* kSettingKeys[] = {
-    "Recurse",     "Nested",   "KeepTime",   "StopOnError", "KillExist",
-    "Archives",    "AddFile",  "DeleteFile", "Scan",        "FileList",
-    "Report",      "Verify",   "Jobs",       "MaxNesting",  "MaxNestedArchives",
-    "MaxFileSize", "KeepFree", "MaxEntries", "MaxDepth",    "AnyExtension",
-    "Fidelity"};
+    "Recurse",     "Nested",       "KeepTime",
+    "StopOnError", "KillExist",    "Archives",
+    "AddFile",     "DeleteFile",   "Scan",
+    "FileList",    "Report",       "Verify",
+    "Jobs",        "MaxNesting",   "MaxNestedArchives",
+    "MaxFileSize", "KeepFree",     "MaxEntries",
+    "MaxDepth",    "AnyExtension", "Fidelity",
+    "Target",      "KeepOriginal"};
 enum SettingKey {
   kKeyRecurse = 1,
   kKeyNested,
@@ -50,7 +53,9 @@ enum SettingKey {
   kKeyMaxEntries,
   kKeyMaxDepth,
   kKeyAnyExtension,
-  kKeyFidelity
+  kKeyFidelity,
+  kKeyTarget,
+  kKeyKeepOriginal
 };
 
 // A limit from the settings: a whole number from 0 up, or `fallback` when
@@ -101,8 +106,11 @@ constexpr char kReportHandleSwitch[] = "--report-handle";
 constexpr char kMaskFolderSwitch[] = "--mask-folder";
 constexpr char kJobsSwitch[] = "-j";
 constexpr char kShardSwitch[] = "--shard";
-// The Win32 form of the jobs switch: "/j:N".
+constexpr char kTargetSwitch[] = "--to";
+constexpr char kTargetDashSwitch[] = "-t";
+// The Win32 forms of the jobs and target switches: "/j:N", "/t:KIND".
 constexpr char kJobsColonSwitch[] = "/J:";
+constexpr char kTargetColonSwitch[] = "/T:";
 // More jobs than this is a typing mistake, not a machine.
 constexpr int kMaxJobs = 1024;
 
@@ -143,6 +151,19 @@ bool IsSwitch(const std::string& parameter, char letter) {
 bool IsAnySwitch(const std::string& parameter) {
   return IsSwitch(parameter, 'R') || IsSwitch(parameter, 'N') ||
          IsSwitch(parameter, 'K');
+}
+
+// A switch that has a long form and a one-letter form: "--quiet", "-q"
+// where dashes start switches, "/q" everywhere, as "/r" is.
+bool IsLongOrShort(const std::string& parameter, const char* long_form,
+                   char letter) {
+  return parameter == long_form || IsSwitch(parameter, letter);
+}
+
+// Whether `parameter` starts with the colon form `prefix` ("/T:"), in any
+// letter case; the value follows it.
+bool HasColonPrefix(const std::string& parameter, const char* prefix) {
+  return UpperText(parameter.substr(0, std::strlen(prefix))) == prefix;
 }
 
 bool IsHelp(const std::string& parameter) {
@@ -197,6 +218,8 @@ OptionsResult LoadSettings(const std::string& program_folder, OutputSink* out,
   options->report_file = file.Value(kKeyReport, 1);
   conversion.verify = on(kKeyVerify);
   conversion.fidelity_exact = EqualNoCase(file.Value(kKeyFidelity, 1), "exact");
+  conversion.keep_original = on(kKeyKeepOriginal);
+  options->target_name = file.Value(kKeyTarget, 1);
   // Absent, identifying bytes claim files of any name, as they always did.
   const std::string any_extension = file.Value(kKeyAnyExtension, 1);
   options->any_extension = any_extension.empty() || on(kKeyAnyExtension);
@@ -329,6 +352,13 @@ bool AsksForVersion(const std::vector<std::string>& args) {
   return false;
 }
 
+bool AsksForQuiet(const std::vector<std::string>& args) {
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (IsLongOrShort(args[i], "--quiet", 'Q')) return true;
+  }
+  return false;
+}
+
 std::vector<std::string> UsageLines() {
   return {
       kDashSwitches ? "usage: zavo [/r] [/n] [/k] [-j N] [--shard K/N] "
@@ -352,6 +382,23 @@ std::vector<std::string> HelpDetails(const std::string& program_folder) {
   if (kDashSwitches) {
     lines.push_back("       -r, -n, -k - the same switches");
   }
+  lines.push_back(kDashSwitches
+                      ? "       -t KIND, --to KIND - convert to the archivers "
+                        "file's section KIND"
+                      : "       /t:KIND, --to KIND - convert to the archivers "
+                        "file's section KIND");
+  lines.push_back(
+      "       --keep - put each new archive beside the old one, which stays");
+  lines.push_back(kDashSwitches
+                      ? "       -q, --quiet - print only the archives that "
+                        "failed or were left, and the summary"
+                      : "       /q, --quiet - print only the archives that "
+                        "failed or were left, and the summary");
+  lines.push_back(kDashSwitches
+                      ? "       -v, --verbose - show the archivers' output "
+                        "under its archive and step"
+                      : "       /v, --verbose - show the archivers' output "
+                        "under its archive and step");
   lines.push_back(
       "       --dry-run - show what would be converted, change nothing");
   lines.push_back(
@@ -401,7 +448,9 @@ OptionsResult LoadRunOptions(const std::vector<std::string>& given,
                              RunOptions* options) {
   // The report's parameters come out first; the rest are read as ever.
   std::vector<std::string> args;
-  std::string report, report_parent, report_handle, mask_folder, jobs, shard;
+  std::string report, report_parent, report_handle, mask_folder, jobs, shard,
+      target;
+  bool keep = false;
   for (std::size_t i = 0; i < given.size(); ++i) {
     // The long switches may stand anywhere and count for nothing else: not
     // as parameters, not as the mask, and nested runs do not get them (a
@@ -414,11 +463,29 @@ OptionsResult LoadRunOptions(const std::vector<std::string>& given,
       options->summary = true;
       continue;
     }
-    std::string upper = UpperText(given[i]);
-    if (i > 0 &&
-        upper.compare(0, sizeof(kJobsColonSwitch) - 1, kJobsColonSwitch) == 0) {
+    // Nested runs learn of these from their parent's environment, or not
+    // at all (--keep: the originals inside an archive that is kept stay in
+    // it anyway).
+    if (i > 0 && given[i] == "--keep") {
+      keep = true;
+      continue;
+    }
+    if (i > 0 && IsLongOrShort(given[i], "--quiet", 'Q')) {
+      options->quiet = true;
+      continue;
+    }
+    if (i > 0 && IsLongOrShort(given[i], "--verbose", 'V')) {
+      options->verbose = true;
+      continue;
+    }
+    if (i > 0 && HasColonPrefix(given[i], kJobsColonSwitch)) {
       jobs = given[i].substr(sizeof(kJobsColonSwitch) - 1);
       if (jobs.empty()) return {OptionsStatus::kUsage, ""};
+      continue;
+    }
+    if (i > 0 && HasColonPrefix(given[i], kTargetColonSwitch)) {
+      target = given[i].substr(sizeof(kTargetColonSwitch) - 1);
+      if (target.empty()) return {OptionsStatus::kUsage, ""};
       continue;
     }
     bool takes_value =
@@ -426,7 +493,8 @@ OptionsResult LoadRunOptions(const std::vector<std::string>& given,
         (given[i] == kReportSwitch || given[i] == kReportParentSwitch ||
          given[i] == kReportHandleSwitch || given[i] == kMaskFolderSwitch ||
          (kDashSwitches && given[i] == kJobsSwitch) ||
-         given[i] == kShardSwitch);
+         given[i] == kShardSwitch || given[i] == kTargetSwitch ||
+         (kDashSwitches && given[i] == kTargetDashSwitch));
     if (!takes_value) {
       args.push_back(given[i]);
       continue;
@@ -439,7 +507,8 @@ OptionsResult LoadRunOptions(const std::vector<std::string>& given,
                          : given[i] == kReportHandleSwitch ? &report_handle
                          : given[i] == kMaskFolderSwitch   ? &mask_folder
                          : given[i] == kShardSwitch        ? &shard
-                                                           : &jobs;
+                         : given[i] == kJobsSwitch         ? &jobs
+                                                           : &target;
     *value = given[++i];
   }
   int jobs_value = -1;
@@ -508,6 +577,8 @@ OptionsResult LoadRunOptions(const std::vector<std::string>& given,
     }
   }
   if (jobs_value >= 0) options->jobs = ResolvedJobs(jobs_value);
+  if (!target.empty()) options->target_name = target;
+  if (keep) options->conversion.keep_original = true;
   options->shard_index = shard_index;
   options->shard_count = shard_count;
   options->conversion.start_folder = start_folder;
@@ -542,6 +613,15 @@ OptionsResult LoadRunOptions(const std::vector<std::string>& given,
     options->nested_command.push_back(std::to_string(options->jobs));
   } else {
     options->nested_command.back() += std::to_string(options->jobs);
+  }
+  if (!options->target_name.empty()) {
+    // The same target at every depth, whatever settings a nested run reads.
+    if (kDashSwitches) {
+      options->nested_command.push_back(kTargetSwitch);
+      options->nested_command.push_back(options->target_name);
+    } else {
+      options->nested_command.push_back("/t:" + options->target_name);
+    }
   }
   if (!options->report_file.empty() && kIsWin32) {
     // Nested runs may read other settings: they are told the very file.

@@ -30,6 +30,22 @@ struct RunOptions {
   bool dry_run = false;
   // --summary: print the summary at the end, terminal or not.
   bool summary = false;
+  // -q: standard output keeps only the lines of archives that failed or
+  // were left, and the summary is printed at the end. A nested run is told
+  // by its parent (NestingLimits::InheritedQuiet).
+  bool quiet = false;
+  // -v: every archiver's collected output is shown on standard error under
+  // a line naming its archive and step, also when standard error is not a
+  // terminal and with -q.
+  bool verbose = false;
+  // Whether the archivers' collected output is shown on standard error
+  // under a line naming its archive and step: when standard error is a
+  // terminal, with -v, or when the parent run does so. Set at start-up.
+  bool group_messages = false;
+  // -t KIND or the Target key: the archivers-file section to convert to;
+  // empty for the first. Resolved into conversion.target once the
+  // archivers file is read.
+  std::string target_name;
   // Settings key AnyExtension: identifying bytes may make an archive of a
   // file whose extension names no kind (GAME.DAT holding arj data). On when
   // the key is absent; the shipped settings turn it off.
@@ -110,6 +126,9 @@ std::vector<std::string> SettingsPlaces(const std::string& program_folder);
 
 // Whether the command line asks for the version (--version anywhere).
 bool AsksForVersion(const std::vector<std::string>& args);
+// Whether the command line asks for a quiet run (-q, /q or --quiet
+// anywhere), known before the rest is read: a quiet run prints no banner.
+bool AsksForQuiet(const std::vector<std::string>& args);
 
 // The usage lines: printed for --help and for a command line that is not
 // understood.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -75,12 +76,12 @@ TEST_F(RunOptionsTest, StatusOfEachCommandLine) {
   }
   EXPECT_TRUE(out_.lines.empty());
 
-  OptionsResult r = Load({"-v", "*.zip"});
+  OptionsResult r = Load({"-x", "*.zip"});
   if (kDashSwitches) {
     EXPECT_EQ(OptionsStatus::kUsage, r.status);
-    EXPECT_EQ("unknown switch [-v]", r.message);
+    EXPECT_EQ("unknown switch [-x]", r.message);
   } else {
-    // Where switches start with "/", "-v" is a name.
+    // Where switches start with "/", "-x" is a name.
     EXPECT_EQ(OptionsStatus::kUsage, r.status);
     EXPECT_EQ("", r.message);
   }
@@ -197,6 +198,99 @@ TEST_F(RunOptionsTest, JobsAndShards) {
   }
   WriteFile(dir_ / "zavo.ctl", "Archives a.ini\nJobs many\n");
   EXPECT_EQ(OptionsStatus::kFatal, Load({"*.zip"}).status);
+}
+
+TEST_F(RunOptionsTest, TargetKeepQuietAndVerbose) {
+  const std::string dash_t = kDashSwitches ? "-t" : "--to";
+  const std::vector<std::string> tar_passed_on =
+      kDashSwitches ? std::vector<std::string>{"--to", "tar"}
+                    : std::vector<std::string>{"/t:tar"};
+  struct Case {
+    const char* settings;
+    std::vector<std::string> params;
+    OptionsStatus status;
+    std::string target;
+    bool keep, quiet, verbose;
+  } cases[] = {
+      {"", {"*.zip"}, OptionsStatus::kReady, "", false, false, false},
+      {"Target zip\nKeepOriginal yes\n",
+       {"*.zip"},
+       OptionsStatus::kReady,
+       "zip",
+       true,
+       false,
+       false},
+      // The switch wins over the key, in each of its forms.
+      {"Target zip\n",
+       {dash_t, "tar", "*.zip"},
+       OptionsStatus::kReady,
+       "tar",
+       false,
+       false,
+       false},
+      {"Target zip\n",
+       {"*.zip", "--to", "tar"},
+       OptionsStatus::kReady,
+       "tar",
+       false,
+       false,
+       false},
+      {"",
+       {"/T:tar", "*.zip"},
+       OptionsStatus::kReady,
+       "tar",
+       false,
+       false,
+       false},
+      {"KeepOriginal no\n",
+       {"--keep", "--quiet", "--verbose", "*.zip"},
+       OptionsStatus::kReady,
+       "",
+       true,
+       true,
+       true},
+      {"", {"/q", "/V", "*.zip"}, OptionsStatus::kReady, "", false, true, true},
+      // None of them is among the four parameters.
+      {"",
+       {"/r", "/n", "/k", "/q", "--keep", "/v", "--to", "tar", "*.zip"},
+       OptionsStatus::kReady,
+       "tar",
+       true,
+       true,
+       true},
+      {"", {"*.zip", "--to"}, OptionsStatus::kUsage, "", false, false, false},
+      {"", {"/t:", "*.zip"}, OptionsStatus::kUsage, "", false, false, false},
+      // The kind took the mask's place.
+      {"", {"--to", "*.zip"}, OptionsStatus::kUsage, "", false, false, false},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const std::string& p : c.params) line += p + " ";
+    WriteFile(dir_ / "zavo.ctl", "Archives a.ini\n" + std::string(c.settings));
+    OptionsResult r = Load(c.params);
+    ASSERT_EQ(c.status, r.status) << line;
+    if (r.status != OptionsStatus::kReady) continue;
+    EXPECT_EQ(c.target, options_.target_name) << line;
+    EXPECT_EQ(c.keep, options_.conversion.keep_original) << line;
+    EXPECT_EQ(c.quiet, options_.quiet) << line;
+    EXPECT_EQ(c.verbose, options_.verbose) << line;
+    EXPECT_EQ(c.quiet, AsksForQuiet([&] {
+                std::vector<std::string> args = c.params;
+                args.insert(args.begin(), "zavo");
+                return args;
+              }()))
+        << line;
+    // Nested runs get the target, and learn the rest from their parent.
+    std::vector<std::string> nested = options_.nested_command;
+    bool passed_on =
+        std::search(nested.begin(), nested.end(), tar_passed_on.begin(),
+                    tar_passed_on.end()) != nested.end();
+    EXPECT_EQ(c.target == "tar", passed_on) << line;
+    for (const std::string& p : nested) {
+      EXPECT_TRUE(p != "--keep" && p != "/q" && p != "--quiet" && p != "/v")
+          << line;
+    }
+  }
 }
 
 TEST(ShardTest, StableAndSpread) {

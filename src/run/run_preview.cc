@@ -3,20 +3,28 @@
 #include <algorithm>
 
 #include "run/folder_scan.h"
+#include "text/text_utils.h"
 
 namespace zavo {
 
-void ShowConversion(const ArchiveConversion& conversion, OutputSink* sink) {
+void ShowConversion(const ArchiveConversion& conversion, SortedTextList* taken,
+                    OutputSink* sink) {
   const std::string what = "[" + conversion.path() + "] (" +
                            conversion.KindName() + ") -> [" +
                            conversion.NewName() + "]";
-  // As the run would find it now.
-  ArchiveConversion::Taken taken = conversion.NameTaken(nullptr);
-  if (taken == ArchiveConversion::Taken::kKept ||
-      taken == ArchiveConversion::Taken::kBlocked) {
+  // The run never replaces an archive it made (a.zip and a.tgz both
+  // becoming a.7z): the first one takes the name, the second is left.
+  const std::string new_path =
+      WithBackslash(PathFolder(conversion.path())) + conversion.NewName();
+  const bool ours = taken->Contains(new_path);
+  // Otherwise as the run would find it now.
+  const ArchiveConversion::Taken now = conversion.NameTaken(nullptr);
+  if (ours || now == ArchiveConversion::Taken::kKept ||
+      now == ArchiveConversion::Taken::kBlocked) {
     sink->Line("would leave " + what + " exists, not replaced");
   } else {
     sink->Line("would convert " + what);
+    taken->Insert(new_path);
   }
 }
 

@@ -12,12 +12,17 @@
 #include "conversion/archive_conversion.h"
 #include "conversion/output_sink.h"
 #include "platform/dir_handle.h"
+#include "text/sorted_text_list.h"
 
 namespace zavo {
 
 // Says in `sink` what the run would do with the archive of `conversion`:
-// convert it, or leave it because its new name is taken. Changes no file.
-void ShowConversion(const ArchiveConversion& conversion, OutputSink* sink);
+// convert it, or leave it because its new name is taken, now or by an
+// archive that this run converts before it. `taken` holds the full paths
+// of the new archives of the archives said so far, and gets this one's
+// when it would be converted. Changes no file.
+void ShowConversion(const ArchiveConversion& conversion, SortedTextList* taken,
+                    OutputSink* sink);
 
 struct ArchiveCount {
   int archives = 0;

@@ -20,10 +20,14 @@ class RunProgress {
  public:
   // Seconds from some fixed moment.
   using Clock = std::function<double()>;
+  // The terminal's width in columns; 0 when unknown, which stands for 80.
+  using Columns = std::function<int()>;
 
   // `err` receives the status line (only when `live`) and the summary; it is
-  // not owned. `clock` gives the time (tests hand in their own).
-  RunProgress(std::ostream& err, bool live, Clock clock = SteadySeconds);
+  // not owned. `clock` gives the time and `columns` the width the status
+  // line must fit, asked before each drawing (tests hand in their own).
+  RunProgress(std::ostream& err, bool live, Clock clock = SteadySeconds,
+              Columns columns = nullptr);
 
   bool live() const { return live_; }
 
@@ -32,8 +36,10 @@ class RunProgress {
   void SetTotal(int archives, std::int64_t bytes);
   // An archive's conversion starts; `size` is -1 when unknown.
   void Begin(const std::string& path, std::int64_t size);
-  // How the archive begun last ended. Sizes of -1 count as 0.
-  void Converted(std::int64_t size_before, std::int64_t size_after);
+  // How the archive begun last ended. Sizes of -1 count as 0. `kept`: the
+  // old archive stays beside the new one (--keep).
+  void Converted(std::int64_t size_before, std::int64_t size_after,
+                 bool kept = false);
   void Failed();
   void Left();
 
@@ -43,23 +49,32 @@ class RunProgress {
   // next Refresh draws it again.
   void Hide();
 
-  // "converted 3, failed 1, left alone 2; 1,234,567 bytes before, 987,654
-  // after; 12.3 s".
+  // "summary: 3 converted, 1 failed, 2 left alone; 1234567 bytes before,
+  // 987654 after; 12.3 s"; "3 converted, 2 kept, ..." when some old
+  // archives were kept.
   std::string Summary() const;
   // The status line as drawn, without the means of drawing it: archives
-  // done of the total, bytes done, time taken, time left, current archive.
+  // done of the total, bytes done, time taken, time left, current archive
+  // (escaped, cut in the middle). It fits the terminal's width less one
+  // column, dropping the estimate and then the bytes before the name gets
+  // too short.
   std::string StatusLine() const;
 
   static double SteadySeconds();
 
  private:
+  // The columns the status line may take.
+  std::size_t Width() const;
+
   std::ostream& err_;
   bool live_;
   Clock clock_;
+  Columns columns_;
   double start_;
   int total_ = 0;
   std::int64_t total_bytes_ = 0;
   int converted_ = 0;
+  int kept_ = 0;
   int failed_ = 0;
   int left_ = 0;
   std::int64_t bytes_done_ = 0;  // of the archives finished, before
@@ -67,7 +82,7 @@ class RunProgress {
   std::int64_t bytes_after_ = 0;
   std::int64_t current_size_ = 0;
   std::string current_;
-  std::size_t drawn_ = 0;  // characters of the status line on the screen
+  std::size_t drawn_ = 0;  // columns of the status line on the screen
 };
 
 // Passes lines on, with the status line erased while each is written.

@@ -28,7 +28,8 @@ void RunReport::WriteRecord(const ConversionResult& result,
   record->message = result.line.empty() ? result.message : result.line;
   switch (result.status) {
     case ConversionStatus::kDone: {
-      record->status = ArchiveStatus::kConverted;
+      record->status =
+          originals_kept_ ? ArchiveStatus::kKept : ArchiveStatus::kConverted;
       record->new_path = result.final_name;
       break;
     }
@@ -62,12 +63,15 @@ void RunReport::WriteRecord(const ConversionResult& result,
 }
 
 int RunReport::Finish(int code, std::chrono::steady_clock::time_point started,
-                      OutputSink* sink) {
+                      OutputSink* sink, const NestedTally* nested) {
   if (!writer_.is_open()) return code;
   if (failed_ && code == kExitDone) code = kExitSomeFailed;
   std::chrono::duration<double> seconds =
       std::chrono::steady_clock::now() - started;
-  if (!writer_.Finish(code, seconds.count())) {
+  NestedCounts counts;
+  if (nested != nullptr) counts = nested->Counts();
+  if (!writer_.Finish(code, seconds.count(),
+                      nested != nullptr ? &counts : nullptr)) {
     sink->Note("can't write report file [" + path_ + "]: " + writer_.error());
     if (code == kExitDone) code = kExitSomeFailed;
   }

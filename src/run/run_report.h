@@ -11,6 +11,7 @@
 
 #include "conversion/archive_conversion.h"
 #include "conversion/output_sink.h"
+#include "run/nested_tally.h"
 #include "run/report.h"
 
 namespace zavo {
@@ -30,6 +31,9 @@ class RunReport {
   bool is_open() const { return writer_.is_open(); }
   // Where the conversion and its nested run write (not owned by them).
   ReportWriter* writer() { return &writer_; }
+  // Whether the run keeps the old archives (--keep): a converted archive's
+  // status is then "kept".
+  void set_originals_kept(bool kept) { originals_kept_ = kept; }
 
   // Fills what a record says of the archive of `conversion` before its
   // conversion, which may take the old archive away: its path, the
@@ -47,12 +51,12 @@ class RunReport {
                    std::chrono::steady_clock::time_point began,
                    ReportRecord* record, OutputSink* sink);
 
-  // Appends the totals line with the run's time since `started` and
-  // closes the report. Returns the exit code, made kExitSomeFailed from
-  // kExitDone when a line could not be written (said in `sink`). Without a
-  // report, returns `code`.
+  // Appends the totals line with the run's time since `started`, and the
+  // counts of `nested` (may be null: none), and closes the report. Returns
+  // the exit code, made kExitSomeFailed from kExitDone when a line could
+  // not be written (said in `sink`). Without a report, returns `code`.
   int Finish(int code, std::chrono::steady_clock::time_point started,
-             OutputSink* sink);
+             OutputSink* sink, const NestedTally* nested = nullptr);
 
  private:
   ReportWriter writer_;
@@ -60,6 +64,7 @@ class RunReport {
   // A line of the report could not be written: the run did not do all it
   // was asked.
   bool failed_ = false;
+  bool originals_kept_ = false;
 };
 
 }  // namespace zavo

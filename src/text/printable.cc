@@ -63,6 +63,14 @@ void AppendEscape(unsigned char c, std::string* out) {
   }
 }
 
+// The length of the printable character at text[i] on this system; 0 for
+// a byte that is escaped.
+std::size_t PrintableLength(const std::string& text, std::size_t i) {
+  unsigned char c = static_cast<unsigned char>(text[i]);
+  return kIsWin32 ? (c >= 0x20 && c != 0x7F ? 1 : 0)
+                  : PrintableCharacter(text, i);
+}
+
 }  // namespace
 
 std::string PrintableName(const std::string& text) {
@@ -70,11 +78,9 @@ std::string PrintableName(const std::string& text) {
   out.reserve(text.size());
   std::size_t i = 0;
   while (i < text.size()) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    std::size_t length = kIsWin32 ? (c >= 0x20 && c != 0x7F ? 1 : 0)
-                                  : PrintableCharacter(text, i);
+    std::size_t length = PrintableLength(text, i);
     if (length == 0) {
-      AppendEscape(c, &out);
+      AppendEscape(static_cast<unsigned char>(text[i]), &out);
       ++i;
     } else {
       out.append(text, i, length);
@@ -82,6 +88,23 @@ std::string PrintableName(const std::string& text) {
     }
   }
   return out;
+}
+
+std::vector<std::string> PrintablePieces(const std::string& text) {
+  std::vector<std::string> pieces;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t length = PrintableLength(text, i);
+    pieces.emplace_back();
+    if (length == 0) {
+      AppendEscape(static_cast<unsigned char>(text[i]), &pieces.back());
+      ++i;
+    } else {
+      pieces.back().assign(text, i, length);
+      i += length;
+    }
+  }
+  return pieces;
 }
 
 void PrintableLines::Feed(const char* data, std::size_t size,

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace zavo {
 
@@ -22,6 +23,11 @@ namespace zavo {
 // controls). On Win32 names are bytes of the console code page, whose upper
 // half holds letters: only C0 and DEL are escaped there.
 std::string PrintableName(const std::string& text);
+
+// The pieces PrintableName makes of `text`, in order: each printable
+// character as it is, each other byte as its escape. Joined, they are
+// PrintableName(text); a piece is never split when text is cut.
+std::vector<std::string> PrintablePieces(const std::string& text);
 
 // The same escaping for text that arrives in pieces and is made of lines,
 // such as an archiver's output: each line is escaped whole (so a character

@@ -42,6 +42,15 @@ TEST(PrintableNameTest, EscapesWhatIsNotPrintable) {
   for (const auto& c : cases) {
     if (c.posix_only && kIsWin32) continue;
     EXPECT_EQ(c.out, PrintableName(c.in)) << c.out;
+    // The pieces are the same text, never an escape or a character split.
+    std::string joined;
+    for (const std::string& piece : PrintablePieces(c.in)) {
+      EXPECT_TRUE(piece.size() == 1 || piece[0] == '\\' ||
+                  static_cast<unsigned char>(piece[0]) >= 0xC2)
+          << piece;
+      joined += piece;
+    }
+    EXPECT_EQ(c.out, joined);
   }
 }
 
