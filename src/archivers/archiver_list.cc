@@ -39,9 +39,22 @@ std::vector<ArchiverList::RefusedTemplate> ArchiverList::AddDefinitionsFromFile(
     definitions_.back()->set_name(section);
     definitions_.back()->set_any_extension(!EqualNoCase(
         TrimBlanks(cache.ReadString(path, section, "anyextension")), "no"));
+    std::vector<VolumeNaming> namings;
+    Status parsed = ParseVolumeNamings(
+        cache.ReadString(path, section, "volumes"), &namings);
+    if (!parsed.ok() && volume_fault_.ok()) {
+      volume_fault_ = parsed.Within("[" + section + "/volumes]: ");
+    }
+    definitions_.back()->set_volume_namings(std::move(namings));
+    const std::string extract_set =
+        cache.ReadString(path, section, "extractset");
+    definitions_.back()->set_extract_set_command(extract_set);
     // The macros each command has (Extract, Pack, Test).
     if (!CommandTemplateQuotable(extract, {"@ArcName", "@FileName"})) {
       refused.push_back({section, "extract"});
+    }
+    if (!CommandTemplateQuotable(extract_set, {"@ArcName", "@FileName"})) {
+      refused.push_back({section, "extractset"});
     }
     if (!CommandTemplateQuotable(add, {"@ArcName", "@FileName"})) {
       refused.push_back({section, "add"});
@@ -91,6 +104,25 @@ std::int32_t ArchiverList::Recognise(const std::string& name,
                            return probe.ReadAt(offset, count, bytes);
                          })
       .definition;
+}
+
+ArchiverList::VolumeRecognition ArchiverList::RecogniseVolume(
+    const std::string& name,
+    const std::vector<std::string>& folder_names) const {
+  VolumeRecognition found;
+  // Later definitions first, as recognition by name goes.
+  for (std::size_t i = definitions_.size(); i-- > 0;) {
+    const std::vector<VolumeNaming>& namings =
+        definitions_[i]->volume_namings();
+    if (namings.empty()) continue;
+    found.set = FindVolumeSet(namings, name, folder_names);
+    if (found.set.role != VolumeRole::kNone) {
+      found.definition = static_cast<std::int32_t>(i);
+      return found;
+    }
+  }
+  found.set = VolumeSet();
+  return found;
 }
 
 bool ArchiverList::NamesAnArchive(const std::string& name,

@@ -38,7 +38,8 @@ class ArchiverList {
 
   // Appends a definition for each section of the archivers file at `path`,
   // in file order, from its keys "extension", "ident", "extract", "add" and
-  // "test" (and "anyextension": "no" clears it), named after its section,
+  // "test" (and "anyextension": "no" clears it; "volumes" and "extractset"),
+  // named after its section,
   // and then, with `write_back`, writes the file back in its normalised form
   // (see SectionedFileCache::Release). A missing or unreadable file adds
   // nothing; callers that need the file check that it exists first. Returns
@@ -46,6 +47,23 @@ class ArchiverList {
   // caller to report; their definitions are added all the same.
   std::vector<RefusedTemplate> AddDefinitionsFromFile(const std::string& path,
                                                       bool write_back = true);
+  // The first "volumes" value AddDefinitionsFromFile could not read, naming
+  // its section and the fault; success when all were read. A kind whose
+  // sets are not known would have its later volumes converted alone, so the
+  // caller stops.
+  const Status& volume_fault() const { return volume_fault_; }
+
+  // The volume set that the file `name` belongs to, by the "volumes"
+  // namings of the definitions (the later definition first), among the
+  // names of its folder `folder_names`. `definition` is -1 when no naming
+  // makes a volume of it (set.role kNone).
+  struct VolumeRecognition {
+    std::int32_t definition = -1;
+    VolumeSet set;
+  };
+  VolumeRecognition RecogniseVolume(
+      const std::string& name,
+      const std::vector<std::string>& folder_names) const;
 
   // The index of the definition that recognises the file `name`, held open
   // as `file` in its folder (not owned; a file not held, or not a regular
@@ -73,6 +91,7 @@ class ArchiverList {
  private:
   std::vector<std::unique_ptr<ArchiverDefinition>> definitions_;
   bool any_extension_ = true;
+  Status volume_fault_;
 };
 
 }  // namespace zavo

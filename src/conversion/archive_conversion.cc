@@ -150,6 +150,11 @@ const std::string& ArchiveConversion::KindName() const {
 }
 
 std::string ArchiveConversion::NewName() const {
+  // A set is named after its "*": x.part1.rar and x.7z.001 become x.7z.
+  if (source_.set != nullptr) {
+    return source_.set->set_name() + "." +
+           archivers_.definition(settings_.target).extension();
+  }
   // A whole extension such as "tar.gz" is replaced as a whole, with the
   // target's own extension, which may be a whole one too.
   return archivers_.definition(static_cast<std::size_t>(source_.kind))
@@ -164,6 +169,12 @@ ArchiveConversion::Taken ArchiveConversion::NameTaken(
   if (source_.folder.Stat(final_base, &existing).ok() &&
       existing.kind == EntryStatus::Kind::kMissing) {
     return Taken::kFree;
+  }
+  // The name of one of the set's own volumes (x.zip of x.z01 when the
+  // target is zip) is the set's: the new archive replaces that volume as
+  // it replaces the others.
+  if (source_.set != nullptr && source_.set->Holds(final_base, existing)) {
+    return Taken::kReplaceable;
   }
   // KillExist replaces what was there before the run, never an archive this
   // run made a moment ago from another one of the same name (a.zip and
@@ -185,8 +196,12 @@ ArchiveConversion::Taken ArchiveConversion::NameTaken(
 }
 
 std::string ArchiveConversion::DigestOld(ReportRecord* record) const {
+  // A set's checksum is that of its volumes joined, and its size theirs.
   Status digest =
-      Sha256OfFile(source_.file, &record->old_sha256, &record->old_size);
+      source_.set != nullptr
+          ? Sha256OfFiles(source_.set->Files(), &record->old_sha256,
+                          &record->old_size)
+          : Sha256OfFile(source_.file, &record->old_sha256, &record->old_size);
   if (digest.ok()) return std::string();
   return "can't read [" + source_.path +
          "] for its checksum: " + digest.Reason();
@@ -287,6 +302,10 @@ bool ArchiveConversion::Prepare(OutputSink* out, NestedRunner* nested,
                                 ConversionResult* result) {
   ReportRecord ignored;
   if (record == nullptr) record = &ignored;
+  if (source_.set != nullptr && !source_.set->complete()) {
+    *result = LeftWhole(out);
+    return false;
+  }
   if (settings_.keep_time) {
     have_time_ = source_.file.Time(&old_time_).ok();
     if (!have_time_) {
@@ -310,6 +329,10 @@ bool ArchiveConversion::Prepare(OutputSink* out, NestedRunner* nested,
   }
   if (!step.ok()) {
     *result = Fail(out, ConversionStep::kExtract, detail);
+    return false;
+  }
+  if (source_.set != nullptr && !source_.set->complete()) {
+    *result = LeftWhole(out);
     return false;
   }
   step = CheckUnpacked(record);
@@ -394,12 +417,24 @@ Status ArchiveConversion::Extract(std::string* detail) {
   std::string links_name = kSource;
   if (!kIsWin32) {
     Status made = MakePrivateFolder(work_, &links, &links_name);
-    if (made.ok()) made = links.MakeLink(source_.name, archive);
+    // A set's volumes are all there, each under its own name, and nothing
+    // else is: the extractor finds the later volumes beside the first.
+    if (made.ok()) {
+      made = source_.set != nullptr ? source_.set->Link(&links)
+                                    : links.MakeLink(source_.name, archive);
+    }
     if (!made.ok()) return made;
     archive = work_.ChildPath() + "/" + kSource + "/" + source_.name;
   }
-  CommandOutcome outcome =
-      ExtractArchive(definition, archive, ArchiverSpec(unpacked_), runner_);
+  ChildSpec spec = ArchiverSpec(unpacked_);
+  CommandOutcome outcome;
+  if (source_.set != nullptr) {
+    source_.set->Inherit(&spec.inherit);
+    outcome = ExtractVolumeSet(definition, archive, spec, runner_);
+    source_.set->Release();
+  } else {
+    outcome = ExtractArchive(definition, archive, spec, runner_);
+  }
   RemovePrivateFolder(&work_, &links, links_name);
   // Nothing reads the archive again; Win32 would not remove it open.
   source_.file.Close();
@@ -725,8 +760,12 @@ ConversionResult ArchiveConversion::Commit(OutputSink* out, ListKeeper* lists,
   ConversionResult result;
   // The lists follow at once, before the clean-up: a run killed from here
   // on leaves the entry under the archive's new name.
-  if (lists != nullptr)
+  if (lists != nullptr && source_.set != nullptr) {
+    lists->SetRenamed(source_.set->ListOrder(), new_name,
+                      &result.unsaved_lists);
+  } else if (lists != nullptr) {
     lists->Renamed(old_name, new_name, &result.unsaved_lists);
+  }
   if (record != nullptr) {
     Status digest =
         Sha256OfFile(packed_, &record->new_sha256, &record->new_size);
@@ -779,6 +818,11 @@ Status ArchiveConversion::PutInPlace(const std::string& final_base,
   const bool same_name = kNamesIgnoreCase
                              ? EqualNoCase(final_base, source_.name)
                              : final_base == source_.name;
+  // A set's other volumes go once the new archive's name is on the disk,
+  // as the volume that named it does.
+  if (source_.set != nullptr) {
+    source_.set->Remove(&source_.folder, final_base, &left_undone_);
+  }
   if (same_name || source_.status.read_only) return Status();
   // The old name goes only while it still names the file that was
   // converted; whatever someone put there meanwhile stays.
@@ -815,6 +859,17 @@ ConversionResult ArchiveConversion::Kept(OutputSink* out) {
   result.step = ConversionStep::kPutInPlace;
   result.line =
       "[" + source_.name + "] -> [" + NewName() + "] exists, not replaced!";
+  out->Line(result.line);
+  result.left_undone = left_undone_;
+  return result;
+}
+
+ConversionResult ArchiveConversion::LeftWhole(OutputSink* out) {
+  RemoveWorkFolder();
+  ConversionResult result;
+  result.status = ConversionStatus::kIncompleteSet;
+  out->Note("[" + source_.path + "]: " + source_.set->why());
+  result.line = "[" + source_.name + "] volume set incomplete, left as it is!";
   out->Line(result.line);
   result.left_undone = left_undone_;
   return result;

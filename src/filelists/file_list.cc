@@ -202,20 +202,58 @@ std::string FormatFileList(const FileList& list, const std::string& marker) {
   return data;
 }
 
+namespace {
+
+// The entry of the file `name`: where names keep their case, "a.zip" and
+// "A.ZIP" are two files, and each entry follows its own file.
+int FindEntryOf(const FileList& list, const std::string& name) {
+  if (name.empty()) return -1;
+  const std::string file_name = FileListName(name);
+  int index = kNamesIgnoreCase ? -1 : list.FindExact(file_name);
+  if (index < 0) index = list.Find(file_name);
+  return index;
+}
+
+}  // namespace
+
 bool RenameEntry(FileList* list, const std::string& old_name,
                  const std::string& new_name) {
   if (old_name.empty() || !NameSurvivesRoundTrip(new_name)) return false;
-  const std::string file_name = FileListName(old_name);
-  // Where names keep their case, "a.zip" and "A.ZIP" are two files, and
-  // each entry follows its own file.
-  int index = kNamesIgnoreCase ? -1 : list->FindExact(file_name);
-  if (index < 0) index = list->Find(file_name);
+  const int index = FindEntryOf(*list, old_name);
   if (index < 0) return false;
   FileListEntry entry = list->Take(static_cast<std::size_t>(index));
   entry.SetName(new_name);
   // Left at its old place, the entry would break the order that every
   // binary search relies on, and later renames in the folder could miss.
   list->Insert(std::move(entry));
+  return true;
+}
+
+bool RenameSetEntries(FileList* list, const std::vector<std::string>& volumes,
+                      const std::string& new_name) {
+  if (!NameSurvivesRoundTrip(new_name)) return false;
+  std::vector<FileListEntry> found;
+  for (const std::string& volume : volumes) {
+    const int index = FindEntryOf(*list, volume);
+    if (index >= 0)
+      found.push_back(list->Take(static_cast<std::size_t>(index)));
+  }
+  if (found.empty()) return false;
+  FileListEntry kept = std::move(found.front());
+  for (std::size_t i = 1; i < found.size(); ++i) {
+    for (const FileListLine& line : found[i].lines()) {
+      const std::vector<FileListLine>& has = kept.lines();
+      if (line.text().empty() ||
+          std::any_of(has.begin(), has.end(), [&](const FileListLine& own) {
+            return own.text() == line.text();
+          })) {
+        continue;
+      }
+      kept.AddLine(line.text());
+    }
+  }
+  kept.SetName(new_name);
+  list->Insert(std::move(kept));
   return true;
 }
 

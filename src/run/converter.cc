@@ -189,6 +189,10 @@ bool Converter::LoadArchivers() {
   const std::vector<ArchiverList::RefusedTemplate> refused =
       archivers_->AddDefinitionsFromFile(
           file, !options_.dry_run && CanReplaceFile(file));
+  if (!archivers_->volume_fault().ok()) {
+    return Fatal("bad volumes in archives file [" + file +
+                 "]: " + archivers_->volume_fault().message());
+  }
   if (!refused.empty()) {
     for (const ArchiverList::RefusedTemplate& r : refused) {
       stream_sink_.Line("refused command [" + r.section + "/" + r.key +
@@ -245,6 +249,7 @@ bool Converter::Run() {
                                        *archivers_, options_.conversion.target);
     progress_->SetTotal(count.archives, count.bytes);
   }
+  volumes_.Start(archivers_.get(), pattern);
   ScanCalls calls;
   calls.unreadable = [this](const ScannedFolder& folder, const Status& why) {
     ScanUnreadable(folder, why);
@@ -323,14 +328,20 @@ std::unique_ptr<ArchiveConversion> Converter::Recognise(
       source.status.kind != EntryStatus::Kind::kFile) {
     return nullptr;
   }
-  source.kind = archivers_->Recognise(name, &source.file);
-  if (source.kind < 0 ||
-      static_cast<std::size_t>(source.kind) == options_.conversion.target) {
-    return nullptr;
+  const VolumeScan::Meeting meeting = volumes_.Meet(folder, name);
+  if (meeting.verdict == VolumeScan::Verdict::kPassed) return nullptr;
+  // A set of the target kind is no archive of it until it is one file.
+  if (meeting.verdict == VolumeScan::Verdict::kNoVolume) {
+    source.kind = archivers_->Recognise(name, &source.file);
+    if (source.kind < 0 ||
+        static_cast<std::size_t>(source.kind) == options_.conversion.target) {
+      return nullptr;
+    }
   }
   if (!folder.held->Duplicate(&source.folder).ok()) return nullptr;
   source.name = name;
   source.path = folder.path + name;
+  HoldVolumes(meeting, &source);
   return std::unique_ptr<ArchiveConversion>(
       new ArchiveConversion(options_.conversion, *archivers_, runner_,
                             std::move(source), output, errors));
@@ -625,6 +636,7 @@ bool Converter::ApplyResult(const ConversionResult& result,
       return Fatal(result.message);
     case ConversionStatus::kNameTaken:
     case ConversionStatus::kOverLimits:
+    case ConversionStatus::kIncompleteSet:
       if (progress_) progress_->Left();
       ++failed_archives_;
       return true;

@@ -37,6 +37,7 @@
 #include "run/run_options.h"
 #include "run/run_progress.h"
 #include "run/run_report.h"
+#include "run/volume_scan.h"
 
 namespace zavo {
 
@@ -152,10 +153,11 @@ class Converter {
 
   // The scan's own state (the calling thread's alone): the folder of the
   // last file scanned and whether it is this run's; whether the scan must
-  // end.
+  // end; the volume sets met.
   std::string scanned_folder_ = " ";
   bool scanned_ours_ = true;
   bool scan_stopped_ = false;
+  VolumeScan volumes_;
 
   // The jobs. The plan, the items and `closing_` are guarded by mutex_; an
   // item's contents belong to the job that took it until the plan has it
