@@ -868,7 +868,7 @@ ConversionResult ArchiveConversion::LeftWhole(OutputSink* out) {
   RemoveWorkFolder();
   ConversionResult result;
   result.status = ConversionStatus::kIncompleteSet;
-  out->Note("[" + source_.path + "]: " + source_.set->why());
+  out->Note("volume set [" + source_.path + "]: " + source_.set->why());
   result.line = "[" + source_.name + "] volume set incomplete, left as it is!";
   out->Line(result.line);
   result.left_undone = left_undone_;

@@ -49,13 +49,14 @@ enum class ConversionStep {
 };
 
 enum class ConversionStatus {
-  kDone,           // the new archive stands in the old one's place
-  kFailed,         // a step failed; the old archive is untouched
-  kNameTaken,      // the new name is taken and may not be replaced; nothing
-                   // changed
-  kInterrupted,    // the run was interrupted; the old archive is untouched
-  kOverLimits,     // the nesting limits leave it as it is; nothing changed
-  kIncompleteSet,  // a volume set that cannot be read whole is left whole
+  kDone,         // the new archive stands in the old one's place
+  kFailed,       // a step failed; the old archive is untouched
+  kNameTaken,    // the new name is taken and may not be replaced; nothing
+                 // changed
+  kInterrupted,  // the run was interrupted; the old archive is untouched
+  kOverLimits,   // the nesting limits leave it as it is; nothing changed
+  // A volume set that cannot be read whole is left whole.
+  kIncompleteSet,
 };
 
 struct ConversionResult {
