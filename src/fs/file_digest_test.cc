@@ -42,22 +42,5 @@ TEST(FileDigestTest, DigestAndSizeOfWholeHeldFiles) {
   }
 }
 
-TEST(FileDigestTest, VolumesAreDigestedAsTheirJoinedBytes) {
-  ScopedTempDir dir;
-  std::string first(70000, 'a'), second = "tail";
-  WriteFile(dir / "x.001", first);
-  WriteFile(dir / "x.002", second);
-  HeldFolder folder;
-  ASSERT_TRUE(HeldFolder::Open(dir.path(), &folder).ok());
-  HeldFile a, b;
-  ASSERT_TRUE(folder.OpenFile("x.001", &a).ok());
-  ASSERT_TRUE(folder.OpenFile("x.002", &b).ok());
-  std::string hex;
-  std::int64_t size = -1;
-  ASSERT_TRUE(Sha256OfFiles({&a, &b}, &hex, &size).ok());
-  EXPECT_EQ(Sha256Hex(first + second), hex);
-  EXPECT_EQ(70004, size);
-}
-
 }  // namespace
 }  // namespace zavo
