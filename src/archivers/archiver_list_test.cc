@@ -111,24 +111,6 @@ TEST_F(ArchiverCommandTest, DefinitionsComeFromTheFileWhichIsNormalised) {
                                 std::istreambuf_iterator<char>()));
 }
 
-TEST_F(ArchiverCommandTest, VolumeNamingsComeFromTheFileAndTellTheKind) {
-  const std::string path = folder_ + "archivers.ini";
-  std::ofstream(dir_ / "archivers.ini", std::ios::binary)
-      << "[7z]\nvolumes=*.7z.{001..}\nextractset=unpk x @ArcName\n"
-         "[rar]\nvolumes=*.part{1..}.rar\n[bad]\nvolumes=x.{1..}\n"
-         "[worse]\nvolumes=*.{1}\n";
-  ArchiverList list;
-  list.AddDefinitionsFromFile(path, false);
-  EXPECT_EQ("unpk x @ArcName", list.definition(0).extract_set_command());
-  // The first fault stops the run: later volumes of its kind would go alone.
-  EXPECT_EQ("[bad/volumes]: form [x.{1..}] needs one \"*\"",
-            list.volume_fault().message());
-  const std::vector<std::string> names = {"a.7z.001", "a.part2.rar"};
-  EXPECT_EQ(0, list.RecogniseVolume("a.7z.001", names).definition);
-  EXPECT_EQ(1, list.RecogniseVolume("a.part2.rar", names).definition);
-  EXPECT_EQ(-1, list.RecogniseVolume("a.rar", names).definition);
-}
-
 // Each operation puts the archive and the file name of its own into its
 // template, runs where it is told, and says how the command ended.
 TEST_F(ArchiverCommandTest, OperationsFillTheirTemplatesAndRunWhereTold) {

@@ -143,7 +143,7 @@ void VolumeSetSource::Remove(HeldFolder* folder, const std::string& keep,
     // someone put there meanwhile stays.
     EntryStatus still;
     if (!folder->Stat(volume.name, &still).ok() ||
-        still.kind != EntryStatus::Kind::kFile ||
+        still.kind != EntryStatus::Kind::kFile || still.read_only ||
         (still.identity != volume.status.identity &&
          volume.status.identity.known())) {
       continue;

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -12,90 +11,81 @@
 namespace zavo {
 namespace {
 
-// RAR 4 heads: a volume (0x0001), the first one (0x0100) or a whole archive.
-const std::string kRarHead = std::string("Rar!\x1A\x07\x00", 7) + "CRs";
-const std::string kRarFirst = kRarHead + std::string("\x01\x01", 2);
-const std::string kRarLater = kRarHead + std::string("\x01\x00", 2);
-const std::string kRarWhole = kRarHead + std::string("\x00\x00", 2);
+// RAR 4 heads: a volume (flag 0x0001), the first (0x0100), a whole archive.
+const std::string kHead = std::string("Rar!\x1A\x07\x00", 7) + "CRs";
+const std::string kFirst = kHead + std::string("\x01\x01", 2);
+const std::string kLater = kHead + std::string("\x01\x00", 2);
+const std::string kWhole = kHead + std::string("\x00\x00", 2);
 
-class VolumeSetSourceTest : public ::testing::Test {
- protected:
-  // The set of x.part1.rar in `path`, opened.
-  void OpenSet(const std::string& path, VolumeSetSource* set) {
-    std::vector<VolumeNaming> namings;
-    ASSERT_TRUE(ParseVolumeNamings("*.part{1..}.rar", &namings));
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path))
-      names.push_back(entry.path().filename().string());
-    ASSERT_TRUE(HeldFolder::Open(path, &folder_));
-    HeldFile candidate;
-    EntryStatus status;
-    ASSERT_TRUE(folder_.OpenFile("x.part1.rar", &candidate));
-    ASSERT_TRUE(candidate.Stat(&status));
-    set->Open(folder_, FindVolumeSet(namings, "x.part1.rar", names),
-              "x.part1.rar", status);
+// The set of x.part1.rar..x.part4.rar made of `heads` ("/": a folder) in a
+// new folder `name` of `dir`, opened; *folder holds the folder.
+void OpenSet(const ScopedTempDir& dir, const std::string& name,
+             const std::vector<std::string>& heads, HeldFolder* folder,
+             VolumeSetSource* set) {
+  const std::string path = dir / name;
+  ASSERT_EQ(0, mkdir(path.c_str(), 0700));
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < heads.size(); ++i) {
+    names.push_back("x.part" + std::to_string(i + 1) + ".rar");
+    if (heads[i] == "/") {
+      ASSERT_EQ(0, mkdir((path + "/" + names.back()).c_str(), 0700));
+    } else {
+      WriteFile(path + "/" + names.back(), heads[i]);
+    }
   }
+  std::vector<VolumeNaming> namings;
+  ASSERT_TRUE(ParseVolumeNamings("*.part{1..}.rar", &namings));
+  HeldFile first;
+  EntryStatus status;
+  ASSERT_TRUE(HeldFolder::Open(path, folder));
+  ASSERT_TRUE(folder->OpenFile("x.part1.rar", &first));
+  ASSERT_TRUE(first.Stat(&status));
+  set->Open(*folder, FindVolumeSet(namings, "x.part1.rar", names),
+            "x.part1.rar", status);
+}
 
-  ScopedTempDir dir_;
-  HeldFolder folder_;
-};
-
-TEST_F(VolumeSetSourceTest,
-       ASetIsWholeOnlyWithEveryVolumeAPlainFileThatAgrees) {
+TEST(VolumeSetSourceTest, ASetIsWholeWithPlainVolumesThatAgree) {
+  ScopedTempDir dir;
   struct Case {
-    const char* what;
-    std::string part2;  // "/": a folder
-    std::string part3;
+    std::vector<std::string> heads;
     const char* why;
   } cases[] = {
-      {"whole", kRarLater, kRarLater, ""},
-      {"a folder", "/", kRarLater, "volume [x.part2.rar] is not a plain file"},
-      {"a whole archive among them", kRarWhole, kRarLater,
+      {{kFirst, kLater, kLater}, ""},
+      {{kFirst, "/", kLater}, "volume [x.part2.rar] is not a plain file"},
+      {{kFirst, kWhole, kLater},
        "[x.part2.rar] is a whole archive, no volume of a set"},
-      {"a second first", kRarLater, kRarFirst,
+      {{kFirst, kLater, kFirst},
        "[x.part3.rar] is marked as the first volume of a set"},
+      {{kWhole}, ""},  // alone, a whole archive is a set of one
   };
+  int made = 0;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const std::string folder = dir_ / c.what;
-    ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
-    WriteFile(folder + "/x.part1.rar", kRarFirst);
-    if (c.part2 == "/") {
-      ASSERT_EQ(0, mkdir((folder + "/x.part2.rar").c_str(), 0700));
-    } else {
-      WriteFile(folder + "/x.part2.rar", c.part2);
-    }
-    WriteFile(folder + "/x.part3.rar", c.part3);
+    HeldFolder folder;
     VolumeSetSource set;
-    OpenSet(folder, &set);
-    EXPECT_EQ(c.why, set.why());
-    EXPECT_EQ(std::string(c.why).empty(), set.complete());
+    OpenSet(dir, std::to_string(++made), c.heads, &folder, &set);
+    EXPECT_EQ(c.why, set.why()) << made;
     EXPECT_EQ("x", set.set_name());
   }
 }
 
-TEST_F(VolumeSetSourceTest, OnlyTheVolumesReadAreRemoved) {
-  for (const char* name :
-       {"x.part1.rar", "x.part2.rar", "x.part3.rar", "x.part4.rar"}) {
-    WriteFile(dir_ / name,
-              name == std::string("x.part1.rar") ? kRarFirst : kRarLater);
-  }
-  ASSERT_EQ(0, chmod((dir_ / "x.part4.rar").c_str(), 0444));
+TEST(VolumeSetSourceTest, OnlyTheVolumesReadAreRemoved) {
+  ScopedTempDir dir;
+  HeldFolder folder;
   VolumeSetSource set;
-  OpenSet(dir_.path(), &set);
+  OpenSet(dir, "s", {kFirst, kLater, kLater, kLater}, &folder, &set);
   ASSERT_TRUE(set.complete()) << set.why();
+  ASSERT_EQ(0, chmod((dir / "s/x.part4.rar").c_str(), 0444));
   // Renamed over by someone else after it was read: theirs now.
-  ASSERT_EQ(0,
-            rename((dir_ / "x.part3.rar").c_str(), (dir_ / "moved").c_str()));
-  WriteFile(dir_ / "x.part3.rar", "someone else's");
+  std::filesystem::rename(dir / "s/x.part3.rar", dir / "s/moved");
+  WriteFile(dir / "s/x.part3.rar", "someone else's");
   std::vector<std::string> left;
-  set.Remove(&folder_, "x.part1.rar", &left);
+  set.Remove(&folder, "x.part1.rar", &left);
   EXPECT_TRUE(left.empty());
   // The kept name (the new archive's) and a read-only volume stay.
-  EXPECT_EQ(kRarFirst, ReadFile(dir_ / "x.part1.rar"));
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "x.part2.rar"));
-  EXPECT_EQ("someone else's", ReadFile(dir_ / "x.part3.rar"));
-  EXPECT_TRUE(std::filesystem::exists(dir_ / "x.part4.rar"));
+  EXPECT_EQ(kFirst, ReadFile(dir / "s/x.part1.rar"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "s/x.part2.rar"));
+  EXPECT_EQ("someone else's", ReadFile(dir / "s/x.part3.rar"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "s/x.part4.rar"));
 }
 
 }  // namespace

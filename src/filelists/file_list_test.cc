@@ -246,9 +246,6 @@ TEST_F(FileListTest, SetEntriesBecomeOneKeepingEveryDescription) {
     EXPECT_EQ(c.merged, RenameSetEntries(&list, c.volumes, "x.7z"));
     EXPECT_EQ(c.after, Format(list));
   }
-  FileList list = Parse("x.part1.rar a\r\nx.part2.rar b\r\n");
-  EXPECT_FALSE(RenameSetEntries(&list, {"x.part1.rar", "x.part2.rar"}, ""));
-  EXPECT_EQ("x.part1.rar a\r\nx.part2.rar b\r\n", Format(list));
 }
 
 }  // namespace
