@@ -52,8 +52,10 @@ void VolumeSetSource::Open(const HeldFolder& folder, const VolumeSet& set,
     }
     // The scan's file and this one must be one: a name swapped between
     // the two opens would join another file to the set.
+    // (Win32 tells no identity: the size must do there.)
     if (name == candidate &&
-        (volume.status.identity != candidate_status.identity ||
+        ((volume.status.identity.known() &&
+          volume.status.identity != candidate_status.identity) ||
          volume.status.size != candidate_status.size)) {
       MarkIncomplete("volume [" + name + "] changed while it was opened");
     }
