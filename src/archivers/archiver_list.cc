@@ -106,25 +106,6 @@ std::int32_t ArchiverList::Recognise(const std::string& name,
       .definition;
 }
 
-ArchiverList::VolumeRecognition ArchiverList::RecogniseVolume(
-    const std::string& name,
-    const std::vector<std::string>& folder_names) const {
-  VolumeRecognition found;
-  // Later definitions first, as recognition by name goes.
-  for (std::size_t i = definitions_.size(); i-- > 0;) {
-    const std::vector<VolumeNaming>& namings =
-        definitions_[i]->volume_namings();
-    if (namings.empty()) continue;
-    found.set = FindVolumeSet(namings, name, folder_names);
-    if (found.set.role != VolumeRole::kNone) {
-      found.definition = static_cast<std::int32_t>(i);
-      return found;
-    }
-  }
-  found.set = VolumeSet();
-  return found;
-}
-
 bool ArchiverList::NamesAnArchive(const std::string& name,
                                   std::size_t target) const {
   for (std::size_t i = 0; i < definitions_.size(); ++i) {

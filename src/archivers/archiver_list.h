@@ -53,18 +53,6 @@ class ArchiverList {
   // caller stops.
   const Status& volume_fault() const { return volume_fault_; }
 
-  // The volume set that the file `name` belongs to, by the "volumes"
-  // namings of the definitions (the later definition first), among the
-  // names of its folder `folder_names`. `definition` is -1 when no naming
-  // makes a volume of it (set.role kNone).
-  struct VolumeRecognition {
-    std::int32_t definition = -1;
-    VolumeSet set;
-  };
-  VolumeRecognition RecogniseVolume(
-      const std::string& name,
-      const std::vector<std::string>& folder_names) const;
-
   // The index of the definition that recognises the file `name`, held open
   // as `file` in its folder (not owned; a file not held, or not a regular
   // file, matches nothing): zavo::Recognise over the definitions, with

@@ -330,6 +330,16 @@ VolumeSet FindVolumeSet(const std::vector<VolumeNaming>& namings,
   return VolumeSet();
 }
 
+std::vector<std::string> VolumeSetNames(const VolumeNaming& naming,
+                                        const std::string& name) {
+  std::vector<std::string> stars;
+  for (const VolumeForm& form : naming.forms) {
+    FormMatch match;
+    if (MatchForm(form, name, &match)) stars.push_back(match.star);
+  }
+  return stars;
+}
+
 VolumeMarks ReadVolumeMarks(const std::string& head) {
   VolumeMarks marks;
   auto byte = [&head](std::size_t i) {

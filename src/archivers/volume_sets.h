@@ -87,6 +87,13 @@ VolumeSet FindVolumeSet(const std::vector<VolumeNaming>& namings,
                         const std::string& candidate,
                         const std::vector<std::string>& folder_names);
 
+// The set names ("*") that `name` has under the forms of `naming`, one per
+// form it fits (none: it is no volume of that naming). Names whose set
+// names are equal ignoring case are all FindVolumeSet looks at, so a caller
+// with many names can hand it those alone.
+std::vector<std::string> VolumeSetNames(const VolumeNaming& naming,
+                                        const std::string& name);
+
 // What a volume's own header says, where the format writes it: RAR 4 and 5
 // mark every volume and tell the first; ARJ marks each volume that goes on
 // in the next file.

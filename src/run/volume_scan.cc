@@ -1,8 +1,10 @@
 #include "run/volume_scan.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/file_system.h"
+#include "text/text_utils.h"
 
 namespace zavo {
 
@@ -18,8 +20,27 @@ void VolumeScan::Start(const ArchiverList* archivers,
   archivers_ = archivers;
   pattern_ = pattern;
   folder_path_ = " ";
-  names_.clear();
+  index_.clear();
+  kinds_.clear();
   met_.clear();
+}
+
+void VolumeScan::Index(const std::vector<DirEntry>& entries) {
+  index_.assign(archivers_->size(), {});
+  kinds_.clear();
+  for (const DirEntry& entry : entries) kinds_[entry.name] = entry.attributes;
+  for (std::size_t i = 0; i < archivers_->size(); ++i) {
+    const std::vector<VolumeNaming>& namings =
+        archivers_->definition(i).volume_namings();
+    index_[i].resize(namings.size());
+    for (std::size_t n = 0; n < namings.size(); ++n) {
+      for (const DirEntry& entry : entries) {
+        for (const std::string& star : VolumeSetNames(namings[n], entry.name)) {
+          index_[i][n][UpperText(star)].push_back(entry.name);
+        }
+      }
+    }
+  }
 }
 
 VolumeScan::Meeting VolumeScan::Meet(const ScannedFolder& folder,
@@ -31,16 +52,33 @@ VolumeScan::Meeting VolumeScan::Meet(const ScannedFolder& folder,
     met_.clear();
     // Links and folders count as volumes too: a set with one of them is
     // incomplete, never a smaller set.
-    names_.clear();
-    for (const DirEntry& entry : *folder.entries) names_.push_back(entry.name);
+    Index(*folder.entries);
   }
-  ArchiverList::VolumeRecognition found =
-      archivers_->RecogniseVolume(name, names_);
-  if (found.definition < 0) return meeting;
-  meeting.definition = found.definition;
-  const auto key = std::make_pair(found.definition, found.set.names_set);
+  // Later definitions first, as recognition by name goes; of one kind's
+  // namings, the first that makes a set.
+  for (std::size_t i = index_.size(); i-- > 0 && meeting.definition < 0;) {
+    const std::vector<VolumeNaming>& namings =
+        archivers_->definition(i).volume_namings();
+    for (std::size_t n = 0; n < namings.size(); ++n) {
+      std::vector<std::string> group;
+      for (const std::string& star : VolumeSetNames(namings[n], name)) {
+        auto it = index_[i][n].find(UpperText(star));
+        if (it != index_[i][n].end()) {
+          group.insert(group.end(), it->second.begin(), it->second.end());
+        }
+      }
+      std::sort(group.begin(), group.end());
+      group.erase(std::unique(group.begin(), group.end()), group.end());
+      meeting.set = FindVolumeSet({namings[n]}, name, group);
+      if (meeting.set.role != VolumeRole::kNone) {
+        meeting.definition = static_cast<std::int32_t>(i);
+        break;
+      }
+    }
+  }
+  if (meeting.definition < 0) return Meeting();
+  const auto key = std::make_pair(meeting.definition, meeting.set.names_set);
   const bool first_meeting = met_.insert(key).second;
-  meeting.set = std::move(found.set);
   if (meeting.set.role == VolumeRole::kFirst) {
     meeting.verdict = Verdict::kSet;
     return meeting;
@@ -49,17 +87,16 @@ VolumeScan::Meeting VolumeScan::Meet(const ScannedFolder& folder,
   // scan meets, or when its set was met already.
   meeting.verdict = Verdict::kPassed;
   if (!first_meeting) return meeting;
-  for (const DirEntry& entry : *folder.entries) {
-    if (entry.name != meeting.set.names_set) continue;
-    if ((entry.attributes & (kAttrFolder | kAttrVolume | kAttrLink)) == 0 &&
-        MatchesMask(pattern_, entry.name)) {
+  const std::string& named = meeting.set.names_set;
+  auto entry = kinds_.find(named);
+  if (entry != kinds_.end() &&
+      (entry->second & (kAttrFolder | kAttrVolume | kAttrLink)) == 0) {
+    if (MatchesMask(pattern_, named)) {
       met_.erase(key);
       return meeting;
     }
-    if ((entry.attributes & (kAttrFolder | kAttrVolume | kAttrLink)) == 0) {
-      meeting.why = "[" + entry.name +
-                    "], which names the set, is not among the files asked for";
-    }
+    meeting.why = "[" + named +
+                  "], which names the set, is not among the files asked for";
   }
   meeting.verdict = Verdict::kSet;
   return meeting;

@@ -11,8 +11,10 @@
 #define ZAVO_RUN_VOLUME_SCAN_H_
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "archivers/archiver_list.h"
@@ -47,10 +49,18 @@ class VolumeScan {
   Meeting Meet(const ScannedFolder& folder, const std::string& name);
 
  private:
+  // Lists the current folder's entries by set name (upper case), for each
+  // definition and each of its namings: a candidate is then compared with
+  // the files of its own set only, not with the whole folder.
+  void Index(const std::vector<DirEntry>& entries);
+
   const ArchiverList* archivers_ = nullptr;
   std::string pattern_;
   std::string folder_path_ = " ";
-  std::vector<std::string> names_;
+  using ByStar = std::map<std::string, std::vector<std::string>>;
+  std::vector<std::vector<ByStar>> index_;
+  // The attributes of each entry of the folder, by name.
+  std::map<std::string, std::uint32_t> kinds_;
   // The sets of the folder already met: the kind and the name of the
   // volume that names each.
   std::set<std::pair<std::int32_t, std::string>> met_;
