@@ -323,13 +323,13 @@ std::unique_ptr<ArchiveConversion> Converter::Recognise(
   // Opened below the folder without following a link or waiting, and
   // recognised by what was opened: the conversion works on this very file.
   ArchiveSource source;
-  if (!folder.held->OpenFile(name, &source.file).ok() ||
-      !source.file.Stat(&source.status).ok() ||
-      source.status.kind != EntryStatus::Kind::kFile) {
-    return nullptr;
-  }
+  const bool plain = folder.held->OpenFile(name, &source.file).ok() &&
+                     source.file.Stat(&source.status).ok() &&
+                     source.status.kind == EntryStatus::Kind::kFile;
   const VolumeScan::Meeting meeting = volumes_.Meet(folder, name);
   if (meeting.verdict == VolumeScan::Verdict::kPassed) return nullptr;
+  // A set whose own file cannot be read is still named: it is left whole.
+  if (!plain && meeting.verdict != VolumeScan::Verdict::kSet) return nullptr;
   // A set of the target kind is no archive of it until it is one file.
   if (meeting.verdict == VolumeScan::Verdict::kNoVolume) {
     source.kind = archivers_->Recognise(name, &source.file);
