@@ -319,7 +319,7 @@ bool Converter::Run() {
 
 std::unique_ptr<ArchiveConversion> Converter::Recognise(
     const ScannedFolder& folder, const std::string& name, std::intptr_t output,
-    std::intptr_t errors) {
+    std::intptr_t errors, bool* unopened) {
   // Opened below the folder without following a link or waiting, and
   // recognised by what was opened: the conversion works on this very file.
   ArchiveSource source;
@@ -329,7 +329,10 @@ std::unique_ptr<ArchiveConversion> Converter::Recognise(
   const VolumeScan::Meeting meeting = volumes_.Meet(folder, name);
   if (meeting.verdict == VolumeScan::Verdict::kPassed) return nullptr;
   // A set whose own file cannot be read is still named: it is left whole.
-  if (!plain && meeting.verdict != VolumeScan::Verdict::kSet) return nullptr;
+  if (!plain && meeting.verdict != VolumeScan::Verdict::kSet) {
+    if (unopened != nullptr) *unopened = true;
+    return nullptr;
+  }
   // A set of the target kind is no archive of it until it is one file.
   if (meeting.verdict == VolumeScan::Verdict::kNoVolume) {
     source.kind = archivers_->Recognise(name, &source.file);
@@ -380,17 +383,19 @@ bool Converter::ScanFile(const ScannedFolder& folder, const std::string& name) {
     ++failed_archives_;
     return !scan_stopped_;
   }
-  item->conversion =
-      Recognise(folder, name, item->output->handle(), item->errors->handle());
+  bool unopened = false;
+  item->conversion = Recognise(folder, name, item->output->handle(),
+                               item->errors->handle(), &unopened);
   if (item->conversion == nullptr) {
     // Listed as a file, it could not be opened as one: someone swapped it
-    // for a link, a pipe or a folder since. Named when its name was meant
-    // to be an archive's; a name that is gone now is passed over.
+    // for a link, a pipe or a folder since, or it may not be read. Named
+    // when its name was meant to be an archive's; a name that is gone now
+    // is passed over.
     EntryStatus now;
-    if (archivers_->NamesAnArchive(name, options_.conversion.target) &&
+    if (unopened &&
+        archivers_->NamesAnArchive(name, options_.conversion.target) &&
         folder.held->Stat(name, &now).ok() &&
-        now.kind != EntryStatus::Kind::kMissing &&
-        now.kind != EntryStatus::Kind::kFile) {
+        now.kind != EntryStatus::Kind::kMissing) {
       const std::string line =
           "extraction mistake on [" + folder.path + name + "]. next archive!";
       item.reset(new Item);

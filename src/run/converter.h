@@ -98,11 +98,13 @@ class Converter {
   void ScanUnreadable(const ScannedFolder& folder, const Status& why);
   void ScanWorkFolder(const ScannedFolder& folder, const std::string& name);
   // Opens `name` in `folder` and makes its conversion when it is an archive
-  // to convert; null otherwise.
+  // to convert; null otherwise, with *unopened (when given) set when that is
+  // because it could not be opened as a plain file.
   std::unique_ptr<ArchiveConversion> Recognise(const ScannedFolder& folder,
                                                const std::string& name,
                                                std::intptr_t output,
-                                               std::intptr_t errors);
+                                               std::intptr_t errors,
+                                               bool* unopened = nullptr);
 
   // The work: items go into the plan in scan order; jobs prepare the
   // archives; the calling thread applies every item in order.
