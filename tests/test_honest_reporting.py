@@ -133,6 +133,16 @@ class HonestReportingTest(ZavoCase):
         self.assertTrue({"a.nfo", "b.nfo"} <=
                         self.members(os.path.join(self.arc, "a.7z")))
 
+    def test_an_archive_that_cannot_be_read_gets_a_line(self):
+        for name in ("a.zip", "b.zip"):
+            self.archives.make("zip", os.path.join(self.arc, name))
+        self.give_to_nobody(self.arc)
+        os.chmod(os.path.join(self.arc, "b.zip"), 0)
+        self.assertEqual(
+            (1, ["processing folder [%s]" % self.arc, "[a.zip] -> [a.7z] done!",
+                 "extraction mistake on [%s/b.zip]. next archive!" % self.arc]),
+            self.zavo_as_nobody("*.zip"))
+
     def test_archivers_file_lines_are_kept_whole(self):
         with open(os.path.join(self.prog, "archivers.ini")) as f:
             text = f.read()

@@ -14,6 +14,7 @@ import shutil
 import subprocess
 import unittest
 
+import kind_makers
 from fault_helpers import make_zip
 from zavo_e2e import ZavoCase
 
@@ -96,6 +97,12 @@ class TreeAccessTest(ZavoCase):
         make_zip(os.path.join(self.arc, "a.zip"), {
             "readme.txt": b"top", "junk.bak": b"deleted", "inner.zip": inner})
         make_zip(os.path.join(self.arc, "sub", "b.zip"), {"x/y.txt": b"below"})
+        # A volume set, every volume of it held and linked for its reader.
+        os.makedirs(os.path.join(self.outside, "stage"))
+        with open(os.path.join(self.outside, "stage", "r.bin"), "wb") as f:
+            f.write(os.urandom(40000))
+        kind_makers.make_set("rar", os.path.join(self.arc, "sub"), "set",
+                             os.path.join(self.outside, "stage"), 16)
         for folder, name in (("", "a.zip"), ("sub", "b.zip")):
             with open(os.path.join(self.arc, folder, "descript.ion"), "w") as f:
                 f.write("%s an archive\n" % name)
@@ -111,7 +118,7 @@ class TreeAccessTest(ZavoCase):
             stderr=subprocess.PIPE, timeout=300)
         out = p.stdout.decode("latin-1")
         self.assertEqual(0, p.returncode, out + p.stderr.decode("latin-1"))
-        for name in ("a.7z", "sub/b.7z"):
+        for name in ("a.7z", "sub/b.7z", "sub/set.7z"):
             self.assertTrue(os.path.isfile(os.path.join(self.arc, name)), out)
         with open(os.path.join(self.arc, "sub", "descript.ion")) as f:
             self.assertEqual("b.7z an archive\n", f.read())

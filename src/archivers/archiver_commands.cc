@@ -162,6 +162,17 @@ CommandOutcome ExtractArchive(const ArchiverDefinition& definition,
                      Labelled(definition, "extract", spec), runner);
 }
 
+CommandOutcome ExtractVolumeSet(const ArchiverDefinition& definition,
+                                const std::string& archive,
+                                const ChildSpec& spec, CommandRunner* runner) {
+  const std::string& command = definition.extract_set_command().empty()
+                                   ? definition.extract_command()
+                                   : definition.extract_set_command();
+  return RunTemplate(command,
+                     {{"@ArcName", archive}, {"@FileName", kExtractFileName}},
+                     spec, runner);
+}
+
 CommandOutcome PackArchive(const ArchiverDefinition& definition,
                            const std::string& archive, const ChildSpec& spec,
                            CommandRunner* runner) {

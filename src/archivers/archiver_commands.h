@@ -93,6 +93,13 @@ CommandOutcome ExtractArchive(const ArchiverDefinition& definition,
                               const std::string& archive, const ChildSpec& spec,
                               CommandRunner* runner);
 
+// The same for a volume set: the "extractset" template where the
+// definition has one, else "extract"; `archive` is the volume that names the
+// set, with the others beside it under their own names.
+CommandOutcome ExtractVolumeSet(const ArchiverDefinition& definition,
+                                const std::string& archive,
+                                const ChildSpec& spec, CommandRunner* runner);
+
 // The "add" template: "@ArcName" is `archive`, the new archive's name as
 // the child reaches it from the folder `spec` starts it in (whose files it
 // packs, "@FileName" being kPackFileName).

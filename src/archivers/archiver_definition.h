@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "archivers/volume_sets.h"
 #include "platform/dir_handle.h"
 
 namespace zavo {
@@ -109,6 +110,23 @@ class ArchiverDefinition {
   // knows. Empty for none.
   const std::string& list_command() const { return list_command_; }
   void set_list_command(const std::string& list) { list_command_ = list; }
+  // Key "volumes": how the volumes of this kind's sets are named (none: the
+  // kind has no sets zavo knows of).
+  const std::vector<VolumeNaming>& volume_namings() const {
+    return volume_namings_;
+  }
+  void set_volume_namings(std::vector<VolumeNaming> namings) {
+    volume_namings_ = std::move(namings);
+  }
+  // Key "extractset": the template that extracts a whole set, for a kind
+  // whose "extract" reads single archives only; empty: "extract" reads sets
+  // too.
+  const std::string& extract_set_command() const {
+    return extract_set_command_;
+  }
+  void set_extract_set_command(const std::string& command) {
+    extract_set_command_ = command;
+  }
   std::int32_t ident_offset() const { return ident_offset_; }
   // One character per byte, in file order; empty when there is no ident.
   const std::string& ident_bytes() const { return ident_bytes_; }
@@ -120,6 +138,8 @@ class ArchiverDefinition {
   std::string add_command_;
   std::string test_command_;
   std::string list_command_;
+  std::vector<VolumeNaming> volume_namings_;
+  std::string extract_set_command_;
   std::int32_t ident_offset_ = 0;
   std::string ident_bytes_;
   bool any_extension_ = true;

@@ -44,9 +44,22 @@ std::vector<ArchiverList::RefusedTemplate> ArchiverList::AddDefinitionsFromFile(
     if (!CommandTemplateQuotable(list, {"@ArcName"})) {
       refused.push_back({section, "list"});
     }
+    std::vector<VolumeNaming> namings;
+    Status parsed = ParseVolumeNamings(
+        cache.ReadString(path, section, "volumes"), &namings);
+    if (!parsed.ok() && volume_fault_.ok()) {
+      volume_fault_ = parsed.Within("[" + section + "/volumes]: ");
+    }
+    definitions_.back()->set_volume_namings(std::move(namings));
+    const std::string extract_set =
+        cache.ReadString(path, section, "extractset");
+    definitions_.back()->set_extract_set_command(extract_set);
     // The macros each command has (Extract, Pack, Test).
     if (!CommandTemplateQuotable(extract, {"@ArcName", "@FileName"})) {
       refused.push_back({section, "extract"});
+    }
+    if (!CommandTemplateQuotable(extract_set, {"@ArcName", "@FileName"})) {
+      refused.push_back({section, "extractset"});
     }
     if (!CommandTemplateQuotable(add, {"@ArcName", "@FileName"})) {
       refused.push_back({section, "add"});

@@ -38,15 +38,20 @@ class ArchiverList {
 
   // Appends a definition for each section of the archivers file at `path`,
   // in file order, from its keys "extension", "ident", "extract", "add",
-  // "test" and "list" (and "anyextension": "no" clears it), named after its
-  // section, and then, with `write_back`, writes the file back in its
-  // normalised form (see SectionedFileCache::Release). A missing or
-  // unreadable file adds nothing; callers that need the file check that it
-  // exists first. Returns the templates that will be refused at every use,
-  // in file order, for the caller to report; their definitions are added
-  // all the same.
+  // "test" and "list" (and "anyextension": "no" clears it; "volumes" and
+  // "extractset"), named after its section, and then, with `write_back`,
+  // writes the file back in its normalised form (see
+  // SectionedFileCache::Release). A missing or unreadable file adds nothing;
+  // callers that need the file check that it exists first. Returns the
+  // templates that will be refused at every use, in file order, for the
+  // caller to report; their definitions are added all the same.
   std::vector<RefusedTemplate> AddDefinitionsFromFile(const std::string& path,
                                                       bool write_back = true);
+  // The first "volumes" value AddDefinitionsFromFile could not read, naming
+  // its section and the fault; success when all were read. A kind whose
+  // sets are not known would have its later volumes converted alone, so the
+  // caller stops.
+  const Status& volume_fault() const { return volume_fault_; }
 
   // The index of the definition that recognises the file `name`, held open
   // as `file` in its folder (not owned; a file not held, or not a regular
@@ -74,6 +79,7 @@ class ArchiverList {
  private:
   std::vector<std::unique_ptr<ArchiverDefinition>> definitions_;
   bool any_extension_ = true;
+  Status volume_fault_;
 };
 
 }  // namespace zavo

@@ -330,6 +330,16 @@ VolumeSet FindVolumeSet(const std::vector<VolumeNaming>& namings,
   return VolumeSet();
 }
 
+std::vector<std::string> VolumeSetNames(const VolumeNaming& naming,
+                                        const std::string& name) {
+  std::vector<std::string> stars;
+  for (const VolumeForm& form : naming.forms) {
+    FormMatch match;
+    if (MatchForm(form, name, &match)) stars.push_back(match.star);
+  }
+  return stars;
+}
+
 VolumeMarks ReadVolumeMarks(const std::string& head) {
   VolumeMarks marks;
   auto byte = [&head](std::size_t i) {
@@ -368,8 +378,37 @@ VolumeMarks ReadVolumeMarks(const std::string& head) {
     marks.known = true;
     marks.continues = (byte(8) & 0x04) != 0;
     marks.volume = marks.continues;
+    marks.tells_last = true;
   }
   return marks;
+}
+
+std::string VolumeMarksDisagree(const std::vector<std::string>& volumes,
+                                const std::vector<VolumeMarks>& marks) {
+  const std::size_t count = std::min(volumes.size(), marks.size());
+  for (std::size_t i = 0; i < count; ++i) {
+    const VolumeMarks& m = marks[i];
+    const std::string name = "[" + volumes[i] + "]";
+    if (!m.known) continue;
+    if (m.tells_last) {
+      const bool last = i + 1 == volumes.size();
+      if (m.continues && last) return name + " goes on in a volume not there";
+      if (!m.continues && !last) {
+        return name + " ends its set before [" + volumes[i + 1] + "]";
+      }
+    } else if (volumes.size() > 1 && !m.volume) {
+      return name + " is a whole archive, no volume of a set";
+    } else if (i > 0 && m.first) {
+      return name + " is marked as the first volume of a set";
+    }
+  }
+  return std::string();
+}
+
+std::string LoneVolumeMark(const std::string& name, const VolumeMarks& marks) {
+  if (!marks.known || !marks.volume) return std::string();
+  if (marks.tells_last) return "[" + name + "] goes on in a volume not there";
+  return "[" + name + "] is one volume of a set whose others are not there";
 }
 
 }  // namespace zavo

@@ -87,6 +87,13 @@ VolumeSet FindVolumeSet(const std::vector<VolumeNaming>& namings,
                         const std::string& candidate,
                         const std::vector<std::string>& folder_names);
 
+// The set names ("*") that `name` has under the forms of `naming`, one per
+// form it fits (none: it is no volume of that naming). Names whose set
+// names are equal ignoring case are all FindVolumeSet looks at, so a caller
+// with many names can hand it those alone.
+std::vector<std::string> VolumeSetNames(const VolumeNaming& naming,
+                                        const std::string& name);
+
 // What a volume's own header says, where the format writes it: RAR 4 and 5
 // mark every volume and tell the first; ARJ marks each volume that goes on
 // in the next file.
@@ -95,11 +102,30 @@ struct VolumeMarks {
   bool volume = false;  // part of a set (RAR), or goes on (ARJ)
   bool first = false;   // RAR: the first volume (RAR 4 before 3.0 never says)
   bool continues = false;  // ARJ: the next volume holds the rest
+  // ARJ: a volume that does not go on is the last of its set (or a whole
+  // archive); RAR tells no last volume in its first bytes.
+  bool tells_last = false;
 };
 
 // Reads the marks from the first bytes of a file (32 are enough); unknown
 // bytes give known == false.
 VolumeMarks ReadVolumeMarks(const std::string& head);
+
+// Why the heads of a set's volumes contradict the set that their names
+// make, or empty when they agree or tell nothing (unknown marks are passed
+// over). `marks` holds one entry per name of `volumes`, in volume order. In
+// a set of several volumes every RAR volume is marked a volume and none but
+// the first is marked first; every ARJ volume goes on in the next, and the
+// last does not. A RAR file marked whole is a set only alone; one that
+// says so among several, or an ARJ set that stops early, would be read in
+// part and its other volumes lost with it.
+std::string VolumeMarksDisagree(const std::vector<std::string>& volumes,
+                                const std::vector<VolumeMarks>& marks);
+
+// Why the file `name`, which no naming puts in a set, is one volume of a
+// set by its own head (a RAR volume, an ARJ volume that goes on), or empty:
+// its other volumes are not there under any name zavo knows.
+std::string LoneVolumeMark(const std::string& name, const VolumeMarks& marks);
 
 }  // namespace zavo
 

@@ -152,6 +152,11 @@ const std::string& ArchiveConversion::KindName() const {
 }
 
 std::string ArchiveConversion::NewName() const {
+  // A set is named after its "*": x.part1.rar and x.7z.001 become x.7z.
+  if (source_.set != nullptr) {
+    return source_.set->set_name() + "." +
+           archivers_.definition(settings_.target).extension();
+  }
   // A whole extension such as "tar.gz" is replaced as a whole, with the
   // target's own extension, which may be a whole one too.
   return archivers_.definition(static_cast<std::size_t>(source_.kind))
@@ -169,6 +174,12 @@ ArchiveConversion::Taken ArchiveConversion::NameTaken(
   }
   if (settings_.keep_original && IsOriginal(final_base, existing)) {
     return Taken::kKept;
+  }
+  // The name of one of the set's own volumes (x.zip of x.z01 when the
+  // target is zip) is the set's: the new archive replaces that volume as
+  // it replaces the others.
+  if (source_.set != nullptr && source_.set->Holds(final_base, existing)) {
+    return Taken::kReplaceable;
   }
   // KillExist replaces what was there before the run, never an archive this
   // run made a moment ago from another one of the same name (a.zip and
@@ -201,8 +212,12 @@ bool ArchiveConversion::IsOriginal(const std::string& name,
 }
 
 std::string ArchiveConversion::DigestOld(ReportRecord* record) const {
+  // A set's checksum is that of its volumes joined, and its size theirs.
   Status digest =
-      Sha256OfFile(source_.file, &record->old_sha256, &record->old_size);
+      source_.set != nullptr
+          ? Sha256OfFiles(source_.set->Files(), &record->old_sha256,
+                          &record->old_size)
+          : Sha256OfFile(source_.file, &record->old_sha256, &record->old_size);
   if (digest.ok()) return std::string();
   return "can't read [" + source_.path +
          "] for its checksum: " + digest.Reason();
@@ -303,6 +318,10 @@ bool ArchiveConversion::Prepare(OutputSink* out, NestedRunner* nested,
                                 ConversionResult* result) {
   ReportRecord ignored;
   if (record == nullptr) record = &ignored;
+  if (source_.set != nullptr && !source_.set->complete()) {
+    *result = LeftWhole(out);
+    return false;
+  }
   if (settings_.keep_time) {
     have_time_ = source_.file.Time(&old_time_).ok();
     if (!have_time_) {
@@ -337,6 +356,11 @@ bool ArchiveConversion::Prepare(OutputSink* out, NestedRunner* nested,
   // Checked before any change made on purpose, so none needs an allowance.
   std::vector<std::string> lost = CheckExtraction(record);
   LetGoOfSource();
+  // A volume that changed while it was read: the set was not read whole.
+  if (source_.set != nullptr && !source_.set->complete()) {
+    *result = LeftWhole(out);
+    return false;
+  }
   if (InterruptionSignal() != 0) {
     *result = Interrupted();
     return false;
@@ -446,18 +470,30 @@ Status ArchiveConversion::Extract(std::string* detail) {
   if (!kIsWin32) {
     std::string links_name = kSource;
     Status made = MakePrivateFolder(work_, &links_, &links_name);
-    if (made.ok()) made = links_.MakeLink(source_.name, archive);
+    // A set's volumes are all there, each under its own name, and nothing
+    // else is: the extractor finds the later volumes beside the first.
+    if (made.ok()) {
+      made = source_.set != nullptr ? source_.set->Link(&links_)
+                                    : links_.MakeLink(source_.name, archive);
+    }
     if (!made.ok()) return made;
     archive = work_.ChildPath() + "/" + kSource + "/" + source_.name;
   }
-  CommandOutcome outcome =
-      ExtractArchive(definition, archive, ArchiverSpec(unpacked_), runner_);
+  ChildSpec spec = ArchiverSpec(unpacked_);
+  CommandOutcome outcome;
+  if (source_.set != nullptr) {
+    source_.set->Inherit(&spec.inherit);
+    outcome = ExtractVolumeSet(definition, archive, spec, runner_);
+  } else {
+    outcome = ExtractArchive(definition, archive, spec, runner_);
+  }
   if (outcome.succeeded()) return Status();
   *detail = Stopped(outcome, settings_.limits);
   return Status::Error(outcome.Describe());
 }
 
 void ArchiveConversion::LetGoOfSource() {
+  if (source_.set != nullptr) source_.set->Release();
   if (links_.is_open()) {
     RemovePrivateFolder(&work_, &links_, kSource);
   }
@@ -478,8 +514,8 @@ std::vector<std::string> ArchiveConversion::CheckExtraction(
       return listed.ok();
     };
   }
-  CheckOutcome outcome =
-      checks_.CheckExtraction(source_.file, unpacked_, {}, list);
+  CheckOutcome outcome = checks_.CheckExtraction(
+      source_.set != nullptr ? nullptr : &source_.file, unpacked_, {}, list);
   record->extraction_check = outcome.how;
   return outcome.losses;
 }
@@ -493,6 +529,7 @@ Status ArchiveConversion::ListOldArchive(HeldFile* listing) {
   ChildSpec spec = ArchiverSpec(links_);
   spec.output = written.handle();
   spec.inherit.push_back(written.handle());
+  if (source_.set != nullptr) source_.set->Inherit(&spec.inherit);
   CommandOutcome outcome = ListArchive(
       archivers_.definition(static_cast<std::size_t>(source_.kind)),
       work_.ChildPath() + "/" + kSource + "/" + source_.name, spec, runner_);
@@ -857,8 +894,12 @@ ConversionResult ArchiveConversion::Commit(OutputSink* out, ListKeeper* lists,
   ConversionResult result;
   // The lists follow at once, before the clean-up: a run killed from here
   // on leaves the entry under the archive's new name.
-  if (lists != nullptr)
+  if (lists != nullptr && source_.set != nullptr) {
+    lists->SetRenamed(source_.set->ListOrder(), new_name,
+                      &result.unsaved_lists);
+  } else if (lists != nullptr) {
     lists->Renamed(old_name, new_name, &result.unsaved_lists);
+  }
   if (record != nullptr) {
     Status digest =
         Sha256OfFile(packed_, &record->new_sha256, &record->new_size);
@@ -912,6 +953,11 @@ Status ArchiveConversion::PutInPlace(const std::string& final_base,
   const bool same_name = kNamesIgnoreCase
                              ? EqualNoCase(final_base, source_.name)
                              : final_base == source_.name;
+  // A set's other volumes go once the new archive's name is on the disk,
+  // as the volume that named it does.
+  if (source_.set != nullptr && !settings_.keep_original) {
+    source_.set->Remove(&source_.folder, final_base, &left_undone_);
+  }
   if (same_name || source_.status.read_only || settings_.keep_original) {
     return Status();
   }
@@ -950,6 +996,17 @@ ConversionResult ArchiveConversion::Kept(OutputSink* out) {
   result.step = ConversionStep::kPutInPlace;
   result.line =
       "[" + source_.name + "] -> [" + NewName() + "] exists, not replaced!";
+  out->Line(result.line);
+  result.left_undone = left_undone_;
+  return result;
+}
+
+ConversionResult ArchiveConversion::LeftWhole(OutputSink* out) {
+  RemoveWorkFolder();
+  ConversionResult result;
+  result.status = ConversionStatus::kIncompleteSet;
+  out->Note("volume set [" + source_.path + "]: " + source_.set->why());
+  result.line = "[" + source_.name + "] volume set incomplete, left as it is!";
   out->Line(result.line);
   result.left_undone = left_undone_;
   return result;

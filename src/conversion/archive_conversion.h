@@ -18,6 +18,7 @@
 #define ZAVO_CONVERSION_ARCHIVE_CONVERSION_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@
 #include "conversion/conversion_settings.h"
 #include "conversion/output_sink.h"
 #include "conversion/report_record.h"
+#include "conversion/volume_set_source.h"
 #include "platform/dir_handle.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
@@ -56,6 +58,8 @@ enum class ConversionStatus {
                  // changed
   kInterrupted,  // the run was interrupted; the old archive is untouched
   kOverLimits,   // the nesting limits leave it as it is; nothing changed
+  // A volume set that cannot be read whole is left whole.
+  kIncompleteSet,
 };
 
 struct ConversionResult {
@@ -104,6 +108,10 @@ struct ArchiveSource {
   std::string name;        // its name in the folder
   std::string path;        // folder path and name, for messages
   std::int32_t kind = -1;  // the definition that recognised it
+  // A volume set: every volume, held (the file above is the volume that
+  // names the set, or the one the scan met when that one is missing); null
+  // for a single archive.
+  std::unique_ptr<VolumeSetSource> set;
 };
 
 // What a nested run on an archive's unpacked files came to.
@@ -142,6 +150,14 @@ class ListKeeper {
   // could not be written go to *unsaved.
   virtual void Renamed(const std::string& old_name, const std::string& new_name,
                        std::vector<std::string>* unsaved) = 0;
+  // The same for a volume set converted into `new_name`: `volumes` names
+  // the volume that named the set first, then the others, whose entries
+  // go into its one.
+  virtual void SetRenamed(const std::vector<std::string>& volumes,
+                          const std::string& new_name,
+                          std::vector<std::string>* unsaved) {
+    Renamed(volumes.front(), new_name, unsaved);
+  }
 };
 
 class ArchiveConversion {
@@ -164,6 +180,8 @@ class ArchiveConversion {
   const std::string& path() const { return source_.path; }
   const std::string& KindName() const;
   std::string NewName() const;
+  // The volume set converted as this archive; null for a single archive.
+  const VolumeSetSource* volume_set() const { return source_.set.get(); }
   // What stands under the new archive's name in the archive's folder, read
   // from the folder now.
   enum class Taken {
@@ -222,6 +240,9 @@ class ArchiveConversion {
   ConversionResult Kept(OutputSink* out);
   // Whether the entry `name`, found as `status`, is the old archive itself.
   bool IsOriginal(const std::string& name, const EntryStatus& status) const;
+  // A volume set that cannot be read whole: "volume set incomplete, left as
+  // it is!", and why on standard error.
+  ConversionResult LeftWhole(OutputSink* out);
   // Makes a new private folder in `parent`, named as a work folder when
   // `name` is empty, and holds it.
   Status MakePrivateFolder(const HeldFolder& parent, HeldFolder* folder,

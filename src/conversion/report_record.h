@@ -24,7 +24,7 @@ struct ReportRecord {
   ArchiveStatus status = ArchiveStatus::kFailed;
   // kFailed: the step ("extraction", "nested", "delete", "scan", "add",
   // "packing", "testing", "verifying", "replacing"); kLeft: the reason
-  // ("exists", "nesting limit", "interrupted").
+  // ("exists", "nesting limit", "incomplete set", "interrupted").
   std::string detail;
   std::string old_path;
   std::string definition;  // the archivers-file definition that recognised it

@@ -204,14 +204,11 @@ std::string FormatFileList(const FileList& list, const std::string& marker) {
 
 namespace {
 
-// The index of the entry that follows the file `old_name` when it is given
-// `new_name`; -1 when there is none or the new name would not survive.
-int EntryToFollow(const FileList& list, const std::string& old_name,
-                  const std::string& new_name) {
-  if (old_name.empty() || !NameSurvivesRoundTrip(new_name)) return -1;
-  const std::string file_name = FileListName(old_name);
-  // Where names keep their case, "a.zip" and "A.ZIP" are two files, and
-  // each entry follows its own file.
+// The entry of the file `name`: where names keep their case, "a.zip" and
+// "A.ZIP" are two files, and each entry follows its own file.
+int FindEntryOf(const FileList& list, const std::string& name) {
+  if (name.empty()) return -1;
+  const std::string file_name = FileListName(name);
   int index = kNamesIgnoreCase ? -1 : list.FindExact(file_name);
   if (index < 0) index = list.Find(file_name);
   return index;
@@ -221,7 +218,8 @@ int EntryToFollow(const FileList& list, const std::string& old_name,
 
 bool RenameEntry(FileList* list, const std::string& old_name,
                  const std::string& new_name) {
-  int index = EntryToFollow(*list, old_name, new_name);
+  if (old_name.empty() || !NameSurvivesRoundTrip(new_name)) return false;
+  const int index = FindEntryOf(*list, old_name);
   if (index < 0) return false;
   FileListEntry entry = list->Take(static_cast<std::size_t>(index));
   entry.SetName(new_name);
@@ -233,11 +231,40 @@ bool RenameEntry(FileList* list, const std::string& old_name,
 
 bool CopyEntry(FileList* list, const std::string& old_name,
                const std::string& new_name) {
-  int index = EntryToFollow(*list, old_name, new_name);
+  if (old_name.empty() || !NameSurvivesRoundTrip(new_name)) return false;
+  const int index = FindEntryOf(*list, old_name);
   if (index < 0) return false;
   FileListEntry copy = list->entry(static_cast<std::size_t>(index));
   copy.SetName(new_name);
   list->Insert(std::move(copy));
+  return true;
+}
+
+bool RenameSetEntries(FileList* list, const std::vector<std::string>& volumes,
+                      const std::string& new_name) {
+  if (!NameSurvivesRoundTrip(new_name)) return false;
+  std::vector<FileListEntry> found;
+  for (const std::string& volume : volumes) {
+    const int index = FindEntryOf(*list, volume);
+    if (index >= 0)
+      found.push_back(list->Take(static_cast<std::size_t>(index)));
+  }
+  if (found.empty()) return false;
+  FileListEntry kept = std::move(found.front());
+  for (std::size_t i = 1; i < found.size(); ++i) {
+    for (const FileListLine& line : found[i].lines()) {
+      const std::vector<FileListLine>& has = kept.lines();
+      if (line.text().empty() ||
+          std::any_of(has.begin(), has.end(), [&](const FileListLine& own) {
+            return own.text() == line.text();
+          })) {
+        continue;
+      }
+      kept.AddLine(line.text());
+    }
+  }
+  kept.SetName(new_name);
+  list->Insert(std::move(kept));
   return true;
 }
 

@@ -153,6 +153,17 @@ bool RenameEntry(FileList* list, const std::string& old_name,
 bool CopyEntry(FileList* list, const std::string& old_name,
                const std::string& new_name);
 
+// The entries of a volume set's files become one entry named `new_name`:
+// `volumes` names the volume that named the set first, then the others.
+// The first of them that has an entry (found as RenameEntry finds it) is
+// renamed; the others' entries go, and each of their lines that the kept
+// entry does not hold already (compared exactly; empty lines add nothing)
+// is added to it as a further line, in volume order, so no description is
+// lost. Returns false, changing nothing, when none has an entry or
+// `new_name` could not be read back (see RenameEntry).
+bool RenameSetEntries(FileList* list, const std::vector<std::string>& volumes,
+                      const std::string& new_name);
+
 }  // namespace zavo
 
 #endif  // ZAVO_FILELISTS_FILE_LIST_H_

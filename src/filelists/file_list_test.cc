@@ -226,5 +226,39 @@ TEST_F(FileListTest, RenameRefusesNamesThatWouldNotReadBack) {
   }
 }
 
+TEST_F(FileListTest, SetEntriesBecomeOneKeepingEveryDescription) {
+  struct Case {
+    const char* file;
+    std::vector<std::string> volumes;  // the one naming the set first
+    bool merged;
+    const char* after;
+  } cases[] = {
+      // The first volume's entry is renamed; the others' add what it lacks.
+      {"x.part1.rar Game\r\n >disk 1\r\nx.part2.rar Game\r\n >disk 2\r\n"
+       "y.zip y\r\n",
+       {"x.part1.rar", "x.part2.rar"},
+       true,
+       "x.7z Game\r\n >disk 1\r\n >disk 2\r\ny.zip y\r\n"},
+      // Same descriptions: nothing is repeated.
+      {"x.part1.rar same\r\nx.part2.rar same\r\nx.part3.rar \r\n",
+       {"x.part1.rar", "x.part2.rar", "x.part3.rar"},
+       true,
+       "x.7z same\r\n"},
+      // Only a later volume is described: its entry is the set's.
+      {"a.txt a\r\nx.z01 split zip\r\n",
+       {"x.zip", "x.z01", "x.z02"},
+       true,
+       "a.txt a\r\nx.7z split zip\r\n"},
+      // No volume is described: nothing changes.
+      {"a.txt a\r\n", {"x.zip", "x.z01"}, false, "a.txt a\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    FileList list = Parse(c.file);
+    EXPECT_EQ(c.merged, RenameSetEntries(&list, c.volumes, "x.7z"));
+    EXPECT_EQ(c.after, Format(list));
+  }
+}
+
 }  // namespace
 }  // namespace zavo

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/dir_handle.h"
 #include "text/status.h"
@@ -16,6 +17,12 @@ namespace zavo {
 // a regular file is read: anything else (a device that never ends, a pipe)
 // fails. Fails, with *hex and *size unchanged, when a read fails.
 Status Sha256OfFile(const HeldFile& file, std::string* hex, std::int64_t* size);
+
+// The same over the bytes of several open files one after the other (the
+// volumes of a set, as "cat" would join them), none of them null: *size is
+// their total length.
+Status Sha256OfFiles(const std::vector<const HeldFile*>& files,
+                     std::string* hex, std::int64_t* size);
 
 }  // namespace zavo
 

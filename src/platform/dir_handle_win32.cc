@@ -1,6 +1,10 @@
 // Win32 held folders: the folder is its path, and every call works by path
 // through the layer's own file services, as the rest of the Win32 build
 // does. Files are C runtime descriptors, so that their data can be flushed.
+// They are opened _O_NOINHERIT: children start with every inheritable handle
+// (process_win32.cc), and a file one job holds, inherited by another job's
+// archiver, would keep its archive from being renamed or removed until that
+// archiver ends.
 
 #include <fcntl.h>
 #include <io.h>
@@ -149,7 +153,7 @@ Status HeldFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t size,
   // The C runtime has no pread: a second descriptor of our own reads at the
   // offset, so this one's position stays where it is.
   *got = 0;
-  int fd = _open(path_.c_str(), _O_RDONLY | _O_BINARY);
+  int fd = _open(path_.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
   if (fd < 0) return FailErrno("open", path_);
   Status result;
   if (_lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) < 0) {
@@ -202,7 +206,7 @@ Status HeldFile::Sync() {
   // Windows flushes only through a handle that may write, and this one may
   // have been opened for reading (the packer wrote the file): flush through
   // a writable one.
-  int fd = _open(path_.c_str(), _O_RDWR | _O_BINARY);
+  int fd = _open(path_.c_str(), _O_RDWR | _O_BINARY | _O_NOINHERIT);
   if (fd < 0) return FailErrno("open", path_);
   Status result = _commit(fd) == 0 ? Status() : FailErrno("commit", path_);
   _close(fd);
@@ -289,7 +293,7 @@ Status HeldFolder::OpenFile(const std::string& relative, HeldFile* file) const {
                   "leads out of the folder");
   }
   std::string path = JoinBeneath(path_, relative);
-  int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
+  int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
   if (fd < 0) return FailErrno("open", path);
   file->Close();
   file->fd_ = fd;
@@ -301,7 +305,8 @@ Status HeldFolder::NewFile(const std::string& name, std::uint32_t,
                            HeldFile* file) const {
   if (!IsPlainName(name)) return Refuse("open", path_ + name);
   std::string path = path_ + name;
-  int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+  int fd = _open(path.c_str(),
+                 _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
                  _S_IREAD | _S_IWRITE);
   if (fd < 0) return FailErrno("open", path);
   file->Close();

@@ -240,6 +240,10 @@ bool Converter::LoadArchivers() {
   const std::vector<ArchiverList::RefusedTemplate> refused =
       archivers_->AddDefinitionsFromFile(
           file, !options_.dry_run && CanReplaceFile(file));
+  if (!archivers_->volume_fault().ok()) {
+    return Fatal("bad volumes in archives file [" + file +
+                 "]: " + archivers_->volume_fault().message());
+  }
   if (!refused.empty()) {
     for (const ArchiverList::RefusedTemplate& r : refused) {
       stream_sink_.Line("refused command [" + r.section + "/" + r.key +
@@ -301,6 +305,7 @@ bool Converter::Run() {
                                        *archivers_, options_.conversion.target);
     progress_->SetTotal(count.archives, count.bytes);
   }
+  volumes_.Start(archivers_.get(), pattern);
   ScanCalls calls;
   calls.unreadable = [this](const ScannedFolder& folder, const Status& why) {
     ScanUnreadable(folder, why);
@@ -374,24 +379,36 @@ bool Converter::Run() {
 
 std::unique_ptr<ArchiveConversion> Converter::Recognise(
     const ScannedFolder& folder, const std::string& name, CommandRunner* runner,
-    std::intptr_t output, std::intptr_t errors, std::int64_t* size) {
+    std::intptr_t output, std::intptr_t errors, std::int64_t* size,
+    bool* unopened) {
   // Opened below the folder without following a link or waiting, and
   // recognised by what was opened: the conversion works on this very file.
   ArchiveSource source;
-  if (!folder.held->OpenFile(name, &source.file).ok() ||
-      !source.file.Stat(&source.status).ok() ||
-      source.status.kind != EntryStatus::Kind::kFile) {
+  const bool plain = folder.held->OpenFile(name, &source.file).ok() &&
+                     source.file.Stat(&source.status).ok() &&
+                     source.status.kind == EntryStatus::Kind::kFile;
+  const VolumeScan::Meeting meeting = volumes_.Meet(folder, name);
+  if (meeting.verdict == VolumeScan::Verdict::kPassed) return nullptr;
+  // A set whose own file cannot be read is still named: it is left whole.
+  if (!plain && meeting.verdict != VolumeScan::Verdict::kSet) {
+    if (unopened != nullptr) *unopened = true;
     return nullptr;
   }
-  source.kind = archivers_->Recognise(name, &source.file);
-  if (source.kind < 0 ||
-      static_cast<std::size_t>(source.kind) == options_.conversion.target) {
-    return nullptr;
+  // A set of the target kind is no archive of it until it is one file.
+  if (meeting.verdict == VolumeScan::Verdict::kNoVolume) {
+    source.kind = archivers_->Recognise(name, &source.file);
+    if (source.kind < 0 ||
+        static_cast<std::size_t>(source.kind) == options_.conversion.target) {
+      return nullptr;
+    }
   }
   if (!folder.held->Duplicate(&source.folder).ok()) return nullptr;
   source.name = name;
   source.path = folder.path + name;
-  if (size != nullptr) *size = source.status.size;
+  HoldVolumes(meeting, &source);
+  if (size != nullptr) {
+    *size = source.set != nullptr ? source.set->size() : source.status.size;
+  }
   return std::unique_ptr<ArchiveConversion>(
       new ArchiveConversion(options_.conversion, *archivers_, runner,
                             std::move(source), output, errors));
@@ -432,18 +449,20 @@ bool Converter::ScanFile(const ScannedFolder& folder, const std::string& name) {
   }
   item->segments.reset(
       new SegmentRunner(runner_, item->output.get(), item->errors.get()));
+  bool unopened = false;
   item->conversion =
       Recognise(folder, name, item->segments.get(), item->output->handle(),
-                item->errors->handle(), &item->size_before);
+                item->errors->handle(), &item->size_before, &unopened);
   if (item->conversion == nullptr) {
     // Listed as a file, it could not be opened as one: someone swapped it
-    // for a link, a pipe or a folder since. Named when its name was meant
-    // to be an archive's; a name that is gone now is passed over.
+    // for a link, a pipe or a folder since, or it may not be read. Named
+    // when its name was meant to be an archive's; a name that is gone now
+    // is passed over.
     EntryStatus now;
-    if (archivers_->NamesAnArchive(name, options_.conversion.target) &&
+    if (unopened &&
+        archivers_->NamesAnArchive(name, options_.conversion.target) &&
         folder.held->Stat(name, &now).ok() &&
-        now.kind != EntryStatus::Kind::kMissing &&
-        now.kind != EntryStatus::Kind::kFile) {
+        now.kind != EntryStatus::Kind::kMissing) {
       const std::string line =
           "extraction mistake on [" + folder.path + name + "]. next archive!";
       item.reset(new Item);
@@ -729,6 +748,7 @@ bool Converter::ApplyResult(const ConversionResult& result,
       return Fatal(result.message);
     case ConversionStatus::kNameTaken:
     case ConversionStatus::kOverLimits:
+    case ConversionStatus::kIncompleteSet:
       if (progress_) progress_->Left();
       ++failed_archives_;
       return true;

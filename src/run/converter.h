@@ -38,6 +38,7 @@
 #include "run/run_options.h"
 #include "run/run_progress.h"
 #include "run/run_report.h"
+#include "run/volume_scan.h"
 
 namespace zavo {
 
@@ -101,15 +102,14 @@ class Converter {
   void ScanUnreadable(const ScannedFolder& folder, const Status& why);
   void ScanWorkFolder(const ScannedFolder& folder, const std::string& name);
   // Opens `name` in `folder` and makes its conversion when it is an archive
-  // to convert; null otherwise.
+  // to convert; null otherwise, with *unopened (when given) set when that is
+  // because it could not be opened as a plain file.
   // Its commands run through `runner`; its size goes to *size (may be
   // null).
-  std::unique_ptr<ArchiveConversion> Recognise(const ScannedFolder& folder,
-                                               const std::string& name,
-                                               CommandRunner* runner,
-                                               std::intptr_t output,
-                                               std::intptr_t errors,
-                                               std::int64_t* size = nullptr);
+  std::unique_ptr<ArchiveConversion> Recognise(
+      const ScannedFolder& folder, const std::string& name,
+      CommandRunner* runner, std::intptr_t output, std::intptr_t errors,
+      std::int64_t* size = nullptr, bool* unopened = nullptr);
 
   // The work: items go into the plan in scan order; jobs prepare the
   // archives; the calling thread applies every item in order.
@@ -164,10 +164,11 @@ class Converter {
 
   // The scan's own state (the calling thread's alone): the folder of the
   // last file scanned and whether it is this run's; whether the scan must
-  // end.
+  // end; the volume sets met.
   std::string scanned_folder_ = " ";
   bool scanned_ours_ = true;
   bool scan_stopped_ = false;
+  VolumeScan volumes_;
 
   // The jobs. The plan, the items and `closing_` are guarded by mutex_; an
   // item's contents belong to the job that took it until the plan has it

@@ -91,6 +91,15 @@ void FolderLists::Renamed(const std::string& old_name,
   Save(unsaved);
 }
 
+void FolderLists::SetRenamed(const std::vector<std::string>& volumes,
+                             const std::string& new_name,
+                             std::vector<std::string>* unsaved) {
+  for (auto& list : lists_) {
+    if (list->usable) RenameSetEntries(&list->entries, volumes, new_name);
+  }
+  Save(unsaved);
+}
+
 bool FolderLists::Save(std::vector<std::string>* unsaved) {
   bool ok = true;
   for (std::size_t i = 0; i < lists_.size(); ++i) {

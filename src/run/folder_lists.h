@@ -59,6 +59,11 @@ class FolderLists : public ListKeeper {
   // once.
   void Renamed(const std::string& old_name, const std::string& new_name,
                std::vector<std::string>* unsaved) override;
+  // ListKeeper: merges a set's entries into one (RenameSetEntries) and
+  // writes the lists back at once.
+  void SetRenamed(const std::vector<std::string>& volumes,
+                  const std::string& new_name,
+                  std::vector<std::string>* unsaved) override;
 
   // Writes back every list whose text changed over the file it was loaded
   // from. Returns true when every list that was due is written; the paths

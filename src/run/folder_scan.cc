@@ -42,6 +42,7 @@ bool ScanTree(const HeldFolder& top, const std::string& top_path,
       if (calls.unreadable) calls.unreadable(folder, listed);
       continue;
     }
+    folder.entries = &entries;
     std::vector<std::string> files, folders, work_folders;
     for (const DirEntry& entry : entries) {
       // A link is not followed: converting through it would replace the

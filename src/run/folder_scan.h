@@ -10,8 +10,10 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/dir_handle.h"
+#include "platform/file_system.h"
 #include "text/status.h"
 
 namespace zavo {
@@ -23,6 +25,10 @@ struct ScannedFolder {
   const HeldFolder* held;
   std::string path;
   std::string relative;
+  // Every entry the folder was listed with (files, links, folders), for
+  // files that belong together, such as the volumes of a set; null for a
+  // folder that could not be listed.
+  const std::vector<DirEntry>* entries = nullptr;
 };
 
 struct ScanCalls {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "run/folder_scan.h"
+#include "run/volume_scan.h"
 #include "text/text_utils.h"
 
 namespace zavo {
@@ -12,6 +13,13 @@ void ShowConversion(const ArchiveConversion& conversion, SortedTextList* taken,
   const std::string what = "[" + conversion.path() + "] (" +
                            conversion.KindName() + ") -> [" +
                            conversion.NewName() + "]";
+  const VolumeSetSource* set = conversion.volume_set();
+  if (set != nullptr && !set->complete()) {
+    sink->Line("would leave [" + conversion.path() + "] (" +
+               conversion.KindName() +
+               ") volume set incomplete: " + set->why());
+    return;
+  }
   // The run never replaces an archive it made (a.zip and a.tgz both
   // becoming a.7z): the first one takes the name, the second is left.
   const std::string new_path =
@@ -32,8 +40,22 @@ ArchiveCount CountArchives(const HeldFolder& top, const std::string& top_path,
                            const std::string& pattern, bool recurse,
                            const ArchiverList& archivers, std::size_t target) {
   ArchiveCount count;
+  VolumeScan volumes;
+  volumes.Start(&archivers, pattern);
   ScanCalls calls;
   calls.file = [&](const ScannedFolder& folder, const std::string& name) {
+    const VolumeScan::Meeting meeting = volumes.Meet(folder, name);
+    if (meeting.verdict == VolumeScan::Verdict::kPassed) return true;
+    if (meeting.verdict == VolumeScan::Verdict::kSet) {
+      ++count.archives;
+      for (const std::string& volume : meeting.set.volumes) {
+        EntryStatus status;
+        if (folder.held->Stat(volume, &status).ok()) {
+          count.bytes += std::max<std::int64_t>(status.size, 0);
+        }
+      }
+      return true;
+    }
     HeldFile file;
     if (!folder.held->OpenFile(name, &file).ok()) return true;
     std::int32_t kind = archivers.Recognise(name, &file);

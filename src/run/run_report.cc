@@ -41,6 +41,10 @@ void RunReport::WriteRecord(const ConversionResult& result,
       record->status = ArchiveStatus::kLeft;
       record->detail = "nesting limit";
       break;
+    case ConversionStatus::kIncompleteSet:
+      record->status = ArchiveStatus::kLeft;
+      record->detail = "incomplete set";
+      break;
     case ConversionStatus::kFailed:
       record->status = ArchiveStatus::kFailed;
       record->detail = ReportStepName(result.step);

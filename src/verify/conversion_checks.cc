@@ -26,15 +26,16 @@ CheckOutcome ConversionChecks::Finish(const std::string& how,
 }
 
 CheckOutcome ConversionChecks::CheckExtraction(
-    const HeldFile& archive, const HeldFolder& work,
+    const HeldFile* archive, const HeldFolder& work,
     const std::vector<std::string>& skip, const ArchiveLister& list) {
   MemberCheckSettings settings;
   settings.archive_name = "the old archive";
   settings.archive_is_expected = true;
   settings.skip = skip;
   std::unique_ptr<MemberReader> reader;
-  std::string why;
-  switch (OpenArchiveReader(archive, &reader, &why)) {
+  std::string why = "a set of volumes";
+  switch (archive == nullptr ? ReaderOpening::kUnknownKind
+                             : OpenArchiveReader(*archive, &reader, &why)) {
     case ReaderOpening::kOpened: {
       settings.mend = true;
       return Finish("libarchive", CheckMembers(reader.get(), work, settings),

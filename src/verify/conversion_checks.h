@@ -45,9 +45,10 @@ class ConversionChecks {
   // The old archive, open in `archive` (not owned),
   // against the tree below `work`, leaving out the top entries `skip`.
   // What the extractor is known to get wrong is mended (MemberCheckSettings).
-  // Where libarchive does not know the kind, `list` (may be empty) gives a
+  // Where libarchive does not know the kind, or `archive` is null (a set of
+  // volumes, which no one of its files holds), `list` (may be empty) gives a
   // listing that is compared instead: names, kinds and sizes.
-  CheckOutcome CheckExtraction(const HeldFile& archive, const HeldFolder& work,
+  CheckOutcome CheckExtraction(const HeldFile* archive, const HeldFolder& work,
                                const std::vector<std::string>& skip,
                                const ArchiveLister& list);
 

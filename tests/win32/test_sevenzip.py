@@ -9,7 +9,7 @@ import unittest
 import zipfile
 
 from zavo_wine import (VERSION, ZavoTest, read, setUpModule,  # noqa: F401
-                       tearDownModule, win)
+                       tearDownModule, win, write_tree)
 
 SEVEN_ZIP = os.environ.get("ZAVO_7ZIP_DIR", "")
 
@@ -85,6 +85,28 @@ class SevenZipTest(ZavoTest):
         self.assertFalse(os.path.exists(os.path.join(self.arc, "a.7z")))
         self.assertEqual([], self.leftovers(self.arc))
 
+    def test_volume_sets_convert_whole_or_stay_whole(self):
+        import kind_makers  # beside zavo_e2e, which zavo_wine puts on the path
+        files = dict(FILES, **{"r.bin": os.urandom(150000)})
+        write_tree(os.path.join(self.scratch, "stage"), files)
+        for kind, name in (("rar", "r"), ("zip", "z"), ("7z", "s")):
+            kind_makers.make_set(kind, self.arc, name,
+                                 os.path.join(self.scratch, "stage"), 64)
+        os.remove(os.path.join(self.arc, "s.7z.001"))
+        code, out = self.zavo(win(self.arc) + "\\*.*")
+        self.assertLines(["", "Orlo's archive converter v" + VERSION, "",
+                          "processing folder [%s]" % win(self.arc),
+                          "[a.zip] -> [a.7z] done!",
+                          "[r.part1.rar] -> [r.7z] done!",
+                          "[s.7z.002] volume set incomplete, left as it is!",
+                          "[z.zip] -> [z.7z] done!"], out)
+        self.assertExit(1, code)
+        for name in ("r", "z"):
+            self.assertEqual(dict(files, sub=None),
+                             self.unpack(os.path.join(self.arc, name + ".7z")))
+            shutil.rmtree(os.path.join(self.scratch, "check"))
+        self.assertEqual(["a.7z", "r.7z", "s.7z.002", "s.7z.003", "z.7z"],
+                         sorted(os.listdir(self.arc)))
 
 if __name__ == "__main__":
     unittest.main()
