@@ -53,6 +53,8 @@ class HonestReportingTest(ZavoCase):
             # folder itself is named through zavo's descriptor, a name
             # without blanks, so a text function over it can be.)
             "Scan %s/marker \"$(echo @Folder)\"\n" % p,
+            # Its exit code says it could not scan.
+            "Scan %s/verdict @Folder\nScanFailCodes 2, 3\n" % p,
         ]
         for scan in failing:
             for stop in (False, True):

@@ -1,5 +1,6 @@
 #include "conversion/archive_conversion.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -669,6 +670,14 @@ Status ArchiveConversion::RunScanners(OutputSink* out) {
     if (outcome.kind != CommandOutcome::Kind::kRan ||
         ScannerDidNotRun(outcome.process)) {
       return Status::Error(outcome.Describe());
+    }
+    const int code = outcome.process.exit_code & 0xFF;
+    const std::vector<int>& unscanned = settings_.scan_fail_codes;
+    if (std::find(unscanned.begin(), unscanned.end(), code) !=
+        unscanned.end()) {
+      out->Note("scanner exited with " + std::to_string(code) + " on [" +
+                source_.path + "]: it could not scan (ScanFailCodes)");
+      return Status::Error("the scanner could not scan");
     }
     // Any other exit code is the scanner's verdict: it acts on the work
     // folder (removing what it finds), and the packing step takes whatever

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "text/sorted_text_list.h"
 
@@ -46,6 +47,10 @@ struct ConversionSettings {
   std::size_t target = 0;
   // The setting lists; on Win32 upper-cased, as names ignore case there.
   SortedTextList scan_commands;
+  // ScanFailCodes: the exit codes with which a scanner says it could not
+  // scan (a daemon that could not open the folder): they fail the archive,
+  // as a scanner that could not start does.
+  std::vector<int> scan_fail_codes;
   SortedTextList delete_masks;
   SortedTextList add_masks;
   // The folder relative AddFile masks start from.

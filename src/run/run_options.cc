@@ -22,7 +22,7 @@ constexpr char kSettingsName[] = "zavo.ctl";
 #define ZAVO_SYSCONFDIR "/usr/local/etc"
 #endif
 
-// Settings keys, in the order that gives them their indexes 1 to 23.
+// Settings keys, in the order that gives them their indexes 1 to 24.
 constexpr const char* kSettingKeys[] = {
     "Recurse",     "Nested",       "KeepTime",
     "StopOnError", "KillExist",    "Archives",
@@ -31,7 +31,7 @@ constexpr const char* kSettingKeys[] = {
     "Jobs",        "MaxNesting",   "MaxNestedArchives",
     "MaxFileSize", "KeepFree",     "MaxEntries",
     "MaxDepth",    "AnyExtension", "Fidelity",
-    "Target",      "KeepOriginal"};
+    "Target",      "KeepOriginal", "ScanFailCodes"};
 enum SettingKey {
   kKeyRecurse = 1,
   kKeyNested,
@@ -55,7 +55,8 @@ enum SettingKey {
   kKeyAnyExtension,
   kKeyFidelity,
   kKeyTarget,
-  kKeyKeepOriginal
+  kKeyKeepOriginal,
+  kKeyScanFailCodes
 };
 
 // A limit from the settings: a whole number from 0 up, or `fallback` when
@@ -265,6 +266,28 @@ OptionsResult LoadSettings(const std::string& program_folder, OutputSink* out,
     if (limits.max_depth < 0) {
       return Fatal("wrong MaxDepth value [" + depth + "] in [" + settings +
                    "]: a whole number");
+    }
+  }
+  // The exit codes with which a scanner says it could not scan: blanks or
+  // commas between them, on one line or several.
+  conversion.scan_fail_codes.clear();
+  for (int i = 1; i <= file.ValueCount(kKeyScanFailCodes); ++i) {
+    const std::string codes = file.Value(kKeyScanFailCodes, i);
+    std::string code;
+    for (std::size_t at = 0; at <= codes.size(); ++at) {
+      if (at < codes.size() && codes[at] != ' ' && codes[at] != '\t' &&
+          codes[at] != ',') {
+        code += codes[at];
+        continue;
+      }
+      if (code.empty()) continue;
+      const std::int64_t value = LimitValue(code, -1);
+      if (value < 1 || value > 255) {
+        return Fatal("wrong ScanFailCodes value [" + codes + "] in [" +
+                     settings + "]: exit codes from 1 to 255");
+      }
+      conversion.scan_fail_codes.push_back(static_cast<int>(value));
+      code.clear();
     }
   }
   options->archivers_file = file.Value(kKeyArchives, 1);

@@ -127,6 +127,34 @@ TEST_F(RunOptionsTest, SettingsFailuresAndWarnings) {
   EXPECT_EQ(3000, paused_ms_);
 }
 
+TEST_F(RunOptionsTest, NumbersInTheSettings) {
+  struct Case {
+    const char* line;
+    bool ready;
+    std::vector<int> scan_fail_codes;
+  } cases[] = {
+      {"ScanFailCodes 2", true, {2}},
+      {"ScanFailCodes 2, 3\nScanFailCodes 40\tx", false, {}},
+      {"ScanFailCodes 2,3\nScanFailCodes 40 255", true, {2, 3, 40, 255}},
+      {"ScanFailCodes 0", false, {}},
+      {"ScanFailCodes 256", false, {}},
+      {"ScanFailCodes -1", false, {}},
+      {"MaxDepth deep", false, {}},
+      {"MaxFileSize 2Q", false, {}},
+  };
+  for (const Case& c : cases) {
+    WriteFile(dir_ / "zavo.ctl", std::string("Archives a.ini\n") + c.line);
+    const OptionsResult r = Load({"*.zip"});
+    EXPECT_EQ(c.ready, r.status == OptionsStatus::kReady) << c.line;
+    if (c.ready) {
+      EXPECT_EQ(c.scan_fail_codes, options_.conversion.scan_fail_codes)
+          << c.line;
+    } else {
+      EXPECT_EQ("wrong ", r.message.substr(0, 6)) << c.line;
+    }
+  }
+}
+
 TEST_F(RunOptionsTest, TheReportFromTheCommandLineOrTheSettings) {
   WriteFile(dir_ / "zavo.ctl", "Archives a.ini\nReport from.ctl\n");
   // Its parameters are not among the four, wherever they stand.
