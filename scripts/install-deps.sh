@@ -37,7 +37,7 @@ need dpkg-shlibdeps dpkg-dev  # cpack -G DEB finds the library dependencies
 need bzip2 bzip2
 need xz xz-utils
 # tests/test_cluster.py starts a one-node Slurm cluster (munged, slurmctld,
-# slurmd) and runs README's GNU parallel recipe.
+# slurmd) and runs the man page's GNU parallel recipe.
 need munged munge
 need slurmctld slurm-wlm  # slurmctld, slurmd and the clients (sbatch...)
 need parallel parallel

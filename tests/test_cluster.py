@@ -1,9 +1,9 @@
 """End-to-end on a real cluster: a one-node Slurm cluster (munged, slurmctld,
 slurmd, started here as root with their state in a temporary folder) runs
-README's job array over a tree of a few hundred archives in many folders
+the man page's job array over a tree of a few hundred archives in many folders
 with lists, with one task cancelled half way and the array submitted again,
-and a task run twice at once; README's GNU parallel and xargs -P recipes run
-on this machine. The commands are read from README itself. Each archive must
+and a task run twice at once; its GNU parallel and xargs -P recipes run
+on this machine. The commands are read from the man page itself. Each archive must
 be converted exactly once, counted from the tree and from the reports, and
 --report-summary must say what those counts say."""
 
@@ -28,16 +28,17 @@ FOLDERS = ["d%02d" % i for i in range(12)] + \
 KINDS = ["zip", "tar.gz"]
 
 
-def readme_commands(root):
-    """The cluster recipes of README, with /shared/ made `root`/."""
-    with open(os.path.join(SOURCE, "README.md")) as f:
-        lines = f.read().replace("/shared/", root + "/").split("\n")
-    start = lines.index("    #!/bin/sh")
-    end = lines.index("", start)
-    block = [l[4:] for l in lines[start:end]]
+def manual_commands(root):
+    """The cluster recipes of the man page, with /shared/ made `root`/."""
+    with open(os.path.join(SOURCE, "doc", "zavo.1.in")) as f:
+        text = f.read().replace("/shared/", root + "/").replace("\\e", "\\")
+    lines = text.split("\n")
+    start = lines.index("#!/bin/sh")
+    end = lines.index(".Ed", start)
+    block = lines[start:end]
 
     def line(prefix):
-        return next(l.strip() for l in lines if l.startswith("    " + prefix))
+        return next(l.strip() for l in lines if l.startswith(prefix))
     return {"script": "\n".join(block) + "\n",
             "submit": line("sbatch --array=1-4 --wait zavo-array.sh"),
             "summary": line("zavo --report-summary "),
@@ -297,7 +298,7 @@ class ClusterTest(unittest.TestCase):
     def tree(self, name, per_folder, folders=FOLDERS):
         root = os.path.join(self.base, name)
         tree = Tree(root, per_folder, folders)
-        commands = readme_commands(root)
+        commands = manual_commands(root)
         with open(os.path.join(root, "zavo-array.sh"), "w") as f:
             f.write(commands["script"])
         return tree, commands

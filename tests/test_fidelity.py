@@ -2,7 +2,7 @@
 kind. Every kind's archive is made by its own packer from one tree, all are
 converted in one run, and each new 7z is unpacked with the target's own
 extractor (bsdtar) and measured against the tree. The table below is the
-one README shows; a cell that stops being true fails the test either way.
+one the man page shows; a cell that stops being true fails the test either way.
 Also the extractor's own rules that keep members inside the work folder."""
 
 import os

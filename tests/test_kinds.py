@@ -2,7 +2,7 @@
 Each kind's archive of one tree is made by its real packer where Debian has
 one (arc, jlha, lzip, xz, compress) and otherwise by the stored writers of
 kind_makers; all are converted in one run with Verify, and each new 7z is
-unpacked with bsdtar and measured against the tree. The table is README's
+unpacked with bsdtar and measured against the tree. The table is the man page's
 kinds table: a cell that stops being true fails the test either way.
 Then recognition by bytes: a tree of misnamed archives and of data files
 holding archive bytes."""
