@@ -94,6 +94,66 @@ class UserInterfaceTest(ZavoCase):
         self.assertTrue(places[1].endswith("/.config/zavo/zavo.ctl")
                         or places[1].endswith("/zavo/zavo.ctl"))
 
+    def test_manual_names_every_switch_and_output_line(self):
+        with open(os.path.join(SOURCE, "doc", "zavo.1.in")) as f:
+            manual = f.read()
+        # The switches as the page writes them: "Fl \-shard" is --shard,
+        # "Cm /j:" the Win32 form.
+        written = {"-" + w.replace("\\-", "-")
+                   for w in re.findall(r"\bFl ([\w\\-]+)", manual)}
+        written |= set(re.findall(r"\bCm (/\w:?)", manual))
+        code, lines = self.zavo("--help")
+        self.assertEqual(0, code)
+        switches = set()
+        for line in lines:
+            if line.startswith("       ") and " - " in line:
+                for form in line.strip().split(" - ")[0].split(", "):
+                    switches.add(re.match(r"[-/]+\w[\w-]*:?", form).group(0))
+        self.assertTrue({"/r", "-j", "--shard", "--report-summary", "--keep",
+                         "-q", "--help"} <= switches, switches)
+        self.assertEqual(set(), switches - written, "not in the man page")
+        # The fixed texts of the lines zavo prints: each is still in the
+        # sources (a changed message must change its description too) and
+        # in the page.
+        sources = ""
+        for folder, _, files in os.walk(os.path.join(SOURCE, "src")):
+            for name in files:
+                if name.endswith(".cc") and not name.endswith("_test.cc"):
+                    with open(os.path.join(folder, name)) as f:
+                        sources += f.read()
+        page = re.sub(r"\\&", "", manual).replace("\\-", "-")
+        texts = [
+            # standard output
+            "processing folder [", "] done!", "] exists, not replaced!",
+            " mistake on [", "]. next archive!", "extraction", "nested",
+            "deleting", "scanning", "adding", "packing", "testing",
+            "verifying", "replacing", "scanner exited with ",
+            "] volume set incomplete, left as it is!",
+            "] nested too deep, left as it is!",
+            "] too many nested archives, left as it is!",
+            "] is being converted by another run", "can't read folder [",
+            "can't save list [", "not entered", "would be removed",
+            "can't remove: ", "would convert ", "would leave [",
+            " exists, not replaced", "wrong line [#", "refused command [",
+            "refused command [Scan ", "pause (3 seconds)...", "exiting...",
+            "run interrupted on [", "config file ", "can't read config file [",
+            "canot open archives file [", "can't read archives file [",
+            "bad volumes in archives file [", "can't open report file [",
+            "wrong shard [", "more than one file mask:", "unknown switch [",
+            # standard error
+            "not kept by the new archive of [", "volume set [",
+            "can't lock folder [", "; converting without the lock",
+            ", who may not write in it: the lock is passed over",
+            "can't remove old archive [", "can't remove old volume [",
+            "can't remove work folder [", "can't keep the file time of [",
+            "can't read the file time of [", "can't write report file [",
+            "can't share jobs (", "summary: ", "nested archives: ",
+        ]
+        self.assertEqual([], [t for t in texts if t not in sources],
+                         "no longer printed")
+        self.assertEqual([], [t for t in texts if t.strip("] ;,") not in page],
+                         "not in the man page")
+
     def test_dry_run_changes_nothing(self):
         self.write_settings("KeepTime yes\nFileList descript.ion\nNested yes\n"
                             "AddFile %s/banner.txt\n" % self.prog)
