@@ -7,7 +7,7 @@
 //   "name with blanks" text   the same for a name that holds a blank
 //   <marker>text              a continuation line of the entry above it
 // The marker is " >" for every list the converter looks after. Lines end in
-// CR, LF, CR LF or LF CR on reading and in CR LF on writing.
+// CR, LF, CR LF or LF CR on reading, and in line_end() on writing.
 //
 // A list file is the user's text. Rewriting it changes only the order of the
 // entries (sorted by name, ignoring case) and the line ends, apart from the
