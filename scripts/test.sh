@@ -21,13 +21,15 @@ cmake --build build -j"$jobs"
 echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZAVO_SANITIZE=ON -DZAVO_TESTS=ON >/dev/null
 cmake --build build-asan -j"$jobs"
-# The cluster test (a Slurm array, GNU parallel and xargs starting zavo)
-# and the run-safety test (sixty nested levels, a bomb of five thousand
-# archives, runs killed and interrupted) spend their minutes waiting on
-# other programs and on the archivers; every path of zavo's they take is
-# taken here by a shorter test. They run in the stage above.
+# Under the sanitizers: the unit tests, and the end-to-end tests but those
+# that spend their minutes waiting on other programs (a Slurm array, GNU
+# parallel, sixty nested levels, runs killed and interrupted, archivers
+# that fail on purpose) or that the ThreadSanitizer stage below runs. The
+# tests that hand zavo hostile archives, names and trees all run here.
+slow='test_cluster|test_run_safety|test_parallel|test_leftover_work_folders'
+slow+='|test_reliability_faults|test_honest_reporting'
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --output-on-failure -j"$jobs" -E '^(test_cluster|test_run_safety)$')
+  ctest --output-on-failure -j"$jobs" -E "^($slow)\$")
 
 echo "== jobs under ThreadSanitizer: the unit tests and the end-to-end tests that run jobs"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAVO_SANITIZE_THREAD=ON \
@@ -39,10 +41,11 @@ cmake --build build-tsan -j"$jobs"
 # is left to the other stages.
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66"
 build-tsan/zavo_test --gtest_brief=1 --gtest_filter=-ProcessDeathTest.*
-for t in test_parallel test_report test_shared_folders test_leftover_work_folders \
-         test_fidelity test_startup test_user_interface; do
-  ZAVO_BINARY="$PWD/build-tsan/zavo" ZAVO_SOURCE_DIR="$PWD" python3 "tests/$t.py"
-done
+# Two at a time, as ctest runs the others; any failure fails the stage.
+printf '%s\n' test_parallel test_report test_shared_folders \
+  test_leftover_work_folders test_fidelity test_startup test_user_interface |
+  ZAVO_BINARY="$PWD/build-tsan/zavo" ZAVO_SOURCE_DIR="$PWD" \
+    xargs -P "$jobs" -I{} python3 "tests/{}.py"
 unset TSAN_OPTIONS
 
 echo "== the Debian package: built, checked, unpacked and run"
