@@ -60,6 +60,20 @@ License: Expat
  ${ZAVO_LICENSE_TEXT}
 ")
 
+# A stripped install (--strip, and the package) also drops the compilers'
+# version notes, which strip keeps. Runs after the program's own install
+# rule, which the top CMakeLists.txt declares before including this file.
+if(CMAKE_OBJCOPY)
+  install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/zavo\"
+      RESULT_VARIABLE result)
+    if(NOT result EQUAL 0)
+      message(FATAL_ERROR \"objcopy --remove-section=.comment: \${result}\")
+    endif()
+  endif()")
+endif()
+
 install(FILES ${ZAVO_PACKAGE_DIR}/zavo.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${ZAVO_PACKAGE_DIR}/changelog.gz ${ZAVO_PACKAGE_DIR}/copyright

@@ -45,8 +45,12 @@ expected=$(printf '%s\n' ./etc/zavo/archivers.ini ./etc/zavo/zavo.ctl ./usr/bin/
 [[ "$files" == "$expected" ]] || fail "files differ:"$'\n'"$files"
 grep -q '^-rwxr-xr-x root/root .* ./usr/bin/zavo$' <<<"$listing" || fail "zavo not executable by all"
 
-# Debian's own judge: errors fail (warnings are shown and stay).
-lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian found errors"
+# Debian's own judge: errors fail (warnings and notes are shown and stay),
+# and so does a program built without the hardening the build asks for.
+judged=$(lintian -I --fail-on error --tag-display-limit 0 "$deb") ||
+  fail "lintian found errors:"$'\n'"$judged"
+[[ -z $judged ]] || echo "$judged"
+! grep -q 'hardening-no-' <<<"$judged" || fail "zavo built without hardening"
 
 # Unpacked: the version, the man page, and a run on a sample tree.
 root=$(mktemp -d)
