@@ -1,38 +1,43 @@
 # The files a Debian package must carry beside the program (the copyright
 # file, the changelog and the man page, both compressed as Debian wants
 # them), their install rules, and the package itself (cpack -G DEB).
-# Included by the top CMakeLists.txt on POSIX after the man page is
-# configured into ${CMAKE_BINARY_DIR}/zavo.1.
+# Included by the top CMakeLists.txt on POSIX after the program's install
+# rule.
 
 find_program(ZAVO_GZIP gzip)
 if(NOT ZAVO_GZIP)
-  message(FATAL_ERROR "gzip not found: the man page and the changelog are installed compressed")
+  message(FATAL_ERROR "gzip not found: man pages and the changelog are installed compressed")
 endif()
-
-# gzip -9n: the best compression, and neither the file's name nor its time
-# in the header, so that two builds of one source give the same bytes.
 set(ZAVO_PACKAGE_DIR ${CMAKE_BINARY_DIR}/package)
-set(ZAVO_COMPRESSED)
-foreach(source ${CMAKE_BINARY_DIR}/zavo.1
-               ${CMAKE_SOURCE_DIR}/data/debian/changelog)
-  get_filename_component(name ${source} NAME)
+
+# Installs FILE into DESTINATION as FILE.gz, compressed with gzip -9n: the
+# best compression, and neither the file's name nor its time in the
+# header, so that two builds of one source give the same bytes. Man pages
+# and changelogs are installed this way.
+function(zavo_install_gzipped file destination)
+  get_filename_component(name ${file} NAME)
+  set(packed ${ZAVO_PACKAGE_DIR}/${name}.gz)
   add_custom_command(
-    OUTPUT ${ZAVO_PACKAGE_DIR}/${name}.gz
-    COMMAND ${CMAKE_COMMAND} -E copy ${source} ${ZAVO_PACKAGE_DIR}/${name}
+    OUTPUT ${packed}
+    COMMAND ${CMAKE_COMMAND} -E copy ${file} ${ZAVO_PACKAGE_DIR}/${name}
     COMMAND ${ZAVO_GZIP} -9nf ${ZAVO_PACKAGE_DIR}/${name}
-    DEPENDS ${source}
+    DEPENDS ${file}
     COMMENT "Compressing ${name}"
     VERBATIM)
-  list(APPEND ZAVO_COMPRESSED ${ZAVO_PACKAGE_DIR}/${name}.gz)
-endforeach()
-add_custom_target(zavo_compressed_docs ALL DEPENDS ${ZAVO_COMPRESSED})
+  add_custom_target(zavo_gzip_${name} ALL DEPENDS ${packed})
+  install(FILES ${packed} DESTINATION ${destination})
+endfunction()
+
+zavo_install_gzipped(${CMAKE_SOURCE_DIR}/data/debian/changelog
+                     ${CMAKE_INSTALL_DOCDIR})
 
 # The changelog's latest entry names the version being built; a version
 # raised without its entry would ship last release's notes under the new
 # number.
 file(STRINGS ${CMAKE_SOURCE_DIR}/data/debian/changelog ZAVO_CHANGELOG_TOP
      LIMIT_COUNT 1)
-if(NOT ZAVO_CHANGELOG_TOP MATCHES "^zavo \\(${PROJECT_VERSION}\\) ")
+string(REPLACE "." "\\." ZAVO_VERSION_PATTERN ${PROJECT_VERSION})
+if(NOT ZAVO_CHANGELOG_TOP MATCHES "^zavo \\(${ZAVO_VERSION_PATTERN}\\) ")
   message(WARNING "data/debian/changelog starts with '${ZAVO_CHANGELOG_TOP}'"
                   " but VERSION says ${PROJECT_VERSION}: add its entry")
 endif()
@@ -74,10 +79,7 @@ if(CMAKE_OBJCOPY)
   endif()")
 endif()
 
-install(FILES ${ZAVO_PACKAGE_DIR}/zavo.1.gz
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${ZAVO_PACKAGE_DIR}/changelog.gz ${ZAVO_PACKAGE_DIR}/copyright
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${ZAVO_PACKAGE_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zavo)
