@@ -68,10 +68,10 @@ zgrep -q '/etc/zavo/zavo.ctl' "$root/pkg/usr/share/man/man1/zavo.1.gz" || fail "
 # The changelog's latest entry is this version's, and the copyright file
 # carries the licence's text whole.
 latest=$(zcat "$root/pkg/usr/share/doc/zavo/changelog.gz" | dpkg-parsechangelog -l - -S Version)
-[[ $latest == $(field Version) ]] || fail "changelog's latest entry is $latest"
+[[ $latest == "$(field Version)" ]] || fail "changelog's latest entry is $latest"
 copyright=$root/pkg/usr/share/doc/zavo/copyright
 licence=$(sed -n '/^License: Expat$/,$p' "$copyright" | tail -n +2 | sed 's/^ //; s/^\.$//')
-[[ $licence == $(sed -n '/^Copyright/,$p' LICENSE | tail -n +2 | sed '/./,$!d') ]] ||
+[[ $licence == "$(sed -n '/^Copyright/,$p' LICENSE | tail -n +2 | sed '/./,$!d')" ]] ||
   fail "copyright file does not hold LICENSE's text"
 grep -qx "Copyright: $(sed -n 's/^Copyright (c) //p' LICENSE)" "$copyright" ||
   fail "copyright file names other holders than LICENSE"
