@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package (cpack -G DEB) for the prefix /usr, checks its
-# control data and its files (dpkg-deb -I, -c), unpacks it into a temporary
-# root (dpkg -x) and runs the unpacked zavo on a sample tree with the
-# packaged settings. Usage: scripts/check-package.sh [BUILD-FOLDER]
+# control data and its files (dpkg-deb -I, -c), has lintian judge it (any
+# error fails), unpacks it into a temporary root (dpkg -x) and runs the
+# unpacked zavo on a sample tree with the packaged settings.
+# Usage: scripts/check-package.sh [BUILD-FOLDER]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-deb}
@@ -38,10 +39,18 @@ done
 listing=$(dpkg-deb -c "$deb")
 files=$(awk '$1 !~ /^d/ {print $6}' <<<"$listing" | sort)
 expected=$(printf '%s\n' ./etc/zavo/archivers.ini ./etc/zavo/zavo.ctl ./usr/bin/zavo \
-  ./usr/share/bash-completion/completions/zavo ./usr/share/doc/zavo/LICENSE \
-  ./usr/share/doc/zavo/README.md ./usr/share/man/man1/zavo.1 | sort)
+  ./usr/share/bash-completion/completions/zavo ./usr/share/doc/zavo/changelog.gz \
+  ./usr/share/doc/zavo/copyright ./usr/share/doc/zavo/README.md \
+  ./usr/share/man/man1/zavo.1.gz | sort)
 [[ "$files" == "$expected" ]] || fail "files differ:"$'\n'"$files"
 grep -q '^-rwxr-xr-x root/root .* ./usr/bin/zavo$' <<<"$listing" || fail "zavo not executable by all"
+
+# Debian's own judge: errors fail (warnings and notes are shown and stay),
+# and so does a program built without the hardening the build asks for.
+judged=$(lintian -I --fail-on error --tag-display-limit 0 "$deb") ||
+  fail "lintian found errors:"$'\n'"$judged"
+[[ -z $judged ]] || echo "$judged"
+! grep -q 'hardening-no-' <<<"$judged" || fail "zavo built without hardening"
 
 # Unpacked: the version, the man page, and a run on a sample tree.
 root=$(mktemp -d)
@@ -54,8 +63,18 @@ if readelf -S "$zavo" | grep -Eq '\.(debug_[a-z]+|symtab)\b'; then
 fi
 echo "installed program: $(stat -c %s "$zavo") bytes"
 [[ $("$zavo" --version) == "zavo $(field Version)" ]] || fail "--version: $("$zavo" --version)"
-mandoc -T lint -W warning "$root/pkg/usr/share/man/man1/zavo.1"
-grep -q '/etc/zavo/zavo.ctl' "$root/pkg/usr/share/man/man1/zavo.1" || fail "man page without /etc"
+mandoc -T lint -W warning "$root/pkg/usr/share/man/man1/zavo.1.gz"
+zgrep -q '/etc/zavo/zavo.ctl' "$root/pkg/usr/share/man/man1/zavo.1.gz" || fail "man page without /etc"
+# The changelog's latest entry is this version's, and the copyright file
+# carries the licence's text whole.
+latest=$(zcat "$root/pkg/usr/share/doc/zavo/changelog.gz" | dpkg-parsechangelog -l - -S Version)
+[[ $latest == "$(field Version)" ]] || fail "changelog's latest entry is $latest"
+copyright=$root/pkg/usr/share/doc/zavo/copyright
+licence=$(sed -n '/^License: Expat$/,$p' "$copyright" | tail -n +2 | sed 's/^ //; s/^\.$//')
+[[ $licence == "$(sed -n '/^Copyright/,$p' LICENSE | tail -n +2 | sed '/./,$!d')" ]] ||
+  fail "copyright file does not hold LICENSE's text"
+grep -qx "Copyright: $(sed -n 's/^Copyright (c) //p' LICENSE)" "$copyright" ||
+  fail "copyright file names other holders than LICENSE"
 
 # The packaged settings, as a user copies them (/etc/zavo of this machine
 # is not the package's).

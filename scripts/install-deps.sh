@@ -34,6 +34,7 @@ need cabextract cabextract
 need clang-format-14 clang-format  # scripts/check-format.sh
 need mandoc mandoc  # the man page is checked with mandoc -T lint
 need dpkg-shlibdeps dpkg-dev  # cpack -G DEB finds the library dependencies
+need lintian lintian  # scripts/check-package.sh has lintian judge the package
 need bzip2 bzip2
 need xz xz-utils
 # tests/test_cluster.py starts a one-node Slurm cluster (munged, slurmctld,

@@ -2,6 +2,7 @@
 there with the user's settings from XDG_CONFIG_HOME; the man page and the
 bash completion that come with it."""
 
+import gzip
 import os
 import shutil
 import subprocess
@@ -62,10 +63,11 @@ class InstallTest(unittest.TestCase):
         self.assertEqual({prefix + "/bin/zavo",
                           sysconf + "/zavo/zavo.ctl",
                           sysconf + "/zavo/archivers.ini",
-                          prefix + "/share/man/man1/zavo.1",
+                          prefix + "/share/man/man1/zavo.1.gz",
                           prefix + "/share/bash-completion/completions/zavo",
                           prefix + "/share/doc/zavo/README.md",
-                          prefix + "/share/doc/zavo/LICENSE"}, found)
+                          prefix + "/share/doc/zavo/changelog.gz",
+                          prefix + "/share/doc/zavo/copyright"}, found)
         with open(os.path.join(self.dest, sysconf, "zavo", "archivers.ini"), "rb") as f:
             self.assertNotIn(b"\r", f.read())
 
@@ -102,9 +104,17 @@ class InstallTest(unittest.TestCase):
         self.assertEqual(["a.7z", "sub"], sorted(os.listdir(arc)))
 
     def test_man_page_and_completion(self):
-        page = os.path.join(self.prefix, "share", "man", "man1", "zavo.1")
-        with open(page) as f:
-            text = f.read()
+        # Compressed as Debian wants it: no name or time in the header, so
+        # that two builds give the same bytes.
+        with open(os.path.join(self.prefix, "share", "man", "man1", "zavo.1.gz"),
+                  "rb") as f:
+            packed = f.read()
+        self.assertEqual((b"\x1f\x8b", b"\0\0\0\0"), (packed[:2], packed[4:8]))
+        self.assertFalse(packed[3] & 0x08, "file name stored")
+        text = gzip.decompress(packed).decode()
+        page = os.path.join(self.root, "zavo.1")
+        with open(page, "w") as f:
+            f.write(text)
         self.assertNotIn("@ZAVO_", text)
         self.assertIn(self.sysconf + "/zavo/zavo.ctl", text)
         for command in (["mandoc", "-T", "lint", "-W", "warning", page],
