@@ -20,6 +20,7 @@ import time
 import unittest
 import zipfile
 
+import kind_makers
 from zavo_e2e import BANNER, ZavoCase, read_bytes, mode
 
 TITLE = BANNER[1]
@@ -149,17 +150,27 @@ class NewSwitchesTest(ZavoCase):
         misnamed = self.write("misnamed.7z", zip_bytes({"m.txt": b"m\n"}))
         os.chmod(a, 0o640)
         os.utime(b, (1000000000, 1000000000))
+        # A split zip: every volume stays, each with its entry.
+        stage = os.path.join(self.scratch, "stage")
+        os.makedirs(stage)
+        with open(os.path.join(stage, "r.bin"), "wb") as f:
+            f.write(os.urandom(150000))
+        volumes = kind_makers.make_set("zip", self.arc, "set", stage, 64)
+        self.assertGreater(len(volumes), 2)
         self.write("descript.ion", b"a.zip the first\r\n >more of it\r\n"
-                   b"\"b c.zip\" the second\r\nmisnamed.7z the third\r\n")
+                   b"\"b c.zip\" the second\r\nmisnamed.7z the third\r\n"
+                   b"set.z01 the set\r\n")
         old = {p: (read_bytes(p), os.stat(p).st_mode, os.stat(p).st_mtime_ns)
-               for p in (a, b, misnamed)}
+               for p in [a, b, misnamed] +
+               [os.path.join(self.arc, v) for v in volumes]}
 
         code, lines = self.zavo_lines("--keep", "*.*")
         self.assertEqual(1, code)
         self.assertEqual(
             ["processing folder [%s]" % self.arc, "[a.zip] -> [a.7z] done!",
              "[b c.zip] -> [b c.7z] done!",
-             "[misnamed.7z] -> [misnamed.7z] exists, not replaced!"], lines)
+             "[misnamed.7z] -> [misnamed.7z] exists, not replaced!",
+             "[set.zip] -> [set.7z] done!"], lines)
         # Each original exactly as it was, and its new archive beside it
         # with its bits and time.
         for p, before in old.items():
@@ -174,12 +185,13 @@ class NewSwitchesTest(ZavoCase):
         self.assertEqual(
             b"\"b c.7z\" the second\r\n\"b c.zip\" the second\r\n"
             b"a.7z the first\r\n >more of it\r\na.zip the first\r\n >more of it"
-            b"\r\nmisnamed.7z the third\r\n",
+            b"\r\nmisnamed.7z the third\r\nset.7z the set\r\nset.z01 the set"
+            b"\r\n",
             read_bytes(os.path.join(self.arc, "descript.ion")))
         records = [json.loads(l) for l in read_bytes(report).splitlines()]
-        self.assertEqual(["kept", "kept", "left"],
+        self.assertEqual(["kept", "kept", "left", "kept"],
                          [r["status"] for r in records[:-1]])
-        self.assertEqual((0, 2, 1), tuple(records[-1][k] for k in
+        self.assertEqual((0, 3, 1), tuple(records[-1][k] for k in
                                           ("converted", "kept", "left")))
 
     def test_quiet_runs_and_the_summary_over_nested_archives(self):

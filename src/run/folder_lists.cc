@@ -95,7 +95,16 @@ void FolderLists::SetRenamed(const std::vector<std::string>& volumes,
                              const std::string& new_name,
                              std::vector<std::string>* unsaved) {
   for (auto& list : lists_) {
-    if (list->usable) RenameSetEntries(&list->entries, volumes, new_name);
+    if (!list->usable) continue;
+    if (!copy_entries_) {
+      RenameSetEntries(&list->entries, volumes, new_name);
+      continue;
+    }
+    // The volumes stay, each with its entry: the new archive gets a copy of
+    // the first one's that has one.
+    for (const std::string& volume : volumes) {
+      if (zavo::CopyEntry(&list->entries, volume, new_name)) break;
+    }
   }
   Save(unsaved);
 }
