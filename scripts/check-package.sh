@@ -8,8 +8,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-deb}
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZAVO_TESTS=OFF \
-  -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+# A folder configured for the package already (Release, the prefix /usr),
+# such as the test command's, is built as it is: its tests are not packaged.
+cache=$build/CMakeCache.txt
+if ! grep -qx 'CMAKE_BUILD_TYPE:STRING=Release' "$cache" 2>/dev/null ||
+   ! grep -qx 'CMAKE_INSTALL_PREFIX:PATH=/usr' "$cache"; then
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZAVO_TESTS=OFF \
+    -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+fi
 cmake --build "$build" -j2
 rm -f "$build"/zavo_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)

@@ -14,7 +14,10 @@ bash scripts/check-format.sh
 cmake -DZAVO_SOURCE_DIR="$PWD" -P cmake/CheckLayers.cmake
 
 echo "== build and test"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAVO_TESTS=ON -DZAVO_SANITIZE=OFF >/dev/null
+# Built as the package is (Release, the prefix /usr), so that the package
+# below is made from this very build.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+  -DZAVO_TESTS=ON -DZAVO_SANITIZE=OFF >/dev/null
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
 
@@ -50,7 +53,7 @@ printf '%s\n' test_parallel test_report test_shared_folders \
 unset TSAN_OPTIONS
 
 echo "== the Debian package: built, checked, unpacked and run"
-bash scripts/check-package.sh build-deb
+bash scripts/check-package.sh build
 
 if [[ -x scripts/test-win32.sh && "${ZAVO_SKIP_WIN32:-0}" != 1 ]]; then
   echo "== the Win32 build under Wine"

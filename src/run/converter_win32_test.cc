@@ -94,28 +94,45 @@ TEST_F(ConverterWin32Test, ProgramPrintsBannerAndUsageWithCrLf) {
   EXPECT_EQ(kExitFatal, code);
 
   // The help goes on with the long switches, the exit codes and the one
-  // place settings are read from on Windows: beside the program.
-  EXPECT_EQ(std::string(kBannerAndUsage) +
-                "\r\n"
-                "       --dry-run - show what would be converted, change "
-                "nothing\r\n"
-                "       --summary - print a summary on standard error at the "
-                "end\r\n"
-                "       --report-summary FILE... - the totals of a set of "
-                "reports\r\n"
-                "       --version - print the version\r\n"
-                "       /? - print this help\r\n"
-                "\r\n"
-                "exit codes: 0 all done, 1 some archive failed or was left as "
-                "it was,\r\n"
-                "            2 fatal stop (command line, settings, "
-                "StopOnError)\r\n"
-                "\r\n"
-                "settings: the first of these files that exists\r\n"
-                "       " +
-                WithBackslash(PathFolder(ProgramPath(nullptr))) +
-                "zavo.ctl\r\n",
-            RunZavoExe("/?", &code));
+  // place settings are read from on Windows: beside the program; then the
+  // settings keys, every line ending CR LF.
+  const std::string help = RunZavoExe("/?", &code);
+  const std::string head =
+      std::string(kBannerAndUsage) +
+      "\r\n"
+      "       /t:KIND, --to KIND - convert to the archivers file's section "
+      "KIND\r\n"
+      "       --keep - put each new archive beside the old one, which "
+      "stays\r\n"
+      "       /q, --quiet - print only the archives that failed or were left, "
+      "and the summary\r\n"
+      "       /v, --verbose - show the archivers' output under its archive "
+      "and step\r\n"
+      "       --dry-run - show what would be converted, change "
+      "nothing\r\n"
+      "       --summary - print a summary on standard error at the "
+      "end\r\n"
+      "       --report-summary FILE... - the totals of a set of "
+      "reports\r\n"
+      "       --version - print the version\r\n"
+      "       /? - print this help\r\n"
+      "\r\n"
+      "exit codes: 0 all done, 1 some archive failed or was left as "
+      "it was,\r\n"
+      "            2 fatal stop (command line, settings, "
+      "StopOnError)\r\n"
+      "\r\n"
+      "settings: the first of these files that exists\r\n"
+      "       " +
+      WithBackslash(PathFolder(ProgramPath(nullptr))) +
+      "zavo.ctl\r\nkeys: Recurse ";
+  ASSERT_GE(help.size(), head.size());
+  EXPECT_EQ(head, help.substr(0, head.size()));
+  EXPECT_EQ(" (man zavo)\r\n", help.substr(help.size() - 13));
+  for (std::size_t at = help.find('\n'); at != std::string::npos;
+       at = help.find('\n', at + 1)) {
+    EXPECT_EQ('\r', help[at - 1]) << at;
+  }
   EXPECT_EQ(kExitDone, code);
 }
 

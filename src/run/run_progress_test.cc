@@ -67,10 +67,13 @@ TEST(RunProgressTest, StatusLineFitsTheTerminalItIsDrawnOn) {
   RunProgress progress(
       err, true, [&now] { return now; }, [&columns] { return columns; });
   progress.SetTotal(304, std::int64_t{13} << 30);
-  progress.Begin("/arc/first.zip", 1 << 20);
+  // The status line names the archive, not its folder.
+  const std::string arc =
+      std::string(1, kPathSeparator) + "arc" + std::string(1, kPathSeparator);
+  progress.Begin(arc + "first.zip", 1 << 20);
   now = 30;
   progress.Converted(1 << 20, 1 << 19, true);
-  progress.Begin("/arc/a long name with \x1b]0;title\x07 in it.zip", 10);
+  progress.Begin(arc + "a long name with \x1b]0;title\x07 in it.zip", 10);
   struct {
     int columns;
     std::string line;
