@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "text/text_utils.h"
 
 namespace zavo {
 
@@ -123,22 +124,13 @@ std::string UtcTimestamp() {
     in_day += 86400000;
     --days;
   }
-  // Days since 1970-01-01 to a civil date (H. Hinnant's algorithm); gmtime
-  // is neither thread-safe nor the same function on every platform.
-  std::int64_t z = days + 719468;
-  std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  std::int64_t doe = z - era * 146097;
-  std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  std::int64_t mp = (5 * doy + 2) / 153;
-  std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
-  std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
-  std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  const CivilDate date = CivilFromDays(days);
   char text[40];
   std::snprintf(
       text, sizeof(text), "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ",
-      static_cast<long long>(year), static_cast<long long>(month),
-      static_cast<long long>(day), static_cast<long long>(in_day / 3600000),
+      static_cast<long long>(date.year), static_cast<long long>(date.month),
+      static_cast<long long>(date.day),
+      static_cast<long long>(in_day / 3600000),
       static_cast<long long>(in_day / 60000 % 60),
       static_cast<long long>(in_day / 1000 % 60),
       static_cast<long long>(in_day % 1000));

@@ -240,4 +240,20 @@ std::string FirstLineEnd(const std::string& data, const std::string& fallback) {
   return data.substr(end, length);
 }
 
+CivilDate CivilFromDays(std::int64_t days) {
+  // H. Hinnant's days_from_civil, inverted.
+  const std::int64_t z = days + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe =
+      (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  CivilDate date;
+  date.day = doy - (153 * mp + 2) / 5 + 1;
+  date.month = mp < 10 ? mp + 3 : mp - 9;
+  date.year = yoe + era * 400 + (date.month <= 2 ? 1 : 0);
+  return date;
+}
+
 }  // namespace zavo

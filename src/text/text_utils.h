@@ -78,6 +78,16 @@ std::string TrimBlanks(const std::string& text);
 // Files zavo rewrites keep the line end they were read with.
 std::string FirstLineEnd(const std::string& data, const std::string& fallback);
 
+// The civil (proleptic Gregorian) date of a day counted from 1970-01-01,
+// for any count: C's gmtime is neither thread-safe nor the same everywhere,
+// and not every time_t fits it.
+struct CivilDate {
+  std::int64_t year;
+  std::int64_t month;  // 1 to 12
+  std::int64_t day;    // 1 to 31
+};
+CivilDate CivilFromDays(std::int64_t days);
+
 }  // namespace zavo
 
 #endif  // ZAVO_TEXT_TEXT_UTILS_H_

@@ -98,5 +98,19 @@ TEST(TextTest, TrailingSeparatorAndBlanks) {
   EXPECT_EQ("a b", TrimBlanks(" \ta b\t "));
 }
 
+TEST(CivilFromDaysTest, DatesOnBothSidesOfTheEpochAndOfLeapDays) {
+  struct {
+    std::int64_t days;
+    std::int64_t year, month, day;
+  } cases[] = {{0, 1970, 1, 1},      {-1, 1969, 12, 31},   {11016, 2000, 2, 29},
+               {-25508, 1900, 3, 1}, {24855, 2038, 1, 19}, {-719468, 0, 3, 1}};
+  for (const auto& c : cases) {
+    const CivilDate date = CivilFromDays(c.days);
+    EXPECT_EQ(c.year, date.year) << c.days;
+    EXPECT_EQ(c.month, date.month) << c.days;
+    EXPECT_EQ(c.day, date.day) << c.days;
+  }
+}
+
 }  // namespace
 }  // namespace zavo

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/process.h"
+#include "text/text_utils.h"
 #include "verify/deep_folder.h"
 
 namespace zavo {
@@ -64,23 +65,14 @@ std::string TimeText(std::int64_t seconds, std::int64_t nanoseconds) {
     rest += 86400;
     --days;
   }
-  // Days to a civil date (H. Hinnant's days_from_civil, inverted).
-  days += 719468;
-  std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  std::int64_t doe = days - era * 146097;
-  std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  std::int64_t mp = (5 * doy + 2) / 153;
-  std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
-  std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
-  std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  const CivilDate date = CivilFromDays(days);
   char text[64];
-  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld",
-                static_cast<long long>(year), static_cast<long long>(month),
-                static_cast<long long>(day),
-                static_cast<long long>(rest / 3600),
-                static_cast<long long>(rest / 60 % 60),
-                static_cast<long long>(rest % 60));
+  std::snprintf(
+      text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld",
+      static_cast<long long>(date.year), static_cast<long long>(date.month),
+      static_cast<long long>(date.day), static_cast<long long>(rest / 3600),
+      static_cast<long long>(rest / 60 % 60),
+      static_cast<long long>(rest % 60));
   std::string out = text;
   if (nanoseconds != 0) {
     std::snprintf(text, sizeof text, ".%09lld",
