@@ -126,26 +126,26 @@ std::string CommandOutcome::Describe() const {
 
 CommandOutcome RunTemplate(const std::string& command_template,
                            const std::vector<CommandMacro>& macros,
-                           ChildSpec spec, CommandRunner* runner) {
+                           ChildSpec launch, CommandRunner* runner) {
   CommandOutcome outcome;
   if (command_template.empty()) return outcome;
-  BuildOutcome built = BuildCommand(command_template, macros, &spec.command);
+  BuildOutcome built = BuildCommand(command_template, macros, &launch.command);
   outcome.kind = KindOf(built);
   if (built != BuildOutcome::kBuilt) return outcome;
   std::vector<std::string> environment = MacroEnvironment(macros);
-  spec.environment.insert(spec.environment.end(), environment.begin(),
-                          environment.end());
-  outcome.process = runner->Run(spec);
+  launch.environment.insert(launch.environment.end(), environment.begin(),
+                            environment.end());
+  outcome.process = runner->Run(launch);
   return outcome;
 }
 
 namespace {
 
-// The spec with a label that names the definition and its template, so
-// that the child's messages can be told apart from the next one's.
+// The launch settings with a label that names the definition and its template,
+// so that the child's messages can be told apart from the next one's.
 ChildSpec Labelled(const ArchiverDefinition& definition, const char* key,
-                   const ChildSpec& spec) {
-  ChildSpec labelled = spec;
+                   const ChildSpec& launch) {
+  ChildSpec labelled = launch;
   labelled.label =
       (definition.name().empty() ? definition.extension() : definition.name()) +
       " " + key;
@@ -155,43 +155,44 @@ ChildSpec Labelled(const ArchiverDefinition& definition, const char* key,
 }  // namespace
 
 CommandOutcome ExtractArchive(const ArchiverDefinition& definition,
-                              const std::string& archive, const ChildSpec& spec,
-                              CommandRunner* runner) {
+                              const std::string& archive,
+                              const ChildSpec& launch, CommandRunner* runner) {
   return RunTemplate(definition.extract_command(),
                      {{"@ArcName", archive}, {"@FileName", kExtractFileName}},
-                     Labelled(definition, "extract", spec), runner);
+                     Labelled(definition, "extract", launch), runner);
 }
 
 CommandOutcome ExtractVolumeSet(const ArchiverDefinition& definition,
                                 const std::string& archive,
-                                const ChildSpec& spec, CommandRunner* runner) {
+                                const ChildSpec& launch,
+                                CommandRunner* runner) {
   const std::string& command = definition.extract_set_command().empty()
                                    ? definition.extract_command()
                                    : definition.extract_set_command();
   return RunTemplate(command,
                      {{"@ArcName", archive}, {"@FileName", kExtractFileName}},
-                     spec, runner);
+                     launch, runner);
 }
 
 CommandOutcome PackArchive(const ArchiverDefinition& definition,
-                           const std::string& archive, const ChildSpec& spec,
+                           const std::string& archive, const ChildSpec& launch,
                            CommandRunner* runner) {
   return RunTemplate(definition.add_command(),
                      {{"@ArcName", archive}, {"@FileName", kPackFileName}},
-                     Labelled(definition, "add", spec), runner);
+                     Labelled(definition, "add", launch), runner);
 }
 
 CommandOutcome TestArchive(const ArchiverDefinition& definition,
-                           const std::string& archive, const ChildSpec& spec,
+                           const std::string& archive, const ChildSpec& launch,
                            CommandRunner* runner) {
   return RunTemplate(definition.test_command(), {{"@ArcName", archive}},
-                     Labelled(definition, "test", spec), runner);
+                     Labelled(definition, "test", launch), runner);
 }
 
 CommandOutcome ListArchive(const ArchiverDefinition& definition,
-                           const std::string& archive, const ChildSpec& spec,
+                           const std::string& archive, const ChildSpec& launch,
                            CommandRunner* runner) {
-  return RunTemplate(definition.list_command(), {{"@ArcName", archive}}, spec,
+  return RunTemplate(definition.list_command(), {{"@ArcName", archive}}, launch,
                      runner);
 }
 

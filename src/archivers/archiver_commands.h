@@ -80,44 +80,44 @@ struct CommandOutcome {
 };
 
 // Builds the command of `command_template` with `macros` and runs it as
-// `spec` says (where it runs, its output, the handles it gets, its limits),
+// `launch` says (where it runs, its output, the handles it gets, its limits),
 // with the macros' environment added.
 CommandOutcome RunTemplate(const std::string& command_template,
                            const std::vector<CommandMacro>& macros,
-                           ChildSpec spec, CommandRunner* runner);
+                           ChildSpec launch, CommandRunner* runner);
 
 // The definition's "extract" template with "@ArcName" standing for
 // `archive` (the name the child reads it by) and "@FileName" for
-// kExtractFileName; the child unpacks into the folder `spec` starts it in.
+// kExtractFileName; the child unpacks into the folder `launch` starts it in.
 CommandOutcome ExtractArchive(const ArchiverDefinition& definition,
-                              const std::string& archive, const ChildSpec& spec,
-                              CommandRunner* runner);
+                              const std::string& archive,
+                              const ChildSpec& launch, CommandRunner* runner);
 
 // The same for a volume set: the "extractset" template where the
 // definition has one, else "extract"; `archive` is the volume that names the
 // set, with the others beside it under their own names.
 CommandOutcome ExtractVolumeSet(const ArchiverDefinition& definition,
                                 const std::string& archive,
-                                const ChildSpec& spec, CommandRunner* runner);
+                                const ChildSpec& launch, CommandRunner* runner);
 
 // The "add" template: "@ArcName" is `archive`, the new archive's name as
-// the child reaches it from the folder `spec` starts it in (whose files it
+// the child reaches it from the folder `launch` starts it in (whose files it
 // packs, "@FileName" being kPackFileName).
 CommandOutcome PackArchive(const ArchiverDefinition& definition,
-                           const std::string& archive, const ChildSpec& spec,
+                           const std::string& archive, const ChildSpec& launch,
                            CommandRunner* runner);
 
 // The "test" template with "@ArcName" as `archive` ("@FileName" stays as
 // written).
 CommandOutcome TestArchive(const ArchiverDefinition& definition,
-                           const std::string& archive, const ChildSpec& spec,
+                           const std::string& archive, const ChildSpec& launch,
                            CommandRunner* runner);
 
 // The "list" template with "@ArcName" as `archive`: the members as
-// `lsar -j` prints them, on the standard output `spec` gives the child
+// `lsar -j` prints them, on the standard output `launch` gives the child
 // (the caller points it at the file the listing is to be read from).
 CommandOutcome ListArchive(const ArchiverDefinition& definition,
-                           const std::string& archive, const ChildSpec& spec,
+                           const std::string& archive, const ChildSpec& launch,
                            CommandRunner* runner);
 
 }  // namespace zavo

@@ -31,8 +31,8 @@ class RecordingRunner : public CommandRunner {
     std::string folder;
   };
 
-  ProcessResult Run(const ChildSpec& spec) override {
-    calls.push_back({spec.command, spec.folder_path});
+  ProcessResult Run(const ChildSpec& launch) override {
+    calls.push_back({launch.command, launch.folder_path});
     ProcessResult result;
     result.outcome = ProcessResult::Outcome::kExited;
     if (!codes.empty()) {
@@ -48,9 +48,9 @@ class RecordingRunner : public CommandRunner {
 
 // Where a command runs.
 ChildSpec In(const std::string& folder) {
-  ChildSpec spec;
-  spec.folder_path = folder;
-  return spec;
+  ChildSpec launch;
+  launch.folder_path = folder;
+  return launch;
 }
 
 // A value as it lands in a command after the text `before`.

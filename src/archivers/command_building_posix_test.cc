@@ -18,9 +18,9 @@ namespace {
 
 class Recorder : public CommandRunner {
  public:
-  ProcessResult Run(const ChildSpec& spec) override {
-    commands.push_back(spec.command);
-    labels.push_back(spec.label);
+  ProcessResult Run(const ChildSpec& launch) override {
+    commands.push_back(launch.command);
+    labels.push_back(launch.label);
     ProcessResult result;
     result.outcome = ProcessResult::Outcome::kExited;
     return result;
@@ -30,9 +30,9 @@ class Recorder : public CommandRunner {
 };
 
 ChildSpec In(const std::string& folder) {
-  ChildSpec spec;
-  spec.folder_path = folder;
-  return spec;
+  ChildSpec launch;
+  launch.folder_path = folder;
+  return launch;
 }
 
 TEST(CommandBuildingTest, RefusedTemplatesAreNamedAtLoadAndNeverRun) {

@@ -14,15 +14,17 @@ class CommandRunner {
  public:
   virtual ~CommandRunner() = default;
 
-  // Runs the child `spec` describes and waits for it: how it ended, whole.
+  // Runs the child `launch` describes and waits for it: how it ended, whole.
   // May be called from several threads at once.
-  virtual ProcessResult Run(const ChildSpec& spec) = 0;
+  virtual ProcessResult Run(const ChildSpec& launch) = 0;
 };
 
 // Runs commands for real through the platform's process service.
 class SystemCommandRunner : public CommandRunner {
  public:
-  ProcessResult Run(const ChildSpec& spec) override { return RunChild(spec); }
+  ProcessResult Run(const ChildSpec& launch) override {
+    return RunChild(launch);
+  }
 };
 
 // The longest command text the platform's interpreter accepts. A template

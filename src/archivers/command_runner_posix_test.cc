@@ -56,15 +56,15 @@ class CommandTest : public ::testing::Test {
 
   // The 8-bit code of `command` run in `folder`.
   int Code(const std::string& command, const std::string& folder = "") {
-    ChildSpec spec;
-    spec.command = command;
-    spec.folder_path = folder;
-    return runner_.Run(spec).Code();
+    ChildSpec launch;
+    launch.command = command;
+    launch.folder_path = folder;
+    return runner_.Run(launch).Code();
   }
   int Code(const std::vector<std::string>& argv) {
-    ChildSpec spec;
-    spec.argv = argv;
-    return runner_.Run(spec).Code();
+    ChildSpec launch;
+    launch.argv = argv;
+    return runner_.Run(launch).Code();
   }
 
   ScopedTempDir temp_;
@@ -103,10 +103,10 @@ TEST_F(CommandTest, ChildRunsInTheGivenFolder) {
 
 TEST(CommandLengthTest, LongestSingleArgumentIsAccepted) {
   SystemCommandRunner runner;
-  ChildSpec spec;
-  spec.command = "exit 5 #";
-  spec.command.resize(MaxCommandLength(), 'x');
-  EXPECT_EQ(5, runner.Run(spec).Code());
+  ChildSpec launch;
+  launch.command = "exit 5 #";
+  launch.command.resize(MaxCommandLength(), 'x');
+  EXPECT_EQ(5, runner.Run(launch).Code());
 }
 
 const char* const kHostileNames[] = {
@@ -160,13 +160,13 @@ TEST_F(CommandTest, HostileArchiveIsExtractedAndPackedByItsName) {
   std::ofstream(dir_ / name) << "PK";
   const std::string archive = WithBackslash(dir_.string()) + name;
   fs::create_directory(dir_ / "w" / "1f0c33a7.tmp");
-  ChildSpec spec;
-  spec.folder_path = (dir_ / "w" / "1f0c33a7.tmp").string();
+  ChildSpec launch;
+  launch.folder_path = (dir_ / "w" / "1f0c33a7.tmp").string();
 
-  EXPECT_TRUE(ExtractArchive(extractor, archive, spec, &runner_).succeeded());
+  EXPECT_TRUE(ExtractArchive(extractor, archive, launch, &runner_).succeeded());
   EXPECT_EQ((std::vector<std::string>{"x", archive, kExtractFileName}),
             RecordedArguments());
-  EXPECT_TRUE(PackArchive(packer, name, spec, &runner_).succeeded());
+  EXPECT_TRUE(PackArchive(packer, name, launch, &runner_).succeeded());
   EXPECT_EQ((std::vector<std::string>{"a", name, kPackFileName}),
             RecordedArguments());
   ExpectNothingExecuted();

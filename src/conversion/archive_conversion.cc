@@ -292,26 +292,26 @@ void ArchiveConversion::RemoveWorkFolder() {
 }
 
 ChildSpec ArchiveConversion::ArchiverSpec(const HeldFolder& folder) {
-  ChildSpec spec;
-  folder.StartChildHere(&spec);
+  ChildSpec launch;
+  folder.StartChildHere(&launch);
   // The descriptors of this conversion alone: the work folder, the
   // unpacked tree and the archive that was opened.
   for (std::intptr_t handle : {work_.handle(), unpacked_.handle(),
                                folder.handle(), source_.file.handle()}) {
-    if (handle >= 0) spec.inherit.push_back(handle);
+    if (handle >= 0) launch.inherit.push_back(handle);
   }
-  spec.output = child_output_;
-  spec.errors = child_errors_;
-  spec.restricted = true;
-  spec.max_file_size = settings_.limits.max_file_size;
+  launch.output = child_output_;
+  launch.errors = child_errors_;
+  launch.restricted = true;
+  launch.max_file_size = settings_.limits.max_file_size;
   const HeldFolder* watched = &work_;
   const std::int64_t keep = settings_.limits.keep_free;
-  spec.keep_going = [watched, keep]() {
+  launch.keep_going = [watched, keep]() {
     std::int64_t bytes = 0, entries = -1;
     if (!watched->FreeSpace(&bytes, &entries).ok()) return true;
     return bytes >= keep && (entries < 0 || entries >= kKeepFreeEntries);
   };
-  return spec;
+  return launch;
 }
 
 bool ArchiveConversion::Prepare(OutputSink* out, NestedRunner* nested,
@@ -480,13 +480,13 @@ Status ArchiveConversion::Extract(std::string* detail) {
     if (!made.ok()) return made;
     archive = work_.ChildPath() + "/" + kSource + "/" + source_.name;
   }
-  ChildSpec spec = ArchiverSpec(unpacked_);
+  ChildSpec launch = ArchiverSpec(unpacked_);
   CommandOutcome outcome;
   if (source_.set != nullptr) {
-    source_.set->Inherit(&spec.inherit);
-    outcome = ExtractVolumeSet(definition, archive, spec, runner_);
+    source_.set->Inherit(&launch.inherit);
+    outcome = ExtractVolumeSet(definition, archive, launch, runner_);
   } else {
-    outcome = ExtractArchive(definition, archive, spec, runner_);
+    outcome = ExtractArchive(definition, archive, launch, runner_);
   }
   if (outcome.succeeded()) return Status();
   *detail = Stopped(outcome, settings_.limits);
@@ -527,13 +527,13 @@ Status ArchiveConversion::ListOldArchive(HeldFile* listing) {
   HeldFile written;
   Status step = work_.NewFile(kListing, 0600, &written);
   if (!step.ok()) return step;
-  ChildSpec spec = ArchiverSpec(links_);
-  spec.output = written.handle();
-  spec.inherit.push_back(written.handle());
-  if (source_.set != nullptr) source_.set->Inherit(&spec.inherit);
+  ChildSpec launch = ArchiverSpec(links_);
+  launch.output = written.handle();
+  launch.inherit.push_back(written.handle());
+  if (source_.set != nullptr) source_.set->Inherit(&launch.inherit);
   CommandOutcome outcome = ListArchive(
       archivers_.definition(static_cast<std::size_t>(source_.kind)),
-      work_.ChildPath() + "/" + kSource + "/" + source_.name, spec, runner_);
+      work_.ChildPath() + "/" + kSource + "/" + source_.name, launch, runner_);
   written.Close();
   if (!outcome.succeeded()) {
     return Status::Error("the list command " + outcome.Describe());
@@ -594,14 +594,14 @@ Status ArchiveConversion::CheckUnpacked(ReportRecord* record) {
 Status ArchiveConversion::RunNested(OutputSink* out, NestedRunner* nested,
                                     ReportRecord* record) {
   (void)out;
-  ChildSpec spec;
-  spec.output = child_output_;
-  spec.errors = child_errors_;
+  ChildSpec launch;
+  launch.output = child_output_;
+  launch.errors = child_errors_;
   // The nested run reports its own archives. Exit code 1: some were left
   // as they were, and go into the new archive so; anything else (a stop, a
   // crash) leaves the work folder in a state nobody vouches for.
   NestedOutcome outcome =
-      nested->Run(unpacked_, work_.path(), source_.path, std::move(spec));
+      nested->Run(unpacked_, work_.path(), source_.path, std::move(launch));
   record->nested_run = true;
   record->nested_count = outcome.archives;
   record->nested_failed = outcome.failed;
@@ -661,12 +661,12 @@ Status ArchiveConversion::RunScanners(OutputSink* out) {
     // for the shell. A template that puts @Folder where no quoting holds, a
     // command that would be cut, or one whose folder name the text functions
     // could pull apart is not run, and the archive must not pass unscanned.
-    ChildSpec spec;
-    spec.output = child_output_;
-    spec.errors = child_errors_;
-    if (unpacked_.handle() >= 0) spec.inherit.push_back(unpacked_.handle());
+    ChildSpec launch;
+    launch.output = child_output_;
+    launch.errors = child_errors_;
+    if (unpacked_.handle() >= 0) launch.inherit.push_back(unpacked_.handle());
     CommandOutcome outcome = RunTemplate(
-        command, {{"@Folder", unpacked_.ChildPath()}}, spec, runner_);
+        command, {{"@Folder", unpacked_.ChildPath()}}, launch, runner_);
     if (outcome.kind != CommandOutcome::Kind::kRan ||
         ScannerDidNotRun(outcome.process)) {
       return Status::Error(outcome.Describe());

@@ -132,12 +132,12 @@ class NestedRunner {
  public:
   virtual ~NestedRunner() = default;
   // Converts the archives in `unpacked` (held; shown in messages as
-  // `shown`, which ends in a separator) for the archive at `archive`. `spec`
+  // `shown`, which ends in a separator) for the archive at `archive`. `launch`
   // holds what the child gets from the conversion (its output); the runner
   // adds the rest.
   virtual NestedOutcome Run(const HeldFolder& unpacked,
                             const std::string& shown,
-                            const std::string& archive, ChildSpec spec) = 0;
+                            const std::string& archive, ChildSpec launch) = 0;
 };
 
 // Tells the lists of the archive's folder that it has a new name; called
@@ -253,8 +253,8 @@ class ArchiveConversion {
                              const std::string& name);
   // Removes the work folder; one that stays is noted in left_undone_.
   void RemoveWorkFolder();
-  // The spec archivers start from: in `folder`, handed the work folders,
-  // output collected, restricted and limited, watched for free space.
+  // The launch settings archivers start from: in `folder`, handed the work
+  // folders, output collected, restricted and limited, watched for free space.
   ChildSpec ArchiverSpec(const HeldFolder& folder);
   // Runs the extractor on the archive, which it reads through a link in the
   // private folder s; the link stays for the list template until

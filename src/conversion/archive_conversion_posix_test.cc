@@ -18,9 +18,9 @@ namespace {
 // "/dev/fd/N" leads where it leads a child.
 class FakeRunner : public CommandRunner {
  public:
-  ProcessResult Run(const ChildSpec& spec) override {
-    const std::string folder = "/dev/fd/" + std::to_string(spec.folder);
-    const std::string& command = spec.command;
+  ProcessResult Run(const ChildSpec& launch) override {
+    const std::string folder = "/dev/fd/" + std::to_string(launch.folder);
+    const std::string& command = launch.command;
     std::string verb = command.substr(0, command.find(' '));
     if (verb == "x") WriteFile(folder + "/member.txt", "m");
     if (verb == "a") {

@@ -243,9 +243,9 @@ class HeldFolder {
   std::string ChildPath() const;
   // The system's handle (POSIX descriptor); -1 when closed and on Win32.
   std::intptr_t handle() const;
-  // Makes `spec` start its child in this folder: through the descriptor on
+  // Makes `launch` start its child in this folder: through the descriptor on
   // POSIX, by its path on Win32.
-  void StartChildHere(ChildSpec* spec) const;
+  void StartChildHere(ChildSpec* launch) const;
 
  private:
   int fd_ = -1;

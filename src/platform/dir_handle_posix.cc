@@ -838,9 +838,9 @@ std::string HeldFolder::ChildPath() const {
 
 std::intptr_t HeldFolder::handle() const { return fd_; }
 
-void HeldFolder::StartChildHere(ChildSpec* spec) const {
-  spec->folder = fd_;
-  spec->folder_path.clear();
+void HeldFolder::StartChildHere(ChildSpec* launch) const {
+  launch->folder = fd_;
+  launch->folder_path.clear();
 }
 
 }  // namespace zavo

@@ -180,11 +180,11 @@ TEST(HeldFolderTest, ChildrenUseTheHeldFileAndFolderNotTheNames) {
   WriteFile(dir / "a.zip", "swapped");
   ASSERT_EQ(0, rename((dir / "w").c_str(), (dir / "w2").c_str()));
   mkdir((dir / "w").c_str(), 0700);
-  ChildSpec spec;
-  spec.command = "cat " + file.ChildPath() + " > out";
-  work.StartChildHere(&spec);
-  spec.inherit = {file.handle()};
-  ProcessResult r = RunChild(spec);
+  ChildSpec launch;
+  launch.command = "cat " + file.ChildPath() + " > out";
+  work.StartChildHere(&launch);
+  launch.inherit = {file.handle()};
+  ProcessResult r = RunChild(launch);
   EXPECT_EQ(0, r.Code()) << r.error;
   EXPECT_EQ("listed", ReadText(dir / "w2/out"));
   EXPECT_FALSE(Exists(dir / "w/out"));

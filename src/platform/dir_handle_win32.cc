@@ -437,9 +437,9 @@ std::string HeldFolder::ChildPath() const { return NoTrailingBackslash(path_); }
 
 std::intptr_t HeldFolder::handle() const { return -1; }
 
-void HeldFolder::StartChildHere(ChildSpec* spec) const {
-  spec->folder = -1;
-  spec->folder_path = NoTrailingBackslash(path_);
+void HeldFolder::StartChildHere(ChildSpec* launch) const {
+  launch->folder = -1;
+  launch->folder_path = NoTrailingBackslash(path_);
 }
 
 }  // namespace zavo

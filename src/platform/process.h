@@ -80,7 +80,7 @@ struct ChildSpec {
   std::string label;
 };
 
-// Runs the child that `spec` describes and waits for it. On POSIX the
+// Runs the child that `launch` describes and waits for it. On POSIX the
 // interpreter is /bin/sh, run as `/bin/sh -c command` (COMSPEC is a Windows
 // name and means nothing there); on Win32 it is COMSPEC run with " /C " +
 // command. When a plain command's program cannot be started or one of its
@@ -92,7 +92,7 @@ struct ChildSpec {
 // ChildSearchPath): an empty or relative entry would find programs in
 // whatever folder the child runs in, such as one an archive was just
 // unpacked into.
-ProcessResult RunChild(const ChildSpec& spec);
+ProcessResult RunChild(const ChildSpec& launch);
 
 // RunChild for `command` in `folder` (a path; our current folder when
 // empty) with `environment`.

@@ -231,21 +231,21 @@ std::vector<char*> Pointers(const std::vector<std::string>& texts) {
   return pointers;
 }
 
-// Starts `argv` (argv[0] found already) as `spec` says and waits for it.
+// Starts `argv` (argv[0] found already) as `launch` says and waits for it.
 // `fallback`, when not empty, is run instead when a redirection cannot be
 // applied or argv's program cannot be started.
 ProcessResult Spawn(const std::vector<std::string>& argv,
-                    const std::string& program, const ChildSpec& spec,
+                    const std::string& program, const ChildSpec& launch,
                     const std::vector<std::string>& fallback = {},
                     const std::vector<Redirection>& redirections = {}) {
   ProcessResult result;
   // Every child gets a PATH that finds programs only in absolute folders.
-  std::vector<std::string> extra = spec.environment;
+  std::vector<std::string> extra = launch.environment;
   const char* path = std::getenv("PATH");
   if (path != nullptr) extra.push_back("PATH=" + ChildSearchPath(path));
   std::vector<char*> child_environment = ChildEnvironment(extra);
-  const int child_output = static_cast<int>(spec.output);
-  const int child_errors = static_cast<int>(spec.errors);
+  const int child_output = static_cast<int>(launch.output);
+  const int child_errors = static_cast<int>(launch.errors);
   if (child_output < 0 || child_errors < 0) {
     std::cout.flush();
     std::fflush(stdout);
@@ -257,17 +257,17 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
   std::vector<char*> args = Pointers(argv);
   std::vector<char*> fallback_args = Pointers(fallback);
   std::vector<int> inherit;
-  for (std::intptr_t handle : spec.inherit) {
+  for (std::intptr_t handle : launch.inherit) {
     if (handle > 2) inherit.push_back(static_cast<int>(handle));
   }
-  const int folder_fd = static_cast<int>(spec.folder);
+  const int folder_fd = static_cast<int>(launch.folder);
   const char* folder_path =
-      spec.folder_path.empty() ? nullptr : spec.folder_path.c_str();
+      launch.folder_path.empty() ? nullptr : launch.folder_path.c_str();
   struct rlimit file_limit;
-  const bool limit_files = spec.max_file_size >= 0;
+  const bool limit_files = launch.max_file_size >= 0;
   if (limit_files) {
     file_limit.rlim_cur = file_limit.rlim_max =
-        static_cast<rlim_t>(spec.max_file_size);
+        static_cast<rlim_t>(launch.max_file_size);
   }
   std::vector<ChildRedirection> child_redirections;
   for (const Redirection& r : redirections) {
@@ -285,7 +285,7 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
   // Interruptions wait until the parent knows the child, so that the
   // handler can pass them on; the child takes them only once it leads its
   // own group with the default actions.
-  if (spec.keep_going && !spec.keep_going()) {
+  if (launch.keep_going && !launch.keep_going()) {
     // Not even started: what it may not go on with, it may not begin.
     result.stopped = true;
     result.error = "not started: it may not go on";
@@ -338,7 +338,7 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
     signal(SIGPIPE, SIG_DFL);
     signal(SIGXFSZ, SIG_DFL);
     sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
-    if (spec.restricted) Restrict();
+    if (launch.restricted) Restrict();
     if (limit_files) setrlimit(RLIMIT_FSIZE, &file_limit);
     if (child_output >= 0) dup2(child_output, 1);
     if (child_errors >= 0) dup2(child_errors, 2);
@@ -389,7 +389,7 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
   int status = 0;
   pid_t waited = -1;
   bool stopped = false;
-  if (spec.keep_going && got == 0) {
+  if (launch.keep_going && got == 0) {
     // Woken when the child ends, and otherwise every tenth of a second to
     // ask whether it may go on.
     int watch = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
@@ -397,7 +397,7 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
       struct pollfd ended = {watch, POLLIN, 0};
       int ready = poll(&ended, 1, 100);
       if (ready != 0) break;
-      if (!stopped && !spec.keep_going()) {
+      if (!stopped && !launch.keep_going()) {
         stopped = true;
         SignalChild(pid, SIGKILL);
       }
@@ -415,7 +415,7 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
         failure.step == kStepChdir
             ? "chdir(" +
                   (folder_fd >= 0 ? "/dev/fd/" + std::to_string(folder_fd)
-                                  : spec.folder_path) +
+                                  : launch.folder_path) +
                   "): " + std::strerror(failure.error)
             : "exec(" + argv[0] + "): " + std::strerror(failure.error);
     return result;
@@ -439,58 +439,58 @@ ProcessResult Spawn(const std::vector<std::string>& argv,
 
 }  // namespace
 
-ProcessResult RunChild(const ChildSpec& spec) {
+ProcessResult RunChild(const ChildSpec& launch) {
   const char* path = std::getenv("PATH");
   const std::string search = ChildSearchPath(path != nullptr ? path : "");
-  if (spec.command.empty()) {
+  if (launch.command.empty()) {
     ProcessResult result;
-    if (spec.argv.empty() || spec.argv[0].empty()) {
+    if (launch.argv.empty() || launch.argv[0].empty()) {
       result.error = "no program to run";
       return result;
     }
-    std::string program = FindProgram(spec.argv[0], search);
+    std::string program = FindProgram(launch.argv[0], search);
     if (program.empty()) {
-      result.error = "exec(" + spec.argv[0] + "): " + std::strerror(ENOENT);
+      result.error = "exec(" + launch.argv[0] + "): " + std::strerror(ENOENT);
       return result;
     }
-    return Spawn(spec.argv, program, spec);
+    return Spawn(launch.argv, program, launch);
   }
   // COMSPEC names a Windows interpreter; a bash or fish named there would
   // read the command's quoting otherwise than it was written for.
-  std::vector<std::string> shell = {"/bin/sh", "-c", spec.command};
+  std::vector<std::string> shell = {"/bin/sh", "-c", launch.command};
   // A command the shell would only split into words and open files for
   // skips the shell: one process start less for every archiver command.
   PlainCommand plain;
-  if (ParsePlainCommand(spec.command, &plain) &&
+  if (ParsePlainCommand(launch.command, &plain) &&
       plain.redirections.size() <= kMaxRedirections) {
     std::string program = FindProgram(plain.words[0], search);
     if (!program.empty()) {
-      return Spawn(plain.words, program, spec, shell, plain.redirections);
+      return Spawn(plain.words, program, launch, shell, plain.redirections);
     }
   }
-  return Spawn(shell, shell[0], spec);
+  return Spawn(shell, shell[0], launch);
 }
 
 ProcessResult RunShellCommand(const std::string& command,
                               const std::string& folder,
                               const std::vector<std::string>& environment) {
-  ChildSpec spec;
-  spec.command = command;
-  spec.folder_path = folder;
-  spec.environment = environment;
-  return RunChild(spec);
+  ChildSpec launch;
+  launch.command = command;
+  launch.folder_path = folder;
+  launch.environment = environment;
+  return RunChild(launch);
 }
 
 ProcessResult RunProgram(const std::vector<std::string>& argv,
                          const std::string& folder,
                          const std::vector<std::string>& environment,
                          const SharedCount* shared) {
-  ChildSpec spec;
-  spec.argv = argv;
-  spec.folder_path = folder;
-  spec.environment = environment;
-  if (shared != nullptr) spec.inherit.push_back(shared->handle());
-  return RunChild(spec);
+  ChildSpec launch;
+  launch.argv = argv;
+  launch.folder_path = folder;
+  launch.environment = environment;
+  if (shared != nullptr) launch.inherit.push_back(shared->handle());
+  return RunChild(launch);
 }
 
 void CatchInterruptions() {

@@ -119,19 +119,19 @@ std::vector<char> ChildEnvironment(const std::vector<std::string>& extra) {
 // Set by StopChildren: running children are ended, none starts any more.
 std::atomic<bool> g_stopping{false};
 
-ProcessResult Start(const std::string& command_line, const ChildSpec& spec) {
-  const std::string& folder = spec.folder_path;
-  const std::vector<std::string>& environment = spec.environment;
+ProcessResult Start(const std::string& command_line, const ChildSpec& launch) {
+  const std::string& folder = launch.folder_path;
+  const std::vector<std::string>& environment = launch.environment;
   HANDLE child_output =
-      spec.output == -1 ? nullptr : reinterpret_cast<HANDLE>(spec.output);
+      launch.output == -1 ? nullptr : reinterpret_cast<HANDLE>(launch.output);
   HANDLE child_errors =
-      spec.errors == -1 ? nullptr : reinterpret_cast<HANDLE>(spec.errors);
+      launch.errors == -1 ? nullptr : reinterpret_cast<HANDLE>(launch.errors);
   ProcessResult result;
   if (g_interruption != 0 || g_stopping) {
     result.error = g_stopping ? "stopped" : "interrupted";
     return result;
   }
-  if (spec.keep_going && !spec.keep_going()) {
+  if (launch.keep_going && !launch.keep_going()) {
     // Not even started: what it may not go on with, it may not begin.
     result.stopped = true;
     result.error = "not started: it may not go on";
@@ -168,7 +168,7 @@ ProcessResult Start(const std::string& command_line, const ChildSpec& spec) {
   ::ZeroMemory(&info, sizeof(info));
   // A handed handle (the shared count) is inheritable only while this
   // child starts.
-  for (std::intptr_t h : spec.inherit) {
+  for (std::intptr_t h : launch.inherit) {
     ::SetHandleInformation(reinterpret_cast<HANDLE>(h), HANDLE_FLAG_INHERIT,
                            HANDLE_FLAG_INHERIT);
   }
@@ -178,7 +178,7 @@ ProcessResult Start(const std::string& command_line, const ChildSpec& spec) {
       child_environment.empty() ? nullptr : child_environment.data(),
       folder.empty() ? nullptr : folder.c_str(), &startup, &info);
   DWORD start_error = ::GetLastError();
-  for (std::intptr_t h : spec.inherit) {
+  for (std::intptr_t h : launch.inherit) {
     ::SetHandleInformation(reinterpret_cast<HANDLE>(h), HANDLE_FLAG_INHERIT, 0);
   }
   if (!started) {
@@ -198,7 +198,7 @@ ProcessResult Start(const std::string& command_line, const ChildSpec& spec) {
     wait = ::WaitForSingleObject(info.hProcess, 100);
     if (wait != WAIT_TIMEOUT) break;
     if (g_stopping) ::TerminateProcess(info.hProcess, 128 + 15);
-    if (spec.keep_going && !stopped && !spec.keep_going()) {
+    if (launch.keep_going && !stopped && !launch.keep_going()) {
       stopped = true;
       ::TerminateProcess(info.hProcess, 128 + 9);
     }
@@ -243,11 +243,11 @@ std::string Interpreter() {
 
 }  // namespace
 
-ProcessResult RunChild(const ChildSpec& spec) {
-  if (!spec.command.empty()) {
-    return Start("\"" + Interpreter() + "\" /C " + spec.command, spec);
+ProcessResult RunChild(const ChildSpec& launch) {
+  if (!launch.command.empty()) {
+    return Start("\"" + Interpreter() + "\" /C " + launch.command, launch);
   }
-  const std::vector<std::string>& argv = spec.argv;
+  const std::vector<std::string>& argv = launch.argv;
   if (argv.empty() || argv[0].empty()) {
     ProcessResult result;
     result.error = "no program to run";
@@ -260,29 +260,29 @@ ProcessResult RunChild(const ChildSpec& spec) {
     line += ' ';
     AppendQuoted(argv[i], &line);
   }
-  return Start(line, spec);
+  return Start(line, launch);
 }
 
 ProcessResult RunShellCommand(const std::string& command,
                               const std::string& folder,
                               const std::vector<std::string>& environment) {
-  ChildSpec spec;
-  spec.command = command;
-  spec.folder_path = folder;
-  spec.environment = environment;
-  return RunChild(spec);
+  ChildSpec launch;
+  launch.command = command;
+  launch.folder_path = folder;
+  launch.environment = environment;
+  return RunChild(launch);
 }
 
 ProcessResult RunProgram(const std::vector<std::string>& argv,
                          const std::string& folder,
                          const std::vector<std::string>& environment,
                          const SharedCount* shared) {
-  ChildSpec spec;
-  spec.argv = argv;
-  spec.folder_path = folder;
-  spec.environment = environment;
-  if (shared != nullptr) spec.inherit.push_back(shared->handle());
-  return RunChild(spec);
+  ChildSpec launch;
+  launch.argv = argv;
+  launch.folder_path = folder;
+  launch.environment = environment;
+  if (shared != nullptr) launch.inherit.push_back(shared->handle());
+  return RunChild(launch);
 }
 
 void CatchInterruptions() { ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }

@@ -41,16 +41,16 @@ bool CopyLines(CaptureFile* file, std::int64_t from, std::int64_t to,
 
 }  // namespace
 
-ProcessResult SegmentRunner::Run(const ChildSpec& spec) {
+ProcessResult SegmentRunner::Run(const ChildSpec& launch) {
   OutputSegment segment;
   // The conversion labels its archivers' commands; the only others it runs
   // unlabelled are the Scan commands.
-  segment.label = !spec.label.empty()     ? spec.label
-                  : !spec.command.empty() ? "scan"
-                                          : "command";
+  segment.label = !launch.label.empty()     ? launch.label
+                  : !launch.command.empty() ? "scan"
+                                            : "command";
   segment.output_begin = output_->Size();
   segment.errors_begin = errors_->Size();
-  ProcessResult result = inner_->Run(spec);
+  ProcessResult result = inner_->Run(launch);
   segment.output_end = output_->Size();
   segment.errors_end = errors_->Size();
   if (segment.output_begin < 0 || segment.errors_begin < 0 ||

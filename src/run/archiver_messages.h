@@ -41,7 +41,7 @@ class SegmentRunner : public CommandRunner {
  public:
   SegmentRunner(CommandRunner* inner, CaptureFile* output, CaptureFile* errors)
       : inner_(inner), output_(output), errors_(errors) {}
-  ProcessResult Run(const ChildSpec& spec) override;
+  ProcessResult Run(const ChildSpec& launch) override;
 
   const std::vector<OutputSegment>& segments() const { return segments_; }
   // Whether a capture's size could not be told: the segments are then not

@@ -14,9 +14,9 @@ class Writer : public CommandRunner {
  public:
   Writer(CaptureFile* output, CaptureFile* errors)
       : output_(output), errors_(errors) {}
-  ProcessResult Run(const ChildSpec& spec) override {
-    output_->Append(spec.argv.at(0));
-    errors_->Append(spec.argv.at(1));
+  ProcessResult Run(const ChildSpec& launch) override {
+    output_->Append(launch.argv.at(0));
+    errors_->Append(launch.argv.at(1));
     ProcessResult result;
     result.outcome = ProcessResult::Outcome::kExited;
     return result;
@@ -39,11 +39,11 @@ class ArchiverMessagesTest : public ::testing::Test {
   // A child labelled `label` (none: a command) that writes `out` and `err`.
   void Child(const std::string& label, const std::string& out,
              const std::string& err) {
-    ChildSpec spec;
-    spec.argv = {out, err};
-    spec.label = label;
-    if (label.empty()) spec.command = "scanner";
-    runner_->Run(spec);
+    ChildSpec launch;
+    launch.argv = {out, err};
+    launch.label = label;
+    if (label.empty()) launch.command = "scanner";
+    runner_->Run(launch);
   }
   std::string Show(bool archivers) {
     out_.str("");

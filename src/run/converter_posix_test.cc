@@ -34,18 +34,18 @@ class FakeArchivers : public CommandRunner {
     std::string archive;
   };
 
-  ProcessResult Run(const ChildSpec& spec) override {
-    const std::string folder = spec.folder >= 0
-                                   ? "/dev/fd/" + std::to_string(spec.folder)
-                                   : spec.folder_path;
+  ProcessResult Run(const ChildSpec& launch) override {
+    const std::string folder = launch.folder >= 0
+                                   ? "/dev/fd/" + std::to_string(launch.folder)
+                                   : launch.folder_path;
     ProcessResult result;
     result.outcome = ProcessResult::Outcome::kExited;
-    if (spec.command.empty()) {
-      programs.push_back(spec.argv);
+    if (launch.command.empty()) {
+      programs.push_back(launch.argv);
       program_folders.push_back(folder);
       return result;
     }
-    result.exit_code = Command(spec.command, folder);
+    result.exit_code = Command(launch.command, folder);
     return result;
   }
 

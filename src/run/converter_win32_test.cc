@@ -17,15 +17,15 @@ namespace {
 // Records commands; "x" makes a member file, "a" the packed archive.
 class RecordingRunner : public CommandRunner {
  public:
-  ProcessResult Run(const ChildSpec& spec) override {
+  ProcessResult Run(const ChildSpec& launch) override {
     ProcessResult result;
     result.outcome = ProcessResult::Outcome::kExited;
-    if (spec.command.empty()) {
-      programs.push_back(spec.argv);
+    if (launch.command.empty()) {
+      programs.push_back(launch.argv);
       return result;
     }
-    const std::string& command = spec.command;
-    const std::string& folder = spec.folder_path;
+    const std::string& command = launch.command;
+    const std::string& folder = launch.folder_path;
     commands.push_back(command);
     folders.push_back(folder);
     if (command.compare(0, 2, "x ") == 0) {

@@ -50,13 +50,13 @@ NestedCounts NestedTally::Counts() const {
   return counts;
 }
 
-void NestedTally::HandOn(ChildSpec* spec) const {
-  spec->environment.push_back(std::string(kVariable) + "=" +
-                              converted_->Name() + "," + failed_->Name() + "," +
-                              left_->Name());
+void NestedTally::HandOn(ChildSpec* launch) const {
+  launch->environment.push_back(std::string(kVariable) + "=" +
+                                converted_->Name() + "," + failed_->Name() +
+                                "," + left_->Name());
   for (const SharedCount* count :
        {converted_.get(), failed_.get(), left_.get()}) {
-    spec->inherit.push_back(count->handle());
+    launch->inherit.push_back(count->handle());
   }
 }
 

@@ -37,8 +37,8 @@ class NestedTally {
   void Count(ArchiveStatus status);
   // What every nested run counted so far; a count that cannot be read is 0.
   NestedCounts Counts() const;
-  // Hands the tally on to the nested run that `spec` starts.
-  void HandOn(ChildSpec* spec) const;
+  // Hands the tally on to the nested run that `launch` starts.
+  void HandOn(ChildSpec* launch) const;
 
  private:
   std::unique_ptr<SharedCount> converted_;

@@ -10,15 +10,15 @@ namespace {
 TEST(NestedTallyTest, CountsReachWhoeverItIsHandedOnTo) {
   std::unique_ptr<NestedTally> top = NestedTally::Create();
   ASSERT_NE(nullptr, top);
-  ChildSpec spec;
-  top->HandOn(&spec);
-  ASSERT_EQ(1u, spec.environment.size());
-  EXPECT_EQ(3u, spec.inherit.size());
+  ChildSpec launch;
+  top->HandOn(&launch);
+  ASSERT_EQ(1u, launch.environment.size());
+  EXPECT_EQ(3u, launch.inherit.size());
   const std::string prefix = std::string(NestedTally::kVariable) + "=";
-  ASSERT_EQ(prefix, spec.environment[0].substr(0, prefix.size()));
+  ASSERT_EQ(prefix, launch.environment[0].substr(0, prefix.size()));
   // A nested run opens what it was handed (here in the same process).
   std::unique_ptr<NestedTally> nested =
-      NestedTally::Open(spec.environment[0].substr(prefix.size()));
+      NestedTally::Open(launch.environment[0].substr(prefix.size()));
   ASSERT_NE(nullptr, nested);
   for (ArchiveStatus status :
        {ArchiveStatus::kConverted, ArchiveStatus::kKept, ArchiveStatus::kFailed,

@@ -93,7 +93,7 @@ std::unique_ptr<NestedRun> NestingLimits::MakeNestedRun(
 
 NestedOutcome NestedRun::Run(const HeldFolder& unpacked,
                              const std::string& shown,
-                             const std::string& archive, ChildSpec spec) {
+                             const std::string& archive, ChildSpec launch) {
   std::vector<std::string> argv = options_.nested_command;
   std::int64_t mark = -1;
   if (report_ != nullptr) {
@@ -104,7 +104,7 @@ NestedOutcome NestedRun::Run(const HeldFolder& unpacked,
     if (report_->handle() >= 0) {
       argv.push_back("--report-handle");
       argv.push_back(std::to_string(report_->handle()));
-      spec.inherit.push_back(report_->handle());
+      launch.inherit.push_back(report_->handle());
     }
     mark = report_->Mark();
   }
@@ -116,30 +116,30 @@ NestedOutcome NestedRun::Run(const HeldFolder& unpacked,
   if (unpacked.handle() >= 0) {
     argv.push_back("--mask-folder");
     argv.push_back(std::to_string(unpacked.handle()));
-    spec.inherit.push_back(unpacked.handle());
+    launch.inherit.push_back(unpacked.handle());
   } else {
     mask = unpacked.path();
   }
   argv.push_back(mask + "*.*");
-  spec.argv = std::move(argv);
-  spec.environment.push_back(std::string(kDepthVariable) + "=" +
-                             std::to_string(options_.nesting_depth + 1));
+  launch.argv = std::move(argv);
+  launch.environment.push_back(std::string(kDepthVariable) + "=" +
+                               std::to_string(options_.nesting_depth + 1));
   if (count_ != nullptr) {
-    spec.environment.push_back(std::string(kCountVariable) + "=" +
-                               count_->Name());
-    spec.inherit.push_back(count_->handle());
+    launch.environment.push_back(std::string(kCountVariable) + "=" +
+                                 count_->Name());
+    launch.inherit.push_back(count_->handle());
   }
-  if (tally_ != nullptr) tally_->HandOn(&spec);
+  if (tally_ != nullptr) tally_->HandOn(&launch);
   // Set either way, so that what the environment zavo was started in says
   // never reaches a nested run in place of this run's own.
-  spec.environment.push_back(std::string(kQuietVariable) + "=" +
-                             (options_.quiet ? "1" : "0"));
-  spec.environment.push_back(std::string(kGroupingVariable) + "=" +
-                             (options_.group_messages ? "1" : "0"));
+  launch.environment.push_back(std::string(kQuietVariable) + "=" +
+                               (options_.quiet ? "1" : "0"));
+  launch.environment.push_back(std::string(kGroupingVariable) + "=" +
+                               (options_.group_messages ? "1" : "0"));
   // Its output is the nested run's own lines, shown as they are.
-  spec.label = kNestedRunLabel;
+  launch.label = kNestedRunLabel;
   NestedOutcome outcome;
-  outcome.process = runner_->Run(spec);
+  outcome.process = runner_->Run(launch);
   if (report_ != nullptr) {
     report_->FindNestedTotals(mark, archive, &outcome.archives, &outcome.failed,
                               &outcome.converted);

@@ -42,7 +42,7 @@ class NestedRun : public NestedRunner {
         report_(report),
         tally_(tally) {}
   NestedOutcome Run(const HeldFolder& unpacked, const std::string& shown,
-                    const std::string& archive, ChildSpec spec) override;
+                    const std::string& archive, ChildSpec launch) override;
 
  private:
   friend class NestingLimits;

@@ -201,8 +201,8 @@ void ProgressSink::Note(const std::string& text) {
   progress_->Refresh();
 }
 
-ProcessResult ProgressRunner::Run(const ChildSpec& spec) {
-  ProcessResult result = inner_->Run(spec);
+ProcessResult ProgressRunner::Run(const ChildSpec& launch) {
+  ProcessResult result = inner_->Run(launch);
   progress_->Refresh();
   return result;
 }

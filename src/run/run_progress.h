@@ -105,7 +105,7 @@ class ProgressRunner : public CommandRunner {
  public:
   ProgressRunner(CommandRunner* inner, RunProgress* progress)
       : inner_(inner), progress_(progress) {}
-  ProcessResult Run(const ChildSpec& spec) override;
+  ProcessResult Run(const ChildSpec& launch) override;
 
  private:
   CommandRunner* inner_;
