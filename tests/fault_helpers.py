@@ -132,6 +132,23 @@ def process_group_alive(pgid):
         return False
 
 
+def group_runs(pgid, name):
+    """Whether a process named `name` runs in the process group `pgid`."""
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                stat = f.read()
+        except OSError:
+            continue
+        comm = stat[stat.index("(") + 1:stat.rindex(")")]
+        fields = stat[stat.rindex(")") + 2:].split()
+        if comm == name and int(fields[2]) == pgid:
+            return True
+    return False
+
+
 def zavo_lines(lines):
     """zavo's own report lines among the archivers' output."""
     return [l for l in lines if l.startswith(("processing folder [", "["))

@@ -17,8 +17,9 @@ import time
 import unittest
 
 from fault_helpers import (ReliabilityCase, WORK_FOLDER, archivers_text,
-                           as_nobody, give_to_nobody, make_zip, member_files,
-                           process_group_alive, wait_for, with_folders)
+                           as_nobody, give_to_nobody, group_runs, make_zip,
+                           member_files, process_group_alive, wait_for,
+                           with_folders)
 from zavo_e2e import read_bytes
 
 SEVEN_Z_EXTRACT = "7z x -bd -bso0 -bsp0 -y -- @ArcName </dev/null"
@@ -269,6 +270,10 @@ class InterruptionTest(RunSafetyCase):
             wait_for(lambda: os.path.exists(record), 30, "the extractor")
             with open(record) as f:
                 group = int(f.read())
+            # Its shell waits for the sleep: a signal that came while the
+            # shell was still starting it would reach a child that has not
+            # taken its own handlers yet, and be lost to it.
+            wait_for(lambda: group_runs(group, "sleep"), 30, "the sleep")
             os.kill(p.pid, sig)
             started = time.monotonic()
             got, lines = self.finish(p, timeout=30)
