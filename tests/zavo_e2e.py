@@ -192,6 +192,10 @@ class ZavoCase(unittest.TestCase):
                            cwd=cwd or self.arc, env=full_env,
                            stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                            timeout=300)
+        if p.returncode == 66 and "TSAN_OPTIONS" in full_env:
+            # The sanitizer's report is on standard error: show it, as the
+            # test that ran into it would otherwise print only the code.
+            self.fail(p.stderr.decode("latin-1")[-6000:])
         lines = p.stdout.decode("latin-1").split("\n")
         self.assertEqual("", lines[-1], "output ends with a line end")
         lines = lines[:-1]

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,26 +31,48 @@ constexpr std::size_t kTarMagic = 257;
 // ASCII cannot be given at all. Reading under a UTF-8 locale of this thread
 // alone gives them as UTF-8, and leaves the bytes of the kinds that store
 // bytes (tar, cpio, most zips) as they are.
+//
+// The locale is made once for the whole process and never freed: glibc
+// shares a locale's loaded data between the locale objects made from it
+// and frees it with the last of them, under a lock of its own, so jobs
+// that made and freed their own would free in one thread what another
+// loaded. Its character conversion is loaded here too, before any job can
+// use it: glibc loads it on first use.
+locale_t Utf8Locale() {
+  static const locale_t made = [] {
+    for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
+      const locale_t candidate =
+          newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(0));
+      if (candidate == static_cast<locale_t>(0)) continue;
+      const locale_t previous = uselocale(candidate);
+      std::mbstate_t state{};
+      wchar_t wide = 0;
+      std::mbrtowc(&wide, "a", 1, &state);
+      uselocale(previous);
+      return candidate;
+    }
+    return static_cast<locale_t>(0);
+  }();
+  return made;
+}
+
 class ThreadLocale {
  public:
   ThreadLocale() {
-    for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
-      locale_ = newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(0));
-      if (locale_ != static_cast<locale_t>(0)) break;
-    }
-    if (locale_ != static_cast<locale_t>(0)) previous_ = uselocale(locale_);
+    const locale_t utf8 = Utf8Locale();
+    if (utf8 == static_cast<locale_t>(0)) return;
+    previous_ = uselocale(utf8);
+    set_ = true;
   }
   ~ThreadLocale() {
-    if (locale_ == static_cast<locale_t>(0)) return;
-    uselocale(previous_);
-    freelocale(locale_);
+    if (set_) uselocale(previous_);
   }
   ThreadLocale(const ThreadLocale&) = delete;
   ThreadLocale& operator=(const ThreadLocale&) = delete;
 
  private:
-  locale_t locale_ = static_cast<locale_t>(0);
   locale_t previous_ = static_cast<locale_t>(0);
+  bool set_ = false;
 };
 
 // The archive as one libarchive stream reads it: its own position in the
