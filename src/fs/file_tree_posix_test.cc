@@ -27,7 +27,7 @@ TEST(FileTreeTest, ExistenceTests) {
   ScopedTempDir dir;
   WriteFile(dir / "f", "x");
   mkdir((dir / "d").c_str(), 0755);
-  symlink((dir / "d").c_str(), (dir / "link_to_d").c_str());
+  EXPECT_EQ(0, symlink((dir / "d").c_str(), (dir / "link_to_d").c_str()));
   EXPECT_TRUE(FileExists(dir / "f"));
   EXPECT_FALSE(FileExists(dir / "d"));
   EXPECT_FALSE(FileExists(""));
@@ -63,7 +63,7 @@ TEST(FileTreeTest, ForceFoldersMakesTheFolderPart) {
   EXPECT_FALSE(ForceFolders(dir / "file/sub/"));
   // Through a link to a folder, as a user's path may go.
   mkdir((dir / "real").c_str(), 0755);
-  symlink((dir / "real").c_str(), (dir / "via").c_str());
+  EXPECT_EQ(0, symlink((dir / "real").c_str(), (dir / "via").c_str()));
   EXPECT_TRUE(ForceFolders(dir / "via/new/"));
   EXPECT_TRUE(FolderExists(dir / "real/new"));
 }
@@ -76,7 +76,7 @@ TEST(FileTreeTest, CopyKeepsTimeAndModeAndNeverWritesThroughALink) {
   FileTime t{946684800, 123456789};
   ASSERT_TRUE(SetFileTime(dir / "src", t));
   WriteFile(outside / "victim", "untouched");
-  symlink((outside / "victim").c_str(), (dir / "dst").c_str());
+  EXPECT_EQ(0, symlink((outside / "victim").c_str(), (dir / "dst").c_str()));
 
   EXPECT_TRUE(CopyFileTo(dir / "src", dir / "dst", false));
   EXPECT_FALSE(IsLink(dir / "dst"));
@@ -158,7 +158,7 @@ TEST(ListingTest, ReportsFoldersLinksAndReadOnlyFiles) {
   WriteFile(dir / "ro.zip", "x");
   chmod((dir / "ro.zip").c_str(), 0444);
   ForceFolders(dir / "BACKUP.ZIP/");
-  symlink((dir / "BACKUP.ZIP").c_str(), (dir / "l.zip").c_str());
+  EXPECT_EQ(0, symlink((dir / "BACKUP.ZIP").c_str(), (dir / "l.zip").c_str()));
   std::unique_ptr<DirectoryListing> listing;
   ASSERT_TRUE(ListFolder(dir / "*.zip", &listing));
   std::map<std::string, std::uint32_t> seen;

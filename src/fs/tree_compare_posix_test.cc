@@ -30,8 +30,8 @@ void MakeTree(const std::string& top) {
   mkdir((top + "/sub").c_str(), 0750);
   mkdir((top + "/sub/empty").c_str(), 0700);
   WriteFile(top + "/sub/.dot", "dot");
-  symlink("/nonexistent/abs", (top + "/abs").c_str());
-  symlink("../big", (top + "/sub/near").c_str());
+  EXPECT_EQ(0, symlink("/nonexistent/abs", (top + "/abs").c_str()));
+  EXPECT_EQ(0, symlink("../big", (top + "/sub/near").c_str()));
 }
 
 TEST(TreeCompareTest, NamesTheFirstDifference) {
@@ -50,7 +50,10 @@ TEST(TreeCompareTest, NamesTheFirstDifference) {
       {"empty folder gone",
        [](const std::string& t) { rmdir((t + "/sub/empty").c_str()); },
        "[sub/empty] is missing from the new archive"},
-      {"size", [](const std::string& t) { truncate((t + "/big").c_str(), 5); },
+      {"size",
+       [](const std::string& t) {
+         EXPECT_EQ(0, truncate((t + "/big").c_str(), 5));
+       },
        "[big] differs in its size (200000 bytes, 5 in the new archive)"},
       {"last byte",
        [](const std::string& t) {
@@ -61,7 +64,7 @@ TEST(TreeCompareTest, NamesTheFirstDifference) {
       {"link target",
        [](const std::string& t) {
          unlink((t + "/abs").c_str());
-         symlink("/nonexistent/other", (t + "/abs").c_str());
+         EXPECT_EQ(0, symlink("/nonexistent/other", (t + "/abs").c_str()));
        },
        "[abs] differs in its link target ([/nonexistent/abs], "
        "[/nonexistent/other] in the new archive)"},

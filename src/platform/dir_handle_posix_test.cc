@@ -42,9 +42,10 @@ TEST_P(BeneathTest, OpensOnlyWhatLiesBelowWithoutLinks) {
   mkdir((dir / "outside").c_str(), 0700);
   WriteFile(dir / "top/sub/a.txt", "a");
   WriteFile(dir / "outside/secret", "s");
-  symlink((dir / "outside").c_str(), (dir / "top/out").c_str());
-  symlink("sub", (dir / "top/inner").c_str());
-  symlink((dir / "outside/secret").c_str(), (dir / "top/sub/key").c_str());
+  EXPECT_EQ(0, symlink((dir / "outside").c_str(), (dir / "top/out").c_str()));
+  EXPECT_EQ(0, symlink("sub", (dir / "top/inner").c_str()));
+  EXPECT_EQ(0, symlink((dir / "outside/secret").c_str(),
+                       (dir / "top/sub/key").c_str()));
   HeldFolder top;
   ASSERT_TRUE(HeldFolder::Open(dir / "top", &top));
   HeldFile file;
@@ -99,8 +100,8 @@ TEST(HeldFolderTest, NewEntriesAreExclusiveAndGetExactModes) {
 
   // Taken names: a folder, a file, a link to a folder, a dangling link.
   mkdir((dir / "elsewhere").c_str(), 0755);
-  symlink((dir / "elsewhere").c_str(), (dir / "l.tmp").c_str());
-  symlink((dir / "nowhere").c_str(), (dir / "d.tmp").c_str());
+  EXPECT_EQ(0, symlink((dir / "elsewhere").c_str(), (dir / "l.tmp").c_str()));
+  EXPECT_EQ(0, symlink((dir / "nowhere").c_str(), (dir / "d.tmp").c_str()));
   for (const char* name : {"w.tmp", "l.tmp", "d.tmp"}) {
     HeldFolder again;
     EXPECT_FALSE(top.NewFolder(name, 0700, &again, &exists)) << name;
@@ -123,8 +124,10 @@ TEST(HeldFolderTest, RemoveTreeNeverLeavesThroughLinksOrSwaps) {
   mkdir((dir / "w/a/ro").c_str(), 0700);
   WriteFile(dir / "w/a/ro/f", "f");
   chmod((dir / "w/a/ro").c_str(), 0500);
-  symlink((dir / "outside").c_str(), (dir / "w/a/to-outside").c_str());
-  symlink((dir / "outside/keep").c_str(), (dir / "w/to-keep").c_str());
+  EXPECT_EQ(
+      0, symlink((dir / "outside").c_str(), (dir / "w/a/to-outside").c_str()));
+  EXPECT_EQ(
+      0, symlink((dir / "outside/keep").c_str(), (dir / "w/to-keep").c_str()));
   HeldFolder top;
   ASSERT_TRUE(HeldFolder::Open(dir.path(), &top));
 
@@ -133,7 +136,7 @@ TEST(HeldFolderTest, RemoveTreeNeverLeavesThroughLinksOrSwaps) {
   HeldFolder a;
   ASSERT_TRUE(top.OpenFolder("w/a", &a));
   ASSERT_EQ(0, rename((dir / "w/a").c_str(), (dir / "moved").c_str()));
-  symlink((dir / "outside").c_str(), (dir / "w/a").c_str());
+  EXPECT_EQ(0, symlink((dir / "outside").c_str(), (dir / "w/a").c_str()));
   EXPECT_TRUE(a.RemoveChildren());
   EXPECT_FALSE(Exists(dir / "moved/locked"));
   EXPECT_FALSE(Exists(dir / "moved/to-outside"));
@@ -251,9 +254,10 @@ TEST(ListingKindsTest, TellsFilesFoldersAndLinksApart) {
   WriteFile(dir / "a.zip", "x");
   WriteFile(dir / ".hidden.zip", "x");
   mkdir((dir / "sub.zip").c_str(), 0777);
-  symlink((dir / "sub.zip").c_str(), (dir / "to-folder.zip").c_str());
-  symlink((dir / "a.zip").c_str(), (dir / "to-file.zip").c_str());
-  symlink((dir / "none").c_str(), (dir / "dangling.zip").c_str());
+  EXPECT_EQ(
+      0, symlink((dir / "sub.zip").c_str(), (dir / "to-folder.zip").c_str()));
+  EXPECT_EQ(0, symlink((dir / "a.zip").c_str(), (dir / "to-file.zip").c_str()));
+  EXPECT_EQ(0, symlink((dir / "none").c_str(), (dir / "dangling.zip").c_str()));
   mkfifo((dir / "pipe.zip").c_str(), 0666);
   HeldFolder folder;
   ASSERT_TRUE(HeldFolder::Open(dir.path(), &folder));

@@ -371,7 +371,7 @@ TEST_F(ConverterTest, DeletesScansAndAdds) {
                 const std::string& folder) override {
       if (command[0] == 'x') {
         int r = FakeArchivers::Command(command, folder);
-        symlink(outside.c_str(), (folder + "/out").c_str());
+        EXPECT_EQ(0, symlink(outside.c_str(), (folder + "/out").c_str()));
         return r;
       }
       if (command[0] == 'a') {

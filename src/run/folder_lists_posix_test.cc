@@ -93,7 +93,7 @@ TEST_F(FolderListsTest, ListsThatAreNoPlainFilesAreLeftAsTheyAre) {
   } cases[] = {
       {"link",
        [this](const std::string& p) {
-         symlink((dir_ / "secret").c_str(), p.c_str());
+         EXPECT_EQ(0, symlink((dir_ / "secret").c_str(), p.c_str()));
        },
        "Too many levels of symbolic links"},
       {"pipe", [](const std::string& p) { mkfifo(p.c_str(), 0666); },
@@ -103,7 +103,7 @@ TEST_F(FolderListsTest, ListsThatAreNoPlainFilesAreLeftAsTheyAre) {
       {"large",
        [](const std::string& p) {
          WriteFile(p, "a.zip x\n");
-         truncate(p.c_str(), kMaxListSize + 1);
+         EXPECT_EQ(0, truncate(p.c_str(), kMaxListSize + 1));
        },
        "larger than 16 MiB"},
   };

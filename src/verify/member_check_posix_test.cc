@@ -41,8 +41,8 @@ void MakeTree(const std::string& top) {
   mkdir((top + "/sub").c_str(), 0750);
   mkdir((top + "/sub/empty").c_str(), 0700);
   WriteFile(top + "/sub/.dot", "dot");
-  symlink("/nonexistent/abs", (top + "/abs").c_str());
-  symlink("../big", (top + "/sub/near").c_str());
+  EXPECT_EQ(0, symlink("/nonexistent/abs", (top + "/abs").c_str()));
+  EXPECT_EQ(0, symlink("../big", (top + "/sub/near").c_str()));
 }
 
 MemberCheckResult CheckTrees(const std::string& archive_tree,
@@ -96,7 +96,7 @@ TEST(MemberCheckTest, NamesEachDifference) {
        true, "[sub/empty] is in the work folder but not in the old archive"},
       {"size",
        [](const std::string& t, const std::string&) {
-         truncate((t + "/big").c_str(), 5);
+         EXPECT_EQ(0, truncate((t + "/big").c_str(), 5));
        },
        true, "[big] differs in its size (5 bytes, 200000 in the work folder)"},
       {"last byte",
@@ -108,7 +108,7 @@ TEST(MemberCheckTest, NamesEachDifference) {
       {"link target",
        [](const std::string& t, const std::string&) {
          unlink((t + "/abs").c_str());
-         symlink("/nonexistent/other", (t + "/abs").c_str());
+         EXPECT_EQ(0, symlink("/nonexistent/other", (t + "/abs").c_str()));
        },
        false,
        "[abs] differs in its link target ([/nonexistent/abs], "
@@ -267,9 +267,12 @@ TEST(MemberCheckTest, ReadsMembersAsArchivesGiveThem) {
   auto sparse_tree = [](const std::string& t, const std::string& stray) {
     int fd = open((t + "/sparse").c_str(), O_CREAT | O_WRONLY, 0644);
     ASSERT_EQ(0, ftruncate(fd, kSparse));
-    pwrite(fd, "middle", 6, 1 << 20);
-    pwrite(fd, "end", 3, kSparse - 3);
-    if (!stray.empty()) pwrite(fd, stray.data(), stray.size(), 3 << 20);
+    EXPECT_EQ(6, pwrite(fd, "middle", 6, 1 << 20));
+    EXPECT_EQ(3, pwrite(fd, "end", 3, kSparse - 3));
+    if (!stray.empty()) {
+      EXPECT_EQ(static_cast<ssize_t>(stray.size()),
+                pwrite(fd, stray.data(), stray.size(), 3 << 20));
+    }
     close(fd);
   };
   const std::string nfd = "cafe\xcc\x81";
@@ -297,7 +300,7 @@ TEST(MemberCheckTest, ReadsMembersAsArchivesGiveThem) {
       {"a hard link kept",
        [](const std::string& t) {
          WriteFile(t + "/a", "same");
-         link((t + "/a").c_str(), (t + "/b").c_str());
+         EXPECT_EQ(0, link((t + "/a").c_str(), (t + "/b").c_str()));
        },
        {File("a", "same"), HardLink("b", "a")},
        {},
@@ -321,7 +324,7 @@ TEST(MemberCheckTest, ReadsMembersAsArchivesGiveThem) {
       {"bytes with the last name of a file",
        [](const std::string& t) {
          WriteFile(t + "/a", "same");
-         link((t + "/a").c_str(), (t + "/b").c_str());
+         EXPECT_EQ(0, link((t + "/a").c_str(), (t + "/b").c_str()));
        },
        {Linked(File("a", "")), Linked(HardLink("b", "a"), "same")},
        {},
@@ -329,7 +332,7 @@ TEST(MemberCheckTest, ReadsMembersAsArchivesGiveThem) {
       {"bytes that no later name brings",
        [](const std::string& t) {
          WriteFile(t + "/a", "same");
-         link((t + "/a").c_str(), (t + "/b").c_str());
+         EXPECT_EQ(0, link((t + "/a").c_str(), (t + "/b").c_str()));
        },
        {Linked(File("a", "")), Linked(HardLink("b", "a"))},
        {"[a] differs in its size (0 bytes, 4 in the work folder)"},
@@ -337,7 +340,7 @@ TEST(MemberCheckTest, ReadsMembersAsArchivesGiveThem) {
       {"two names of one file packed as two files",
        [](const std::string& t) {
          WriteFile(t + "/a", "same");
-         link((t + "/a").c_str(), (t + "/b").c_str());
+         EXPECT_EQ(0, link((t + "/a").c_str(), (t + "/b").c_str()));
        },
        {File("a", "same"), File("b", "same")},
        {},
