@@ -12,7 +12,7 @@ import subprocess
 import time
 import unittest
 
-from zavo_e2e import ZavoCase, run, write_lzh
+from zavo_e2e import ZavoCase, read_bytes, run, write_lzh
 
 # 2001-02-03 04:05:06 UTC: an even second, which DOS times can hold.
 STAMP = 981173106
@@ -240,7 +240,7 @@ class ExtractorRulesTest(ZavoCase):
         with open(os.path.join(stage, "out", "evil.txt"), "wb") as f:
             f.write(b"evil")
         run(["tar", "-rf", through, "out/evil.txt"], stage)
-        originals = {n: open(os.path.join(self.arc, n), "rb").read()
+        originals = {n: read_bytes(os.path.join(self.arc, n))
                      for n in ("climb.zip", "through.tar")}
 
         code, lines = self.zavo_lines("*.*")

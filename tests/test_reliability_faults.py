@@ -14,6 +14,7 @@ from fault_helpers import (ReliabilityCase, archivers_text, as_nobody,
                            file_size_limit, give_to_nobody, member_files,
                            with_folders,
                            wait_for)
+from zavo_e2e import read_bytes
 
 
 class ArchiverFaultTest(ReliabilityCase):
@@ -243,7 +244,7 @@ class PermissionTest(ReliabilityCase):
         os.makedirs(os.path.join(self.arc, "dir.7z", "inner"))
         with open(os.path.join(self.arc, "dir.7z", "inner", "x"), "wb") as f:
             f.write(b"someone else's folder")
-        before = {p: open(os.path.join(self.arc, p), "rb").read()
+        before = {p: read_bytes(os.path.join(self.arc, p))
                   for p in ("file.7z", "dir.7z/inner/x")}
         extras = ("file.7z", "dir.7z/inner/x")
         for kill_exist, verdict in (("no", "exists, not replaced!"),
@@ -262,7 +263,7 @@ class PermissionTest(ReliabilityCase):
             self.assertEqual({"file.zip": "kept", "dir.zip": "kept"},
                              self.assertNothingLost(extra=extras))
             for p, data in before.items():
-                self.assertEqual(data, open(os.path.join(self.arc, p), "rb").read())
+                self.assertEqual(data, read_bytes(os.path.join(self.arc, p)))
             self.assertEqual(0o444, os.stat(os.path.join(self.arc, "file.7z")).st_mode & 0o777)
 
     def test_unpacked_folders_without_write_permission_are_cleared(self):

@@ -17,6 +17,7 @@ import unittest
 from fault_helpers import (NOBODY, SEVEN_Z, ReliabilityCase, archivers_text,
                            as_nobody, give_to_nobody, make_zip, member_files,
                            with_folders)
+from zavo_e2e import read_bytes
 
 EXTRACT = SEVEN_Z["extract"]
 
@@ -24,7 +25,7 @@ EXTRACT = SEVEN_Z["extract"]
 class SharedFolderTest(ReliabilityCase):
 
     def secret_state(self):
-        return {rel: open(os.path.join(self.outside, rel), "rb").read()
+        return {rel: read_bytes(os.path.join(self.outside, rel))
                 for rel in ("secret.txt", "victim.nfo", "folder/inside.txt")}
 
     def test_work_folder_swapped_for_a_link_after_extraction(self):
@@ -64,7 +65,7 @@ class SharedFolderTest(ReliabilityCase):
                 if os.path.islink(path):
                     found[rel] = "link"
                 elif os.path.isfile(path):
-                    found[rel] = open(path, "rb").read()
+                    found[rel] = read_bytes(path)
         self.assertEqual({"keep.bin": b"kept member", "sub": "link",
                           "victim.nfo": b"added by the settings\n"}, found)
 

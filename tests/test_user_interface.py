@@ -66,6 +66,7 @@ class UserInterfaceTest(ZavoCase):
                 break
             terminal += data
         out = p.stdout.read()
+        p.stdout.close()
         p.wait(timeout=60)
         os.close(master)
         return p.returncode, out, terminal
