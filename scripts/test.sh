@@ -62,6 +62,6 @@ fi
 
 if [[ -x fuzz/run.sh ]]; then
   echo "== fuzz targets, briefly"
-  bash fuzz/run.sh "${ZAVO_FUZZ_SECONDS:-10}"
+  bash fuzz/run.sh "${ZAVO_FUZZ_SECONDS:-5}"
 fi
 echo "== all tests passed"
