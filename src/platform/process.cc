@@ -61,6 +61,28 @@ unsigned char ProcessResult::Code() const {
   return 127;
 }
 
+ProcessResult RunShellCommand(const std::string& command,
+                              const std::string& folder,
+                              const std::vector<std::string>& environment) {
+  ChildSpec launch;
+  launch.command = command;
+  launch.folder_path = folder;
+  launch.environment = environment;
+  return RunChild(launch);
+}
+
+ProcessResult RunProgram(const std::vector<std::string>& argv,
+                         const std::string& folder,
+                         const std::vector<std::string>& environment,
+                         const SharedCount* shared) {
+  ChildSpec launch;
+  launch.argv = argv;
+  launch.folder_path = folder;
+  launch.environment = environment;
+  if (shared != nullptr) launch.inherit.push_back(shared->handle());
+  return RunChild(launch);
+}
+
 std::string ChildSearchPath(const std::string& path) {
   std::string kept;
   std::size_t start = 0;

@@ -471,28 +471,6 @@ ProcessResult RunChild(const ChildSpec& launch) {
   return Spawn(shell, shell[0], launch);
 }
 
-ProcessResult RunShellCommand(const std::string& command,
-                              const std::string& folder,
-                              const std::vector<std::string>& environment) {
-  ChildSpec launch;
-  launch.command = command;
-  launch.folder_path = folder;
-  launch.environment = environment;
-  return RunChild(launch);
-}
-
-ProcessResult RunProgram(const std::vector<std::string>& argv,
-                         const std::string& folder,
-                         const std::vector<std::string>& environment,
-                         const SharedCount* shared) {
-  ChildSpec launch;
-  launch.argv = argv;
-  launch.folder_path = folder;
-  launch.environment = environment;
-  if (shared != nullptr) launch.inherit.push_back(shared->handle());
-  return RunChild(launch);
-}
-
 void CatchInterruptions() {
   if (g_catching) return;
   g_catching = true;
