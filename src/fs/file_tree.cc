@@ -5,8 +5,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <memory>
-#include <vector>
 
 #include "platform/file_handle.h"
 #include "platform/file_system.h"
@@ -16,12 +14,6 @@
 namespace zavo {
 
 namespace {
-
-constexpr std::size_t kCopyBlock = 65535;
-
-bool IsDriveName(const std::string& text) {
-  return kHasDrives && text.size() == 2 && text[1] == ':';
-}
 
 // A name for a new file beside `path` that nothing else uses: the work of a
 // moment, created exclusively, so a clash only costs a retry.
@@ -51,16 +43,6 @@ Status ErrnoError(const std::string& what) {
   return Status::Error(what + ": " + std::strerror(code), code, code == ENOENT);
 }
 
-bool IsReadOnlyFile(const std::string& path) {
-  FileAttributes a;
-  return GetFileAttributes(path, &a).ok() && (a.bits & kAttrReadOnly) != 0 &&
-         (a.bits & (kAttrLink | kAttrFolder)) == 0;
-}
-
-}  // namespace
-
-namespace {
-
 // Whether `path` can only be a mask: Win32 names never hold "*" or "?",
 // POSIX names may ("*.zip" and "What?" are names like any other there).
 bool OnlyAMask(const std::string& path) {
@@ -73,106 +55,6 @@ bool FileExists(const std::string& path) {
   if (path.empty() || OnlyAMask(path)) return false;
   FileAttributes a;
   return GetFileAttributes(path, &a).ok() && (a.bits & kAttrFolder) == 0;
-}
-
-bool FolderExists(const std::string& path) {
-  std::string p = NoTrailingBackslash(path);
-  if (p.empty() && !path.empty()) p = path;  // the root itself
-  if (p.empty() || IsDriveName(p)) p += ".";
-  if (OnlyAMask(p)) return false;
-  FileAttributes a;
-  if (!GetFileAttributes(p, &a).ok()) return false;
-  if ((a.bits & kAttrFolder) != 0) return true;
-  // A link to a folder stands for that folder in a path the user gave; it
-  // is never descended into by removal or the scan, which look at the link
-  // bit of listing entries instead.
-  if ((a.bits & kAttrLink) != 0) {
-    std::unique_ptr<DirectoryListing> listing;
-    return ListFolder(WithBackslash(p) + "*.*", &listing).ok();
-  }
-  return false;
-}
-
-bool ForceFolders(const std::string& path) {
-  std::string folder = PathFolder(path);
-  if (!path.empty() && path.back() == kPathSeparator) folder = path;
-  if (folder.empty() || IsDriveName(folder)) return true;
-  folder = WithBackslash(folder);
-  // Walk every component; empty ones (a leading root separator, doubled
-  // separators) add to the path but create nothing.
-  std::string built;
-  std::size_t start = 0;
-  while (start < folder.size()) {
-    std::size_t end = folder.find(kPathSeparator, start);
-    if (end == std::string::npos) end = folder.size();
-    std::string component = folder.substr(start, end - start);
-    built += component;
-    if (!component.empty() && !IsDriveName(built) && !FolderExists(built)) {
-      if (!MakeFolder(built).ok() && !FolderExists(built)) return false;
-    }
-    built += kPathSeparator;
-    start = end + 1;
-  }
-  return true;
-}
-
-bool CopyFileTo(const std::string& source, const std::string& destination,
-                bool append) {
-  if (!FileExists(source) || SamePath(source, destination)) return false;
-  FileAttributes attributes;
-  FileTime time;
-  bool have_attributes = GetFileAttributes(source, &attributes).ok();
-  bool have_time = GetFileTime(source, &time).ok();
-  if (IsReadOnlyFile(destination)) return false;
-  FileAttributes destination_attributes;
-  if (GetFileAttributes(destination, &destination_attributes).ok() &&
-      (destination_attributes.bits & kAttrFolder) != 0) {
-    return false;
-  }
-
-  std::FILE* in = OpenFile(source, FileOpenMode::kRead);
-  if (in == nullptr) return false;
-  std::string temp;
-  std::FILE* out = nullptr;
-  if (append && FileExists(destination) &&
-      (destination_attributes.bits & kAttrLink) == 0) {
-    temp = destination;
-    out = OpenFile(destination, FileOpenMode::kAppend);
-  } else {
-    append = false;
-    out = CreateExclusive(&temp, destination);
-  }
-  if (out == nullptr) {
-    std::fclose(in);
-    return false;
-  }
-  std::unique_ptr<char[]> buffer(new char[kCopyBlock]);
-  bool ok = true;
-  for (;;) {
-    std::size_t got = std::fread(buffer.get(), 1, kCopyBlock, in);
-    if (got == 0) {
-      ok = !std::ferror(in);
-      break;
-    }
-    if (std::fwrite(buffer.get(), 1, got, out) != got) {
-      ok = false;
-      break;
-    }
-  }
-  std::fclose(in);
-  if (std::fclose(out) != 0) ok = false;
-  if (!ok) {
-    if (!append) EraseFile(temp);
-    return false;
-  }
-  if (have_time) SetFileTime(temp, time);
-  if (have_attributes) RestoreFileAttributes(temp, attributes);
-  if (append) return true;
-  if (!RenameFile(temp, destination).ok()) {
-    EraseFile(temp);
-    return false;
-  }
-  return true;
 }
 
 Status ReplaceFileContents(const std::string& path, const std::string& data) {

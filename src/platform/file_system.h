@@ -83,10 +83,10 @@ class DirectoryListing {
   virtual Status error() const { return Status(); }
 };
 
-// Opens a listing of pattern, a folder path followed by a mask (for example
-// "C:\arc\*.zip") into *listing. Fails when the folder cannot be listed.
-// Folders outside the tree a run converts are listed this way (AddFile
-// masks); the tree itself only through held folders.
+// Win32: opens a listing of pattern, a folder path followed by a mask (for
+// example "C:\arc\*.zip") into *listing, for the held folders of that
+// build. Fails when the folder cannot be listed. The POSIX build lists
+// folders through their descriptors only (HeldFolder::List).
 Status ListFolder(const std::string& pattern,
                   std::unique_ptr<DirectoryListing>* listing);
 
@@ -97,7 +97,7 @@ bool MatchesMask(const std::string& mask, const std::string& name);
 // Whether a mask holds wildcards.
 bool HasWildcards(const std::string& text);
 
-// Creates one folder.
+// Win32: creates one folder, for the held folders of that build.
 Status MakeFolder(const std::string& path);
 // Removes one empty folder.
 Status RemoveEmptyFolder(const std::string& path);

@@ -3,7 +3,6 @@
 // hidden, and there are no volume labels or system files. Links are reported
 // as links (lstat), never as what they point to.
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/resource.h>
@@ -44,36 +43,6 @@ std::uint32_t BitsFromStat(const struct stat& st, const std::string& name) {
   if (!name.empty() && name[0] == '.') bits |= kAttrHidden;
   return bits;
 }
-
-class PosixListing : public DirectoryListing {
- public:
-  PosixListing(DIR* dir, std::string mask)
-      : dir_(dir), mask_(std::move(mask)) {}
-  ~PosixListing() override { closedir(dir_); }
-
-  bool Next(DirEntry* entry) override {
-    for (;;) {
-      errno = 0;
-      struct dirent* d = readdir(dir_);
-      if (d == nullptr) return false;
-      std::string name = d->d_name;
-      if (name == "." || name == "..") continue;
-      if (!MatchesMask(mask_, name)) continue;
-      struct stat st;
-      if (fstatat(dirfd(dir_), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        continue;  // vanished since readdir
-      }
-      entry->name = name;
-      entry->attributes = BitsFromStat(st, name);
-      entry->inode = static_cast<std::uint64_t>(d->d_ino);
-      return true;
-    }
-  }
-
- private:
-  DIR* dir_;
-  std::string mask_;
-};
 
 }  // namespace
 
@@ -154,27 +123,6 @@ Status SetFileTime(const std::string& path, const FileTime& time) {
   if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
     return Fail("utimensat", path);
   }
-  return Status();
-}
-
-Status ListFolder(const std::string& pattern,
-                  std::unique_ptr<DirectoryListing>* listing) {
-  std::string folder = PathFolder(pattern);
-  if (folder.empty()) folder = ".";
-  int fd =
-      open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
-  DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
-  if (dir == nullptr) {
-    Status failed = Fail("opendir", folder);
-    if (fd >= 0) close(fd);
-    return failed;
-  }
-  listing->reset(new PosixListing(dir, PathFileName(pattern)));
-  return Status();
-}
-
-Status MakeFolder(const std::string& path) {
-  if (mkdir(path.c_str(), 0777) != 0) return Fail("mkdir", path);
   return Status();
 }
 

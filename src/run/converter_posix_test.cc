@@ -59,7 +59,7 @@ class FakeArchivers : public CommandRunner {
     if (verb == "x") {
       WriteFile(folder + "/member.txt", "member of " + arg);
       for (const auto& extra : extract_files) {
-        ForceFolders(folder + "/" + extra.first);
+        MakeFoldersFor(folder + "/" + extra.first);
         WriteFile(folder + "/" + extra.first, extra.second);
       }
     } else if (verb == "a" && pack_writes) {
@@ -90,8 +90,8 @@ class FakeArchivers : public CommandRunner {
 class ConverterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ForceFolders(program_dir_ / "");
-    ForceFolders(arc_ / "");
+    MakeFoldersFor(program_dir_ / "");
+    MakeFoldersFor(arc_ / "");
     WriteFile(program_dir_ / "archivers.ini",
               "[7z]\nextension=7z\nadd=a @ArcName @FileName\ntest=t "
               "@ArcName\n[zip]\nextension=zip\nextract=x @ArcName\n");
@@ -126,10 +126,11 @@ class ConverterTest : public ::testing::Test {
 
   int WorkFolders() const {
     int n = 0;
-    std::unique_ptr<DirectoryListing> listing;
-    if (!ListFolder(arc_ / "*.tmp", &listing)) return 0;
-    DirEntry e;
-    while (listing->Next(&e)) ++n;
+    std::error_code ec;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(arc_.path(), ec)) {
+      if (MatchesMask("*.tmp", entry.path().filename().string())) ++n;
+    }
     return n;
   }
 
@@ -353,7 +354,7 @@ TEST_F(ConverterTest, DeletesScansAndAdds) {
   Settings(
       "DeleteFile *.bak\nDeleteFile sub/*.tmp\nDeleteFile out/*\n"
       "Scan vscan @Folder /all\nAddFile extra/*.nfo\n");
-  ForceFolders(arc_ / "extra/");
+  MakeFoldersFor(arc_ / "extra/");
   WriteFile(arc_ / "extra/file_id.nfo", "added");
   ScopedTempDir outside;
   WriteFile(outside / "precious", "keep");
@@ -401,7 +402,7 @@ TEST_F(ConverterTest, DeletesScansAndAdds) {
 
 TEST_F(ConverterTest, ListsAreWrittenWhenTheFolderChanges) {
   Settings("FileList descript.ion\n");
-  ForceFolders(arc_ / "sub/");
+  MakeFoldersFor(arc_ / "sub/");
   WriteFile(arc_ / "a.zip", "z");
   WriteFile(arc_ / "descript.ion", "a.zip top\n");
   WriteFile(arc_ / "sub/b.zip", "z");

@@ -166,7 +166,7 @@ TEST_F(ConverterWin32Test, MaskIsCompletedWithDrivesAndListsUpperCased) {
 
 TEST_F(ConverterWin32Test, CommandsGetWindowsPathsAsTheTemplateQuotesThem) {
   WriteFile(program_ / "zavo.ctl", "Archives arcs.ini\r\nNested yes\r\n");
-  ForceFolders(dir_ / "my arcs\\");
+  MakeFoldersFor(dir_ / "my arcs\\");
   const std::string archive = dir_ / "my arcs\\Old.zpa";
   WriteFile(archive, "old");
   ASSERT_NE(nullptr, Start({dir_ / "my arcs\\*.*"}, "C:\\"));
@@ -193,7 +193,7 @@ TEST_F(ConverterWin32Test, CommandsGetWindowsPathsAsTheTemplateQuotesThem) {
 
   EXPECT_EQ("packed", ReadFile(dir_ / "my arcs\\Old.zpb"));
   EXPECT_FALSE(FileExists(archive));
-  EXPECT_FALSE(FolderExists(work));
+  EXPECT_FALSE(std::filesystem::exists(work));
   EXPECT_NE(std::string::npos,
             out_.str().find("processing folder [" +
                             dir_ / "my arcs]\n"

@@ -54,8 +54,8 @@ class SettingsLookupTest : public ::testing::Test {
     had_old_ = old != nullptr;
     if (had_old_) old_ = old;
     setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
-    ForceFolders(program_ + "/");
-    ForceFolders(config_ + "/zavo/");
+    MakeFoldersFor(program_ + "/");
+    MakeFoldersFor(config_ + "/zavo/");
   }
   void TearDown() override {
     if (had_old_) {

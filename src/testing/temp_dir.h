@@ -64,6 +64,17 @@ inline void WriteFile(const std::string& path, const std::string& data) {
   f << data;
 }
 
+// Makes every missing folder of the path's folder part: "a/b/" makes a and
+// a/b, "a/b" makes only a.
+inline void MakeFoldersFor(const std::string& path) {
+  std::filesystem::path folder(path);
+  if (!path.empty() && path.back() != kPathSeparator && path.back() != '/') {
+    folder = folder.parent_path();
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+}
+
 inline std::string ReadFile(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(f),
